@@ -1,0 +1,31 @@
+# Sourced by run.sh and test.sh: installs the Debian packages the build and
+# the tests need when they are missing.  As root it runs apt-get; otherwise it
+# prints the one command to run and fails.
+
+KORDO_PACKAGES=(
+  cmake make g++ pkg-config
+  libgtest-dev libgmock-dev libbenchmark-dev
+  clang libclang-rt-14-dev
+  g++-mingw-w64-i686-posix
+  libstb-dev libsdl2-dev libgtk-3-dev libspeechd-dev libbrlapi-dev
+  speech-dispatcher xvfb xdotool dbus dbus-x11 at-spi2-core python3-pyatspi gir1.2-atspi-2.0
+  pulseaudio sox libsox-fmt-all vorbis-tools
+)
+
+kordo_install_deps() {
+  local missing=()
+  local p
+  for p in "${KORDO_PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "Missing packages. Run as root:" >&2
+    echo "  apt-get install -y ${missing[*]}" >&2
+    return 1
+  fi
+  echo "Installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -q >/dev/null || return 1
+  apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null || return 1
+}

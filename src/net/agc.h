@@ -1,0 +1,87 @@
+// The server connection: opening it, the receive thread that cuts the byte
+// stream into lines and dispatches them, sending whole lines, closing, and
+// the traffic counters.
+//
+// Threads: agc_connect runs on the connecting thread; each handle has one
+// receive thread running recvLoop, on which every command handler runs;
+// agc_send may be called from any thread (one lock per handle keeps lines
+// whole); agc_close runs on whichever thread detects the loss.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+
+#include "net/protocol.h"
+#include "platform/sockets.h"
+
+// One connection attempt; never reused for another connection.  Handles are
+// kept until agc_deinit, so a pointer read from gch stays valid even after a
+// reconnection has replaced it.
+struct AGCHandle {
+    // The descriptor, owned: closed by agc_deinit once the receive thread has
+    // ended, so no other thread can ever see it reused.
+    SocketHandle fd = kNoSocket;
+    // False once the connection is closed: lines sent then are dropped.
+    std::atomic<bool> open{false};
+    // 0 until the first "status " line, then the latest value.
+    std::atomic<int32_t> status{0};
+
+    // Guarded by mu; waiters in agc_connect are woken through cv.
+    std::mutex mu;
+    std::condition_variable cv;
+    std::optional<std::string> challenge;
+    bool receiveEnded = false;
+
+    std::mutex sendMutex;  // one whole line at a time
+    std::atomic<bool> closeStepsRun{false};
+    std::atomic<bool> closeWanted{false};
+    std::thread receiver;
+    std::atomic<bool> receiverDone{false};
+};
+
+// The current connection; null until the first successful login.
+extern std::atomic<AGCHandle*> gch;
+// Seconds since 1970 of the last login (0 after a close); bytes received and
+// sent since the last close.  Statistics only.
+extern std::atomic<int32_t> conTime;
+extern std::atomic<int32_t> download;
+extern std::atomic<int32_t> upload;
+
+void agc_init();
+// Stops every receive thread (their sockets are shut down; no reconnection
+// starts any more) and releases every handle.  UI thread, once, at exit,
+// after the front-end stopped accepting UI-thread calls.
+void agc_deinit();
+
+// 0: host not resolved; -1: no TCP connection, login not sent, or the
+// connection closed before "challenge" or "status " arrived; otherwise the
+// server's status (published in *hh when positive).
+int agc_connect(std::atomic<AGCHandle*>* hh, const std::string& host, int port,
+                const std::string& login, const std::string& password);
+
+// Sends a whole line (with its "\n").  False when h is null or closed, or the
+// send failed (then the close steps have run on this thread).
+bool agc_send(AGCHandle* h, std::string_view s);
+// Convenience: agc_send on the current handle.
+bool agc_sendCurrent(std::string_view s);
+
+void agc_close(AGCHandle* h, bool wanted);
+void agc_forceclose(AGCHandle* h);
+void agc_getstats(int32_t* t, int32_t* dl, int32_t* ul);
+
+void recvLoop(AGCHandle* h);
+void agc_recv(AGCHandle* h, std::string_view line);
+
+// Handler of one server command: the payload lives in the receive buffer and
+// is valid until the handler returns; `flag` is "required" for "newVersion".
+using CommandHandler = void (*)(std::string_view payload, bool flag);
+// Installs the handler of a row (nullptr: the line is ignored).  "status "
+// and "challenge" are handled here and cannot be replaced.  Set at start-up
+// before any connection exists.
+void agc_setHandler(ServerCommand command, CommandHandler handler);

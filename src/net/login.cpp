@@ -1,0 +1,141 @@
+#include "net/login.h"
+
+#include <condition_variable>
+#include <mutex>
+
+#include "net/agc.h"
+#include "net/config.h"
+#include "platform/clock.h"
+#include "platform/ui.h"
+
+std::string clientId;
+std::atomic<int64_t> lastDoConnect2{0};
+const int delays[4] = {1, 3, 5, 11};
+
+namespace {
+std::atomic<bool> stopping{false};
+
+// Sleeps through the clock seam in short steps so that the exit is not held
+// up by a series waiting between attempts.  False when stopping.
+bool waitSeconds(int seconds) {
+    for (int64_t left = int64_t{seconds} * 1000; left > 0; left -= 100) {
+        if (stopping.load()) return false;
+        sysClock().sleepMs(left < 100 ? left : 100);
+    }
+    return !stopping.load();
+}
+
+const char kUnreachable[] =
+    "Impossible de se connecter sur le serveur.\r\nLE serveur est injoignable.\r\n"
+    "Cela peut \xEAtre d\xFB \xE0 plusieurs facteurs que nous vous prions de v\xE9rifier:\r\n"
+    "* Soit Votre connexion \xE0 Internet pose probl\xE8me;\r\n"
+    "* Soit vos anti-virus ou pare-feux n'autorisent pas la connexion au serveur;\r\n"
+    "* Soit le serveur est temporairement indisponible \xE0 cause d'un probl\xE8me technique "
+    "ou d'une op\xE9ration de maintenance.";
+const char kBadCredentials[] =
+    "Impossible de se connecter sur le serveur.\r\nVos identifiants sont incorrects.\r\n"
+    "Veuillez v\xE9rifier votre nom d'utilisateur et votre mot de passe, puis r\xE9"
+    "essayez.\r\n"
+    "Si vous n'avez pas encore de compte, vous devez d'abord en cr\xE9"
+    "er un en utilisant le bouton \xAB cr\xE9"
+    "er un compte \xBB disponible sur l'\xE9" "cran de connexion.\r\n"
+    "Si vous avez cr\xE9\xE9 votre compte r\xE9" "cemment, v\xE9rifiez qu'il a correctement "
+    "\xE9t\xE9 valid\xE9 avant de r\xE9" "essayer.";
+const char kBanned[] =
+    "Impossible de se connecter sur le serveur.\r\nVous avez \xE9t\xE9 banni du serveur.";
+const char kUnknown[] =
+    "Impossible de se connecter sur le serveur.\r\nConnexion \xE9" "chou\xE9" "e pour une "
+    "raison inconnue.\r\nCode d'erreur: ";
+}  // namespace
+
+void qchfnc(uint64_t* l, const char* c, size_t n) {
+    uint64_t x = *l;
+    for (size_t i = 0; i < n; ++i) {
+        uint64_t b = static_cast<unsigned char>(c[i]);
+        x = x ^ (x << 5) ^ (11 * b + 19);
+    }
+    *l = x;
+}
+
+uint64_t doChallenge(std::string_view challenge, std::string_view login,
+                     std::string_view password) {
+    uint64_t x = 0;
+    qchfnc(&x, challenge.data(), challenge.size());
+    qchfnc(&x, login.data(), login.size());
+    qchfnc(&x, password.data(), password.size());
+    return x & 0x00FFFFFFFFFFFFFFull;
+}
+
+std::string toBase36(uint64_t v) {
+    static const char digits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+    char buf[16];
+    int n = 0;
+    do {
+        buf[n++] = digits[v % 36];
+        v /= 36;
+    } while (v);
+    return std::string(std::make_reverse_iterator(buf + n), std::make_reverse_iterator(buf));
+}
+
+std::string loginLine(std::string_view challenge, std::string_view login,
+                      std::string_view password) {
+    std::string line = "login ";
+    line += login;
+    line += '|';
+    line += password;
+    line += '|';
+    line += std::to_string(kProtocolNumber);
+    line += "|fr|";
+    line += clientId;
+    line += '|';
+    line += toBase36(doChallenge(challenge, login, password));
+    line += '\n';
+    return line;
+}
+
+int doConnect() {
+    const servinfo* s = selectedServer();
+    if (!s) return -1;
+    // Copies: the dialog thread may not touch the entry while a series runs,
+    // but a copy keeps this thread independent of the list's storage.
+    const std::string host = s->host.value_or("");
+    const std::string login = s->login.value_or("");
+    const std::string password = s->password.value_or("");
+    const int port = s->port;
+    int result = -1;
+    for (int k = 0; k < 4; ++k) {
+        if (!waitSeconds(delays[k])) return -1;
+        result = agc_connect(&gch, host, port, login, password);
+        if (result != -1) break;
+    }
+    return result;
+}
+
+std::string connectFailureMessage(int code) {
+    if (code >= 1 || code == -5 || code == -6) return {};
+    if (code == -1 || code == -2) return kUnreachable;
+    if (code == -3) return kBadCredentials;
+    if (code == -4) return kBanned;
+    return std::string(kUnknown) + std::to_string(code) + ".";
+}
+
+int doConnect2(void*) {
+    int result = -1;
+    const int64_t started = sysClock().now();
+    if (stopping.load()) return 0;
+    if (started - lastDoConnect2.load() > 22) result = doConnect();
+    lastDoConnect2 = started;
+    if (stopping.load()) return 0;
+    std::string message = connectFailureMessage(result);
+    if (!message.empty()) {
+        uiCall([&] {
+            ui().messageBox(message, "Erreur", MBX_OK | MBX_ICONERROR);
+            ui().requestQuit(0);
+        });
+    }
+    return 0;
+}
+
+void ping() { agc_sendCurrent("pong\n"); }
+
+void loginShutdown(bool stop) { stopping = stop; }

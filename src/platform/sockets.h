@@ -1,0 +1,39 @@
+// Thin socket shim over POSIX sockets and Winsock 2: TCP over IPv4 only,
+// blocking calls.  One implementation file per platform is compiled.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+using SocketHandle = intptr_t;
+constexpr SocketHandle kNoSocket = -1;
+
+// Starts the platform socket library (Winsock 2.0); no-op on POSIX.
+bool sockStartup();
+void sockCleanup();
+
+// Resolves `host` to its first IPv4 address, in network byte order.
+bool sockResolveIPv4(const std::string& host, uint32_t* addrNetOrder);
+
+// Blocking TCP connect; kNoSocket on failure.
+SocketHandle sockConnect(uint32_t addrNetOrder, int port);
+
+// Returns bytes sent / received, 0 on orderly end (recv), <0 on error.
+// Neither raises SIGPIPE.
+long sockSend(SocketHandle s, const char* data, size_t len);
+long sockRecv(SocketHandle s, char* buf, size_t len);
+
+// Ends both directions so that a thread blocked in sockRecv() returns; the
+// descriptor stays valid until sockClose().
+void sockShutdown(SocketHandle s);
+void sockClose(SocketHandle s);
+
+// Listening socket on 127.0.0.1 (port 0 = ephemeral); used by tests, bench
+// and the practice server.  *boundPort receives the port.
+SocketHandle sockListenLoopback(int port, int* boundPort);
+SocketHandle sockListen(uint32_t addrNetOrder, int port, int* boundPort);
+SocketHandle sockAccept(SocketHandle listener);
+
+// Receive time-out in milliseconds (0 = none); false if not supported.
+bool sockSetRecvTimeout(SocketHandle s, int ms);

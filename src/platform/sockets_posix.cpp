@@ -1,0 +1,111 @@
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/sockets.h"
+
+bool sockStartup() { return true; }
+void sockCleanup() {}
+
+bool sockResolveIPv4(const std::string& host, uint32_t* addr) {
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* res = nullptr;
+    if (getaddrinfo(host.c_str(), nullptr, &hints, &res) != 0 || !res) return false;
+    *addr = reinterpret_cast<sockaddr_in*>(res->ai_addr)->sin_addr.s_addr;
+    freeaddrinfo(res);
+    return true;
+}
+
+SocketHandle sockConnect(uint32_t addr, int port) {
+    int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (s < 0) return kNoSocket;
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(static_cast<uint16_t>(port));
+    sa.sin_addr.s_addr = addr;
+    int r;
+    do {
+        r = ::connect(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+    } while (r < 0 && errno == EINTR);
+    if (r < 0) {
+        ::close(s);
+        return kNoSocket;
+    }
+    int one = 1;
+    ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    return s;
+}
+
+long sockSend(SocketHandle s, const char* data, size_t len) {
+    long r;
+    do {
+        r = ::send(static_cast<int>(s), data, len, MSG_NOSIGNAL);
+    } while (r < 0 && errno == EINTR);
+    return r;
+}
+
+long sockRecv(SocketHandle s, char* buf, size_t len) {
+    long r;
+    do {
+        r = ::recv(static_cast<int>(s), buf, len, 0);
+    } while (r < 0 && errno == EINTR);
+    return r;
+}
+
+void sockShutdown(SocketHandle s) {
+    if (s >= 0) ::shutdown(static_cast<int>(s), SHUT_RDWR);
+}
+
+void sockClose(SocketHandle s) {
+    if (s >= 0) ::close(static_cast<int>(s));
+}
+
+SocketHandle sockListen(uint32_t addr, int port, int* boundPort) {
+    int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (s < 0) return kNoSocket;
+    int one = 1;
+    ::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(static_cast<uint16_t>(port));
+    sa.sin_addr.s_addr = addr;
+    if (::bind(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa) < 0 || ::listen(s, 64) < 0) {
+        ::close(s);
+        return kNoSocket;
+    }
+    socklen_t len = sizeof sa;
+    ::getsockname(s, reinterpret_cast<sockaddr*>(&sa), &len);
+    if (boundPort) *boundPort = ntohs(sa.sin_port);
+    return s;
+}
+
+SocketHandle sockListenLoopback(int port, int* boundPort) {
+    return sockListen(htonl(INADDR_LOOPBACK), port, boundPort);
+}
+
+SocketHandle sockAccept(SocketHandle listener) {
+    int c;
+    do {
+        c = ::accept4(static_cast<int>(listener), nullptr, nullptr, SOCK_CLOEXEC);
+    } while (c < 0 && errno == EINTR);
+    if (c < 0) return kNoSocket;
+    int one = 1;
+    ::setsockopt(c, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    return c;
+}
+
+bool sockSetRecvTimeout(SocketHandle s, int ms) {
+    timeval tv{};
+    tv.tv_sec = ms / 1000;
+    tv.tv_usec = (ms % 1000) * 1000;
+    return ::setsockopt(static_cast<int>(s), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) == 0;
+}

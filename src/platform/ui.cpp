@@ -1,0 +1,12 @@
+#include "platform/ui.h"
+
+#include <atomic>
+
+namespace {
+UiSeam nullUi;
+std::atomic<UiSeam*> current{&nullUi};
+}  // namespace
+
+UiSeam& ui() { return *current.load(std::memory_order_acquire); }
+
+void setUi(UiSeam* seam) { current.store(seam ? seam : &nullUi, std::memory_order_release); }

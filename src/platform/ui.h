@@ -1,0 +1,102 @@
+// The user-interface seam: everything the portable core asks of a front-end
+// (GTK, Win32, headless, or a recording double in tests).
+//
+// Texts crossing this seam are CP1252 bytes, as everywhere in the core; a
+// front-end converts at its own edge.  Every method except runOnUiThread()
+// and isUiThread() is called on the UI thread only: other threads reach them
+// by wrapping the call in uiCall().  The defaults make a null UI that has no
+// main window, so the core never tests for absence.
+#pragma once
+
+#include <functional>
+#include <string>
+
+enum class UiControl { History, List, Chat };
+
+struct UiSeam {
+    virtual ~UiSeam() = default;
+
+    // Runs `task` on the UI thread and returns once it has run.  Called on
+    // the UI thread itself it runs at once, nested.  Tasks must also run while
+    // the UI thread sits in a modal loop (dialog, message box).  Returns false
+    // without running the task when there is no main window (not created yet
+    // or already gone); callers preset their result slot for that case.
+    virtual bool runOnUiThread(const std::function<void()>& task) {
+        (void)task;
+        return false;
+    }
+    virtual bool isUiThread() const { return false; }
+
+    // History view (read-only multi-line text).  Offsets are byte offsets in
+    // the CP1252 text.
+    virtual void historyAppend(const std::string& text) { (void)text; }
+    virtual void historySetText(const std::string& text) { (void)text; }
+    virtual std::string historyText() { return {}; }
+    virtual void historyGetSelection(int* start, int* end) { *start = *end = 0; }
+    virtual void historySetSelection(int start, int end) { (void)start, (void)end; }
+    virtual void historyScrollToCaret() {}
+
+    // Menu list.
+    virtual void listReset() {}
+    virtual void listAdd(const std::string& label) { (void)label; }
+    virtual void listDelete(int index) { (void)index; }
+    virtual int listCount() { return 0; }
+    virtual void listSelect(int index) { (void)index; }  // -1 clears
+    virtual int listSelection() { return -1; }
+
+    // Chat line.
+    virtual std::string chatText() { return {}; }
+    virtual void chatSetText(const std::string& text) { (void)text; }
+    virtual void chatSelectRange(int start, int end) { (void)start, (void)end; }
+
+    // Focus and window.
+    virtual void setFocus(UiControl control) { (void)control; }
+    virtual UiControl focusedControl() { return UiControl::List; }
+    virtual void setTitle(const std::string& title) { (void)title; }
+    virtual bool isMainWindowActive() { return false; }
+    // Leaves the front-end's loop; `status` becomes the exit status.
+    virtual void requestQuit(int status) { (void)status; }
+
+    // Modal dialogs owned by the main window.  messageBox takes the Win32
+    // MB_* flags and returns the Win32 result code (IDOK = 1 ... IDNO = 7),
+    // 0 when it could not be shown.
+    virtual int messageBox(const std::string& text, const std::string& title, unsigned flags) {
+        (void)text, (void)title, (void)flags;
+        return 0;
+    }
+    // Returns true and fills *answer when confirmed, false when cancelled.
+    virtual bool inputBox(const std::string& title, const std::string& prompt,
+                          const std::string& initial, std::string* answer) {
+        (void)title, (void)prompt, (void)initial, (void)answer;
+        return false;
+    }
+    // Returns true and fills *path with the chosen file name.
+    virtual bool saveFileDialog(std::string* path) {
+        (void)path;
+        return false;
+    }
+    // A tone; the caller waits for it to end.
+    virtual void beep(int hz, int ms) { (void)hz, (void)ms; }
+};
+
+// The installed front-end (a null UI until one is set).  Set once at
+// start-up before other threads exist, or by tests between runs.
+UiSeam& ui();
+void setUi(UiSeam* seam);  // nullptr restores the null UI
+
+// The UI-thread call: see UiSeam::runOnUiThread.
+inline bool uiCall(const std::function<void()>& task) { return ui().runOnUiThread(task); }
+
+// Win32 message box constants, used by the portable core on every platform.
+enum : unsigned {
+    MBX_OK = 0x0,
+    MBX_OKCANCEL = 0x1,
+    MBX_ABORTRETRYIGNORE = 0x2,
+    MBX_YESNOCANCEL = 0x3,
+    MBX_YESNO = 0x4,
+    MBX_RETRYCANCEL = 0x5,
+    MBX_ICONERROR = 0x10,
+    MBX_ICONQUESTION = 0x20,
+    MBX_ICONWARNING = 0x30,
+    MBX_ICONINFORMATION = 0x40,
+};
