@@ -4,6 +4,8 @@
 
 #include "platform/speech_backend.h"
 
+std::atomic<bool> speakMenuOnItemChange{false};
+
 namespace {
 // Serialises back-end calls so that a line from one thread is handed over
 // whole before another thread's line, in the order sayString() was entered.

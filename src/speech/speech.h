@@ -2,6 +2,7 @@
 // receive and connecting threads.
 #pragma once
 
+#include <atomic>
 #include <string>
 
 struct SpeechBackend;
@@ -13,3 +14,8 @@ void sayString(const std::string& s, bool interrupt);
 // caller keeps ownership and keeps it alive while it is installed.
 void setSpeechBackend(SpeechBackend* backend);
 SpeechBackend* speechBackend();
+
+// True when the client speaks menu items itself (a self-voicing back-end is
+// in use); false under a screen reader, which follows the list.  Set by
+// back-end selection; read on any thread.
+extern std::atomic<bool> speakMenuOnItemChange;
