@@ -135,16 +135,23 @@ int agc_connect(std::atomic<AGCHandle*>* hh, const std::string& host, int port,
         if (!h->challenge) return -1;
         challenge = *h->challenge;
     }
-    if (!agc_send(h, loginLine(challenge, login, password))) return -1;
+    {
+        std::lock_guard<std::mutex> lock(h->mu);
+        h->publishTo = hh;
+    }
+    if (!agc_send(h, loginLine(challenge, login, password))) {
+        std::lock_guard<std::mutex> lock(h->mu);
+        h->publishTo = nullptr;
+        return -1;
+    }
+    int32_t status;
     {
         std::unique_lock<std::mutex> lock(h->mu);
         h->cv.wait(lock, [h] { return h->status.load() != 0 || h->receiveEnded; });
+        h->publishTo = nullptr;
+        status = h->status.load();
     }
-    int32_t status = h->status.load();
     if (status == 0) return -1;  // closed before a status arrived
-    if (status < 0) return status;
-    conTime = static_cast<int32_t>(sysClock().now());
-    if (hh) *hh = h;
     return status;
 }
 
@@ -211,7 +218,12 @@ void agc_recv(AGCHandle* h, std::string_view line) {
     switch (c.command) {
         case ServerCommand::Status: {
             std::lock_guard<std::mutex> lock(h->mu);
-            h->status = parseStatus(c.payload);
+            int32_t status = parseStatus(c.payload);
+            if (h->publishTo && h->status.load() == 0 && status >= 1) {
+                conTime = static_cast<int32_t>(sysClock().now());
+                *h->publishTo = h;
+            }
+            h->status = status;
             h->cv.notify_all();
             return;
         }

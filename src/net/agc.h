@@ -37,6 +37,11 @@ struct AGCHandle {
     std::condition_variable cv;
     std::optional<std::string> challenge;
     bool receiveEnded = false;
+    // While agc_connect waits for the status: where a positive status
+    // publishes this handle.  Publishing from the receive thread, before the
+    // next line is dispatched, lets a line that follows "status " at once
+    // (a "ping", a menu) be answered on this connection.
+    std::atomic<AGCHandle*>* publishTo = nullptr;
 
     std::mutex sendMutex;  // one whole line at a time
     std::atomic<bool> closeStepsRun{false};

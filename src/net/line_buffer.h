@@ -11,18 +11,26 @@ class LineBuffer {
 public:
     static constexpr size_t kSize = 524288;
 
-    LineBuffer() : buf_(new char[kSize]()) {}
+    // `size` is the whole buffer, terminator included; tests and the fuzz
+    // target use small ones to reach the over-long line path quickly.
+    explicit LineBuffer(size_t size = kSize) : size_(size < 2 ? 2 : size), buf_(new char[size_]()) {}
+
+    // Forgets any unfinished line.
+    void reset() {
+        held_ = 0;
+        discarding_ = false;
+    }
 
     // Where the next receive writes and how much it may write: the free
     // space less one byte kept for the terminator.  Never 0.
     char* writePtr() { return buf_.get() + held_; }
-    size_t writeSpace() const { return kSize - 1 - held_; }
+    size_t writeSpace() const { return size_ - 1 - held_; }
 
     // Takes `n` freshly received bytes and calls fn(std::string_view line)
     // for each complete line, in order.  The line excludes its "\n" (a "\r"
     // before it stays), is followed by a zero byte, and lives in the buffer:
     // valid only until fn returns.  Zero bytes inside the stream are data and
-    // hide nothing.  A line that cannot fit the buffer (more than kSize - 2
+    // hide nothing.  A line that cannot fit the buffer (more than size - 2
     // bytes before its "\n") is dropped whole; the lines after it still come.
     template <class F>
     void commit(size_t n, F&& fn) {
@@ -48,7 +56,7 @@ public:
             pos = start = at + 1;
         }
         size_t rest = end - start;
-        if (rest == kSize - 1) {
+        if (rest == size_ - 1) {
             // Full and no "\n": the line is too long for the buffer.
             discarding_ = true;
             held_ = 0;
@@ -63,6 +71,7 @@ public:
     size_t held() const { return held_; }
 
 private:
+    size_t size_;
     std::unique_ptr<char[]> buf_;
     size_t held_ = 0;  // bytes in the buffer: one unfinished line, no "\n"
     bool discarding_ = false;

@@ -1,0 +1,425 @@
+// The connection against a scripted server on 127.0.0.1: framing over real
+// TCP, whole-line sends, the login waits, connection series and reconnection
+// on a fake clock.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <future>
+#include <mutex>
+#include <regex>
+#include <thread>
+
+#include "net/agc.h"
+#include "net/config.h"
+#include "net/login.h"
+#include "platform/clock.h"
+#include "speech/record/record_backend.h"
+#include "speech/speech.h"
+#include "support/recording_ui.h"
+#include "support/script_server.h"
+
+namespace {
+using namespace std::chrono_literals;
+using C = ServerCommand;
+
+const char kNotice[] = "Vous avez \xE9t\xE9 d\xE9" "connect\xE9 du serveur";
+
+// What the handlers saw, shared with the receive threads.
+struct Seen {
+    std::mutex mu;
+    std::condition_variable cv;
+    std::vector<std::pair<C, std::string>> lines;
+
+    void add(C c, std::string_view payload) {
+        std::lock_guard<std::mutex> lock(mu);
+        lines.emplace_back(c, std::string(payload));
+        cv.notify_all();
+    }
+    bool waitFor(size_t n) {
+        std::unique_lock<std::mutex> lock(mu);
+        return cv.wait_for(lock, 5s, [&] { return lines.size() >= n; });
+    }
+    std::vector<std::string> payloads() {
+        std::lock_guard<std::mutex> lock(mu);
+        std::vector<std::string> out;
+        for (auto& l : lines) out.push_back(l.second);
+        return out;
+    }
+} seen;
+
+// A "say " handler that can hold the receive thread (for the UI-thread
+// reconnection case).
+std::mutex holdMutex;
+std::condition_variable holdCv;
+bool holdArmed = false, holding = false;
+
+void onSay(std::string_view p, bool) {
+    std::unique_lock<std::mutex> lock(holdMutex);
+    if (holdArmed) {
+        holdArmed = false;
+        holding = true;
+        holdCv.notify_all();
+        holdCv.wait(lock, [] { return !holding; });
+    }
+    lock.unlock();
+    seen.add(C::Say, p);
+}
+// A handler that needs the UI thread, as the history does.
+void onSayUrg(std::string_view p, bool) {
+    std::string text(p);
+    uiCall([&] { seen.add(C::SayUrg, text); });
+}
+
+class Session : public ::testing::Test {
+protected:
+    void SetUp() override {
+        {
+            std::lock_guard<std::mutex> lock(seen.mu);
+            seen.lines.clear();
+        }
+        setClock(&clock);
+        setSpeechBackend(&speech);
+        agc_init();
+        agc_setHandler(C::Say, onSay);
+        agc_setHandler(C::SayUrg, onSayUrg);
+        lastDoConnect2 = 0;
+        clientId = "t35t";
+        servinfo s;
+        s.host = "127.0.0.1";
+        s.port = server.port();
+        s.login = "joueur";
+        s.password = "secret";
+        servers = {s};
+        conf.serverIndex = 0;
+    }
+    void TearDown() override {
+        agc_deinit();
+        agc_setHandler(C::Say, nullptr);
+        agc_setHandler(C::SayUrg, nullptr);
+        setSpeechBackend(nullptr);
+        setClock(nullptr);
+        servers.clear();
+    }
+
+    // Logs in through agc_connect with the given status; returns the
+    // server's side of the connection.
+    std::unique_ptr<ServerConn> login(int status, int* result = nullptr) {
+        auto r = std::async(std::launch::async, [&] {
+            return agc_connect(&gch, "127.0.0.1", server.port(), "joueur", "secret");
+        });
+        auto conn = server.acceptLogin(status, &loginSeen);
+        int got = r.get();
+        if (result) *result = got;
+        return conn;
+    }
+
+    size_t noticeCount() {
+        size_t n = 0;
+        for (auto& l : speech.lines()) n += l.text == kNotice;
+        return n;
+    }
+    bool waitNotices(size_t n) {
+        for (int i = 0; i < 500 && noticeCount() < n; ++i) std::this_thread::sleep_for(10ms);
+        return noticeCount() >= n;
+    }
+
+    FakeClock clock;
+    RecordingSpeech speech;
+    RecordingUi ui;
+    ScriptServer server;
+    std::string loginSeen;
+};
+
+TEST_F(Session, LinesOverTcpInOrderAndTailDroppedAtClose) {
+    int result = 0;
+    auto conn = login(1, &result);
+    ASSERT_EQ(result, 1);
+    EXPECT_EQ(loginSeen,
+              "login joueur|secret|65545|fr|t35t|" +
+                  toBase36(doChallenge("abc", "joueur", "secret")));
+    conn->send("say a\nsay b\nsay c\n");
+    conn->send("say sp");
+    std::this_thread::sleep_for(20ms);
+    conn->send("lit\r\n");
+    conn->send("status -5\nsay never dispatched");
+    ASSERT_TRUE(seen.waitFor(4));
+    conn->close();
+    ASSERT_TRUE(waitNotices(1));
+    EXPECT_EQ(seen.payloads(), (std::vector<std::string>{"a", "b", "c", "split\r"}));
+    EXPECT_EQ(speech.lines().back(), (SpokenLine{kNotice, true}));
+    EXPECT_EQ(server.accept(200), nullptr);  // -5: no reconnection
+}
+
+TEST_F(Session, PingIsAnsweredOnTheCurrentHandle) {
+    auto conn = login(1);
+    conn->send("ping\r\npingXYZ\n");
+    EXPECT_EQ(conn->readLine(), "pong");
+    EXPECT_EQ(conn->readLine(), "pong");
+}
+
+TEST_F(Session, ALineRightAfterTheStatusIsAnsweredOnTheNewConnection) {
+    auto r = std::async(std::launch::async,
+                        [&] { return agc_connect(&gch, "127.0.0.1", server.port(), "a", "b"); });
+    auto c = server.accept();
+    c->send("challenge abc\n");
+    ASSERT_TRUE(c->readLine().has_value());
+    c->send("status 1\nping\n");
+    EXPECT_EQ(c->readLine(), "pong");
+    EXPECT_EQ(r.get(), 1);
+}
+
+TEST_F(Session, ConcurrentSendsNeverInterleave) {
+    auto conn = login(1);
+    const int kThreads = 4, kLines = 300;
+    const std::string pad(3000, 'p');
+    std::vector<std::thread> senders;
+    for (int t = 0; t < kThreads; ++t)
+        senders.emplace_back([&, t] {
+            for (int i = 0; i < kLines; ++i)
+                agc_send(gch.load(), "t" + std::to_string(t) + " " + std::to_string(i) + " " +
+                                         pad + "\n");
+        });
+    const std::regex shape("t([0-9]) ([0-9]+) p{3000}");
+    std::vector<int> next(kThreads, 0);
+    for (int n = 0; n < kThreads * kLines; ++n) {
+        auto line = conn->readLine();
+        ASSERT_TRUE(line.has_value());
+        std::smatch m;
+        ASSERT_TRUE(std::regex_match(*line, m, shape)) << line->substr(0, 40);
+        int t = std::stoi(m[1]);
+        EXPECT_EQ(std::stoi(m[2]), next[t]++);
+    }
+    for (auto& s : senders) s.join();
+    int32_t up = 0;
+    agc_getstats(nullptr, nullptr, &up);
+    EXPECT_GE(up, kThreads * kLines * 3000);
+}
+
+TEST_F(Session, SendOnClosedHandleAndCounters) {
+    auto conn = login(1);
+    int32_t elapsed = -1, dl = -1, up = -1;
+    agc_getstats(&elapsed, &dl, &up);
+    EXPECT_EQ(elapsed, 0);
+    EXPECT_GT(dl, 0);  // challenge and status
+    EXPECT_TRUE(agc_send(gch.load(), ""));
+    EXPECT_TRUE(agc_send(gch.load(), "x\n"));
+    agc_getstats(nullptr, nullptr, &up);
+    EXPECT_EQ(up, static_cast<int32_t>(loginSeen.size() + 1 + 2));
+    agc_close(gch.load(), true);
+    EXPECT_FALSE(agc_send(gch.load(), "y\n"));
+    agc_getstats(&elapsed, &dl, &up);
+    EXPECT_EQ(up, 0);
+    EXPECT_EQ(dl, 0);
+    EXPECT_EQ(elapsed, clock.now());  // no login since the close
+    EXPECT_FALSE(agc_send(nullptr, "z\n"));
+}
+
+TEST_F(Session, WaitsEndWhenTheConnectionClosesEarly) {
+    // Closed before "challenge".
+    auto r1 = std::async(std::launch::async,
+                         [&] { return agc_connect(&gch, "127.0.0.1", server.port(), "a", "b"); });
+    server.accept()->close();
+    EXPECT_EQ(r1.get(), -1);
+    // Closed after the login line, before "status ".
+    auto r2 = std::async(std::launch::async,
+                         [&] { return agc_connect(&gch, "127.0.0.1", server.port(), "a", "b"); });
+    auto c = server.accept();
+    c->send("challenge\nstatus nothing\n");  // empty challenge; status 0 keeps waiting
+    EXPECT_TRUE(c->readLine().has_value());
+    c->close();
+    EXPECT_EQ(r2.get(), -1);
+    EXPECT_EQ(gch.load(), nullptr);
+}
+
+TEST_F(Session, RefusedLoginIsNotPublished) {
+    int result = 0;
+    auto conn = login(-3, &result);
+    EXPECT_EQ(result, -3);
+    EXPECT_EQ(gch.load(), nullptr);
+}
+
+struct SeriesCase {
+    const char* name;
+    bool listening;
+    int status;          // what the server answers when it accepts
+    int64_t sleptMs;     // fake time waited by the series
+    int connections;     // connections the server sees
+    bool message;        // "Erreur" box then quit
+    const char* says;    // a fragment of the message
+};
+
+TEST_F(Session, ConnectionSeries) {
+    const SeriesCase cases[] = {
+        {"unreachable: four attempts", false, 0, 1000 + 3000 + 5000 + 11000, 0, true,
+         "injoignable"},
+        {"wrong credentials: one attempt", true, -3, 1000, 1, true, "identifiants"},
+        {"banned", true, -4, 1000, 1, true, "banni"},
+        {"-5 is silent", true, -5, 1000, 1, false, ""},
+        {"-9 shows its code", true, -9, 1000, 1, true, "Code d'erreur: -9."},
+        {"logged in", true, 1, 1000, 1, false, ""},
+    };
+    for (const SeriesCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptServer local;
+        servers[0].port = c.listening ? local.port() : [] {
+            ScriptServer closed;
+            int p = closed.port();
+            closed.stop();
+            return p;
+        }();
+        lastDoConnect2 = 0;
+        size_t boxesBefore = ui.messageBoxes().size(), quitsBefore = ui.quits().size();
+        int64_t sleptBefore = clock.sleptMs();
+        auto series = std::async(std::launch::async, [] { return doConnect2(nullptr); });
+        int accepted = 0;
+        std::unique_ptr<ServerConn> conn;
+        if (c.listening) {
+            conn = local.acceptLogin(c.status);
+            accepted += conn != nullptr;
+        }
+        EXPECT_EQ(series.get(), 0);
+        if (c.listening) {
+            // No further attempt after a refusal or a success.
+            EXPECT_EQ(local.accept(100), nullptr);
+        }
+        EXPECT_EQ(accepted, c.connections);
+        EXPECT_EQ(clock.sleptMs() - sleptBefore, c.sleptMs);
+        auto boxes = ui.messageBoxes();
+        ASSERT_EQ(boxes.size() - boxesBefore, c.message ? 1u : 0u);
+        if (c.message) {
+            EXPECT_EQ(boxes.back().title, "Erreur");
+            EXPECT_EQ(boxes.back().flags, MBX_OK | MBX_ICONERROR);
+            EXPECT_NE(boxes.back().text.find(c.says), std::string::npos);
+            EXPECT_EQ(ui.quits().size() - quitsBefore, 1u);
+        }
+        if (conn) conn->close();
+        agc_deinit();  // ends the handles of this case
+        agc_init();
+    }
+}
+
+TEST_F(Session, UnresolvedHostEndsTheSeriesWithCodeZero) {
+    servers[0].host.reset();
+    doConnect2(nullptr);
+    EXPECT_EQ(clock.sleptMs(), 1000);
+    ASSERT_EQ(ui.messageBoxes().size(), 1u);
+    EXPECT_NE(ui.messageBoxes()[0].text.find("Code d'erreur: 0."), std::string::npos);
+}
+
+TEST_F(Session, ServerIndexOutsideTheListMakesNoAttempt) {
+    conf.serverIndex = 3;
+    doConnect2(nullptr);
+    EXPECT_EQ(clock.sleptMs(), 0);
+    EXPECT_EQ(server.accept(100), nullptr);
+    ASSERT_EQ(ui.messageBoxes().size(), 1u);
+}
+
+TEST_F(Session, GuardRefusesASeriesWithin23Seconds) {
+    lastDoConnect2 = clock.now() - 22;
+    doConnect2(nullptr);
+    EXPECT_EQ(server.accept(100), nullptr);
+    ASSERT_EQ(ui.messageBoxes().size(), 1u);
+    EXPECT_NE(ui.messageBoxes()[0].text.find("injoignable"), std::string::npos);
+    EXPECT_EQ(lastDoConnect2.load(), clock.now());
+}
+
+// Logs in with doConnect2 on its own thread.
+std::unique_ptr<ServerConn> seriesLogin(ScriptServer& server) {
+    auto series = std::async(std::launch::async, [] { return doConnect2(nullptr); });
+    auto conn = server.acceptLogin(1);
+    series.get();
+    return conn;
+}
+
+TEST_F(Session, ForcedCloseGivesOneNoticeAndOneReconnection) {
+    auto first = seriesLogin(server);
+    AGCHandle* old = gch.load();
+    ASSERT_NE(old, nullptr);
+    clock.advanceMs(30000);
+    agc_forceclose(old);
+    auto second = server.acceptLogin(1);
+    ASSERT_NE(second, nullptr);
+    for (int i = 0; i < 500 && gch.load() == old; ++i) std::this_thread::sleep_for(10ms);
+    EXPECT_NE(gch.load(), old);
+    EXPECT_EQ(noticeCount(), 1u);
+    EXPECT_EQ(server.accept(100), nullptr);
+    EXPECT_TRUE(ui.messageBoxes().empty());
+    // The new handle is live.
+    second->send("ping\n");
+    EXPECT_EQ(second->readLine(), "pong");
+}
+
+TEST_F(Session, LossSoonAfterTheSeriesEndsTheApplication) {
+    auto conn = seriesLogin(server);
+    clock.advanceMs(10000);
+    conn->close();
+    ASSERT_TRUE(ui.waitForQuits(1));
+    ASSERT_EQ(ui.messageBoxes().size(), 1u);
+    EXPECT_NE(ui.messageBoxes()[0].text.find("injoignable"), std::string::npos);
+    EXPECT_EQ(server.accept(100), nullptr);
+}
+
+TEST_F(Session, StatusMinusSevenThenCloseQuitsWithoutReconnecting) {
+    auto conn = seriesLogin(server);
+    clock.advanceMs(30000);
+    conn->send("status -7\n");
+    conn->close();
+    ASSERT_TRUE(ui.waitForQuits(1));
+    EXPECT_EQ(ui.quits(), std::vector<int>{0});
+    EXPECT_EQ(noticeCount(), 1u);
+    EXPECT_TRUE(ui.messageBoxes().empty());
+    EXPECT_EQ(server.accept(100), nullptr);
+}
+
+TEST_F(Session, WantedCloseDoesNotReconnect) {
+    auto conn = seriesLogin(server);
+    clock.advanceMs(30000);
+    agc_close(gch.load(), true);
+    EXPECT_TRUE(conn->waitClosed());
+    EXPECT_EQ(server.accept(200), nullptr);
+    EXPECT_EQ(noticeCount(), 1u);
+}
+
+TEST_F(Session, FailedSendOnTheUiThreadReconnectsWithoutHoldingIt) {
+    auto conn = seriesLogin(server);
+    clock.advanceMs(30000);
+    // Hold the receive thread in a handler so that the UI thread's send is
+    // the one that finds the connection gone.
+    {
+        std::lock_guard<std::mutex> lock(holdMutex);
+        holdArmed = true;
+    }
+    conn->send("say hold\n");
+    {
+        std::unique_lock<std::mutex> lock(holdMutex);
+        ASSERT_TRUE(holdCv.wait_for(lock, 5s, [] { return holding; }));
+    }
+    conn->close();
+    bool failed = false;
+    ASSERT_TRUE(uiCall([&] {
+        for (int i = 0; i < 200 && !failed; ++i) {
+            failed = !agc_send(gch.load(), "input 60003|bonjour\n");
+            std::this_thread::sleep_for(5ms);
+        }
+    }));
+    ASSERT_TRUE(failed);
+    // The new connection's first lines need the UI thread before its status.
+    auto c = server.accept();
+    ASSERT_NE(c, nullptr);
+    c->send("challenge abc\n");
+    ASSERT_TRUE(c->readLine().has_value());
+    c->send("sayurg bienvenue\nstatus 1\n");
+    ASSERT_TRUE(seen.waitFor(1));
+    for (int i = 0; i < 500 && noticeCount() < 1; ++i) std::this_thread::sleep_for(10ms);
+    {
+        std::lock_guard<std::mutex> lock(holdMutex);
+        holding = false;
+        holdCv.notify_all();
+    }
+    EXPECT_EQ(seen.payloads().front(), "bienvenue");
+    EXPECT_EQ(noticeCount(), 1u);
+    c->send("ping\n");
+    EXPECT_EQ(c->readLine(), "pong");
+}
+}  // namespace

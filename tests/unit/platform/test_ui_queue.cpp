@@ -1,0 +1,124 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "platform/ui_queue.h"
+
+namespace {
+using namespace std::chrono_literals;
+
+// A UI thread that drains its queue until told to stop.
+struct UiThread {
+    UiTaskQueue q;
+    std::atomic<bool> stop{false};
+    std::thread t;
+    std::atomic<bool> ready{false};
+    std::function<void()> firstTask;  // runs on the UI thread before the loop
+
+    void start() {
+        t = std::thread([this] {
+            q.open();
+            ready = true;
+            if (firstTask) firstTask();
+            while (!stop) q.waitAndRun(20);
+        });
+        while (!ready) std::this_thread::yield();
+    }
+    ~UiThread() {
+        stop = true;
+        q.wake();
+        if (t.joinable()) t.join();
+    }
+};
+
+TEST(UiThreadCall, RunsOnTheUiThreadAndBlocksTheCaller) {
+    UiThread ui;
+    ui.start();
+    std::thread::id ranOn;
+    bool done = false;
+    ASSERT_TRUE(ui.q.call([&] {
+        std::this_thread::sleep_for(20ms);
+        ranOn = std::this_thread::get_id();
+        done = true;
+    }));
+    EXPECT_TRUE(done);  // the caller waited for it
+    EXPECT_EQ(ranOn, ui.t.get_id());
+}
+
+TEST(UiThreadCall, NestedCallOnTheUiThreadRunsAtOnce) {
+    UiThread ui;
+    ui.start();
+    int order = 0, inner = -1;
+    ASSERT_TRUE(ui.q.call([&] {
+        ui.q.call([&] { inner = order++; });
+        order++;
+    }));
+    EXPECT_EQ(inner, 0);
+    EXPECT_EQ(order, 2);
+}
+
+TEST(UiThreadCall, RunsWhileAModalLoopIsUp) {
+    UiThread ui;
+    std::atomic<bool> modalOpen{false}, modalClose{false};
+    // A "dialog" on the UI thread: its nested loop drains the queue.
+    ui.firstTask = [&] {
+        modalOpen = true;
+        while (!modalClose) ui.q.waitAndRun(5);
+    };
+    ui.start();
+    while (!modalOpen) std::this_thread::yield();
+    bool ran = false;
+    EXPECT_TRUE(ui.q.call([&] { ran = true; }));
+    EXPECT_TRUE(ran);
+    modalClose = true;
+}
+
+TEST(UiThreadCall, CallersFromSeveralThreadsEachGetTheirOwnTask) {
+    UiThread ui;
+    ui.start();
+    std::atomic<int> sum{0};
+    std::vector<std::thread> callers;
+    for (int i = 1; i <= 8; ++i)
+        callers.emplace_back([&, i] {
+            int mine = 0;
+            for (int k = 0; k < 50; ++k) ui.q.call([&] { mine += i; });
+            sum += mine;
+            EXPECT_EQ(mine, 50 * i);
+        });
+    for (auto& c : callers) c.join();
+    EXPECT_EQ(sum, 50 * 36);
+}
+
+TEST(UiThreadCall, NoMainWindowMeansTheTaskDoesNotRun) {
+    UiTaskQueue never;
+    bool ran = false;
+    EXPECT_FALSE(never.call([&] { ran = true; }));
+    EXPECT_FALSE(ran);
+
+    // A caller waiting when the window goes is released without its task.
+    UiTaskQueue q;
+    std::atomic<bool> opened{false}, release{false};
+    std::thread uiThread([&] {  // opens the queue, then is busy and never drains it
+        q.open();
+        opened = true;
+        while (!release) std::this_thread::sleep_for(1ms);
+    });
+    while (!opened) std::this_thread::yield();
+    std::atomic<bool> returned{false};
+    bool result = true;
+    std::thread caller([&] {
+        result = q.call([&] { ran = true; });
+        returned = true;
+    });
+    std::this_thread::sleep_for(20ms);
+    EXPECT_FALSE(returned);
+    q.close();
+    caller.join();
+    release = true;
+    uiThread.join();
+    EXPECT_FALSE(result);
+    EXPECT_FALSE(ran);
+}
+}  // namespace
