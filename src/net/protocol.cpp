@@ -34,12 +34,70 @@ const CommandRow kCommandTable[static_cast<int>(ServerCommand::Count)] = {
 };
 
 bool startsWith(std::string_view s, std::string_view t) {
-    return s.size() >= t.size() && s.compare(0, t.size(), t) == 0;
+    if (s.size() < t.size()) return false;
+    // A plain loop: keywords are a few bytes long, where a memcmp call costs
+    // more than the comparison itself.
+    for (size_t i = 0; i < t.size(); ++i)
+        if (s[i] != t[i]) return false;
+    return true;
 }
 
+namespace {
+constexpr int kRows = static_cast<int>(ServerCommand::Count);
+
+// For each first byte, the rows whose prefix begins with it, in table order,
+// ended by -1.  Testing only those keeps the table's order and its overlaps
+// while a line of an unknown keyword is refused after one lookup.
+struct FirstByteIndex {
+    signed char rows[256][kRows + 1];
+    // Each prefix as two little-endian words and masks, so that a line of 16
+    // bytes or more is compared with two loads and one branch per row.
+    uint64_t word[kRows][2];
+    uint64_t mask[kRows][2];
+    FirstByteIndex() : rows{}, word{}, mask{} {
+        for (int i = 0; i < kRows; ++i) {
+            std::string_view p = kCommandTable[i].prefix;
+            for (size_t k = 0; k < p.size() && k < 16; ++k) {
+                word[i][k / 8] |= uint64_t{static_cast<unsigned char>(p[k])} << (8 * (k % 8));
+                mask[i][k / 8] |= uint64_t{0xFF} << (8 * (k % 8));
+            }
+        }
+        for (auto& r : rows) r[0] = -1;
+        for (int i = 0; i < kRows; ++i) {
+            unsigned char b = static_cast<unsigned char>(kCommandTable[i].prefix[0]);
+            int n = 0;
+            while (rows[b][n] != -1) ++n;
+            rows[b][n] = static_cast<signed char>(i);
+            rows[b][n + 1] = -1;
+        }
+    }
+};
+const FirstByteIndex kIndex;
+
+// Whether row `r` matches `line`; a, b are the line's first 16 bytes as
+// little-endian words when `wide`.
+inline bool rowMatches(int r, std::string_view line, bool wide, uint64_t a, uint64_t b) {
+    if (wide)
+        return (((a ^ kIndex.word[r][0]) & kIndex.mask[r][0]) |
+                ((b ^ kIndex.word[r][1]) & kIndex.mask[r][1])) == 0;
+    return startsWith(line, kCommandTable[r].prefix);
+}
+
+inline uint64_t loadLE(const char* p) {
+    uint64_t v = 0;
+    for (int k = 0; k < 8; ++k) v |= uint64_t{static_cast<unsigned char>(p[k])} << (8 * k);
+    return v;
+}
+}  // namespace
+
 bool parseCommand(std::string_view line, ParsedCommand* out) {
-    for (const CommandRow& row : kCommandTable) {
-        if (!startsWith(line, row.prefix)) continue;
+    if (line.empty()) return false;
+    static_assert(sizeof("close all menus") - 1 <= 16, "prefixes fit two words");
+    const bool wide = line.size() >= 16;
+    const uint64_t a = wide ? loadLE(line.data()) : 0, b = wide ? loadLE(line.data() + 8) : 0;
+    for (const signed char* r = kIndex.rows[static_cast<unsigned char>(line[0])]; *r != -1; ++r) {
+        const CommandRow& row = kCommandTable[*r];
+        if (!rowMatches(*r, line, wide, a, b)) continue;
         out->command = row.command;
         out->payload = {};
         if (row.offset != kNoPayload && line.size() > static_cast<size_t>(row.offset))
