@@ -9,10 +9,11 @@ RecordingUi::RecordingUi() {
     thread_ = std::thread([&] {
         queue_.open();
         {
+            // Notify under the lock: the constructor's cv dies once it returns.
             std::lock_guard<std::mutex> lock(m);
             ready = true;
+            started.notify_one();
         }
-        started.notify_one();
         loop();
     });
     std::unique_lock<std::mutex> lock(m);
