@@ -1,8 +1,257 @@
 #include "net/config.h"
 
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
+#include "platform/atomic_file.h"
+
 Settings conf;
 std::vector<servinfo> servers;
 
 servinfo* selectedServer() {
     return conf.serverIndex < servers.size() ? &servers[conf.serverIndex] : nullptr;
+}
+
+void resetConfig() {
+    conf = Settings{};
+    servers.clear();
+}
+
+namespace {
+
+bool isBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Skips leading blanks and one sign, as the C number readers do.
+std::string_view skipBlanksAndSign(std::string_view v, bool* negative) {
+    size_t i = 0;
+    while (i < v.size() && isBlank(v[i])) ++i;
+    *negative = false;
+    if (i < v.size() && (v[i] == '+' || v[i] == '-')) *negative = v[i++] == '-';
+    return v.substr(i);
+}
+
+// True when the value reads as the decimal integer 0: no digits at all, or
+// only zero digits.  Deciding on the digits avoids any overflow.
+bool readsAsZero(std::string_view v) {
+    bool negative;
+    v = skipBlanksAndSign(v, &negative);
+    for (char c : v) {
+        if (!isDigit(c)) break;
+        if (c != '0') return false;
+    }
+    return true;
+}
+
+// Unsigned decimal reading: blanks, a sign, digits; no digits read as 0; a
+// "-" negates modulo 2^32; too many digits give the largest value.
+uint32_t readUnsigned(std::string_view v) {
+    bool negative;
+    v = skipBlanksAndSign(v, &negative);
+    uint64_t x = 0;
+    bool overflow = false;
+    for (char c : v) {
+        if (!isDigit(c)) break;
+        x = x * 10 + static_cast<uint64_t>(c - '0');
+        if (x > std::numeric_limits<uint32_t>::max()) {
+            overflow = true;
+            break;
+        }
+    }
+    if (overflow) return std::numeric_limits<uint32_t>::max();
+    uint32_t r = static_cast<uint32_t>(x);
+    return negative ? static_cast<uint32_t>(0u - r) : r;
+}
+
+// Decimal floating-point reading independent of the C locale (a front-end
+// may switch LC_NUMERIC to one whose decimal point is ","): blanks, a sign,
+// then the longest number; no number reads as 0.  A number too large for a
+// double reads as an infinity, which the volume clamps then replace.
+float readFloat(std::string_view v) {
+    bool negative;
+    v = skipBlanksAndSign(v, &negative);
+    double x = 0;
+    if (!v.empty() && (v[0] == '-' || v[0] == '+')) return 0.0f;  // one sign only
+    auto [ptr, ec] = std::from_chars(v.data(), v.data() + v.size(), x);
+    (void)ptr;
+    if (ec == std::errc::result_out_of_range) x = std::numeric_limits<double>::infinity();
+    else if (ec != std::errc()) x = 0;
+    if (negative) x = -x;
+    // Keep the cast defined: a finite double beyond float's range becomes
+    // an infinity of the same sign.
+    if (std::isfinite(x) && std::fabs(x) > std::numeric_limits<float>::max())
+        x = std::copysign(std::numeric_limits<double>::infinity(), x);
+    return static_cast<float>(x);
+}
+
+// "%.5g" with a "." decimal point whatever the locale.
+std::string formatG5(float f) {
+    char buf[64];
+    auto [end, ec] = std::to_chars(buf, buf + sizeof buf, static_cast<double>(f),
+                                   std::chars_format::general, 5);
+    if (ec != std::errc()) return "0";
+    return std::string(buf, end);
+}
+
+std::optional<std::string> fieldValue(std::string_view field) {
+    if (field == kAbsentField) return std::nullopt;
+    return std::string(field);
+}
+
+void parseServer(std::string_view value, std::vector<servinfo>* list) {
+    std::vector<std::string_view> fields;
+    size_t i = 0;
+    while (i < value.size()) {
+        if (value[i] == ',') {
+            ++i;
+            continue;
+        }
+        size_t end = value.find(',', i);
+        if (end == std::string_view::npos) end = value.size();
+        fields.push_back(value.substr(i, end - i));
+        i = end;
+    }
+    // Without a port there is nothing to connect to: such a line adds no
+    // entry, so the list and its indices hold only usable entries.
+    if (fields.size() < 3) return;
+    servinfo s;
+    std::optional<std::string>* text[] = {&s.name,      &s.host,   nullptr,
+                                          &s.aboutPage, &s.createAccountPage,
+                                          &s.lostPasswordPage,
+                                          &s.dlHost,    &s.dlBase, &s.login,
+                                          &s.password};
+    for (size_t f = 0; f < fields.size() && f < std::size(text); ++f) {
+        if (text[f]) {
+            *text[f] = fieldValue(fields[f]);
+        } else {
+            // An int port that writes back as the same digits.
+            uint32_t p = readUnsigned(fields[f]);
+            s.port = p > static_cast<uint32_t>(std::numeric_limits<int>::max())
+                         ? std::numeric_limits<int>::max()
+                         : static_cast<int>(p);
+        }
+    }
+    list->push_back(std::move(s));
+}
+
+void applyLine(std::string_view line, Settings* st, std::vector<servinfo>* list) {
+    if (line.empty()) return;
+    const char first = line[0];
+    if (first == '\n' || first == '\r' || first == ' ' || first == ';' || first == '#') return;
+    const size_t eq = line.find('=');
+    if (eq == std::string_view::npos) return;
+    const std::string_view key = line.substr(0, eq);
+    const std::string_view value = line.substr(eq + 1);
+    if (key == "language") {
+        st->language = std::string(value.substr(0, 2));
+    } else if (key == "music.on") {
+        st->muStopped = readsAsZero(value);
+    } else if (key == "music.volume") {
+        st->muVol = readFloat(value);
+    } else if (key == "sound.volume") {
+        st->fxVol = readFloat(value);
+    } else if (key == "server.default") {
+        st->serverIndex = readUnsigned(value);
+    } else if (key == "server") {
+        parseServer(value, list);
+    }
+}
+
+// Whether a text field can be written so that it reads back as itself.
+bool writable(const std::optional<std::string>& v) {
+    return v && !v->empty() && v->find_first_of(",\r\n") == std::string::npos &&
+           *v != kAbsentField;
+}
+
+void appendServer(std::string* out, const servinfo& s) {
+    const std::optional<std::string>* tail[] = {&s.aboutPage, &s.createAccountPage,
+                                                &s.lostPasswordPage, &s.dlHost,
+                                                &s.dlBase,    &s.login,
+                                                &s.password};
+    size_t last = 0;  // number of tail fields up to the last writable one
+    for (size_t i = 0; i < std::size(tail); ++i)
+        if (writable(*tail[i])) last = i + 1;
+    auto put = [out](const std::optional<std::string>& v) {
+        *out += writable(v) ? std::string_view(*v) : kAbsentField;
+    };
+    *out += "server=";
+    put(s.name);
+    *out += ',';
+    put(s.host);
+    *out += ',';
+    *out += std::to_string(s.port);
+    for (size_t i = 0; i < last; ++i) {
+        *out += ',';
+        put(*tail[i]);
+    }
+    *out += "\r\n";
+}
+
+}  // namespace
+
+void parseConfig(std::string_view bytes, Settings* settings, std::vector<servinfo>* list) {
+    size_t pos = 0;
+    while (pos < bytes.size()) {
+        size_t nl = bytes.find('\n', pos);
+        size_t next = nl == std::string_view::npos ? bytes.size() : nl + 1;
+        std::string_view line = bytes.substr(pos, next - pos);
+        pos = next;
+        // The value ends before the line end: "\n", or "\r\n".  A last line
+        // without "\n" counts as well.  Lines are never cut by length.
+        if (!line.empty() && line.back() == '\n') line.remove_suffix(1);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        applyLine(line, settings, list);
+    }
+}
+
+std::string serializeConfig(const Settings& st, const std::vector<servinfo>& list) {
+    std::string out;
+    out += "language=" + st.language + "\r\n";
+    out += "server.default=" + std::to_string(st.serverIndex) + "\r\n";
+    out += "sound.volume=" + formatG5(st.fxVol) + "\r\n";
+    out += "music.volume=" + formatG5(st.muVol) + "\r\n";
+    out += st.muStopped ? "music.on=0\r\n" : "music.on=1\r\n";
+    for (const servinfo& s : list) appendServer(&out, s);
+    return out;
+}
+
+std::string defaultConfigBytes() {
+    // The default web and download host: the practice server runs locally.
+    const std::string host = "localhost";
+    const std::string web = "http://" + host;
+    std::string out;
+    out += "language=fr\r\nserver.default=0\r\n";
+    out += "sound.volume=1\r\nmusic.volume=0.5\r\nmusic.on=0\r\n";
+    out += "server=Kordo local," + host + ",1321," + web + "/about.php," + web +
+           "/register.php," + web + "/lostpassword.php," + host + ",/autodl\r\n";
+    return out;
+}
+
+bool createDefaultConfigFile(const std::string& fn) {
+    return writeFileAtomic(fn, defaultConfigBytes());
+}
+
+bool loadConfig(const std::string& fn) {
+    std::string bytes;
+    bool read = readWholeFile(fn, &bytes);
+    if (!read && createDefaultConfigFile(fn)) read = readWholeFile(fn, &bytes);
+    // Neither readable nor writable (read-only folder, ...): run with the
+    // defaults rather than trying again.
+    if (!read) bytes = defaultConfigBytes();
+    parseConfig(bytes, &conf, &servers);
+    return read;
+}
+
+bool saveConfig(const std::string& fn) {
+    return writeFileAtomic(fn, serializeConfig(conf, servers));
+}
+
+void clampVolumes(Settings* st) {
+    // Written as "not inside" so that a NaN read from the file is replaced.
+    if (!(st->muVol >= 0.0f && st->muVol <= 1.0f)) st->muVol = 0.5f;
+    if (!(st->fxVol >= 0.0f && st->fxVol <= 1.0f)) st->fxVol = 1.0f;
 }

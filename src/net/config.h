@@ -1,10 +1,17 @@
-// The user's settings and the server list.  Process-wide; written on the UI
-// thread (start-up, connection dialog, commands) and read by the connecting
-// thread once the dialog has started it.
+// The user's settings and the server list, and the configuration file that
+// holds them.  Process-wide; written on the UI thread (start-up, connection
+// dialog, commands) and read by the connecting thread once the dialog has
+// started it.
+//
+// File format: 8-bit CP1252 bytes, one "key=value" per line.  Lines end in
+// "\r\n" when written; "\n" alone reads the same.  A line that begins with
+// "\r", "\n", a space, ";" or "#" is a comment or blank; a line without "="
+// is skipped.  Keys are compared exactly (case and blanks count).
 #pragma once
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // One server entry.  Every text field may be absent (distinct from empty).
@@ -19,18 +26,75 @@ struct servinfo {
     std::optional<std::string> dlHost;
     std::optional<std::string> dlBase;
     int port = 0;
+
+    bool operator==(const servinfo&) const = default;
 };
 
 struct Settings {
-    float muVol = 0.5f;   // music volume, 0..1
-    float fxVol = 1.0f;   // sound effect volume, 0..1
+    float muVol = 0.5f;   // music volume, 0..1 after clampVolumes()
+    float fxVol = 1.0f;   // sound effect volume, 0..1 after clampVolumes()
     std::string language = "fr";  // at most 2 bytes
-    bool muStopped = false;
-    unsigned serverIndex = 0;  // index into servers; may name no entry
+    bool muStopped = false;       // music paused ("music.on=0")
+    unsigned serverIndex = 0;     // index into servers; may name no entry
+
+    bool operator==(const Settings&) const = default;
 };
 
 extern Settings conf;
 extern std::vector<servinfo> servers;
 
+// The name of the configuration file in the program folder.
+inline constexpr const char kConfigFileName[] = "config-debug.ini";
+
 // The selected entry, or nullptr when serverIndex names no entry.
 servinfo* selectedServer();
+
+// Restores conf to its defaults and empties servers (start of a run, tests).
+void resetConfig();
+
+// Pure parser: applies the lines of `bytes` to *settings and appends one entry
+// to *list per usable "server" line, in file order.  Keys not in the file
+// leave *settings unchanged.  No I/O; any byte sequence is accepted.
+//
+// Server values are cut at runs of "," into name, host, port, aboutPage,
+// createAccountPage, lostPasswordPage, dlHost, dlBase, login, password; a
+// field reading exactly kAbsentField is absent, as are missing trailing
+// fields; a value with fewer than 3 fields adds no entry.
+void parseConfig(std::string_view bytes, Settings* settings, std::vector<servinfo>* list);
+
+// The bytes saveConfig writes for `settings` and `list`.  Numbers are written
+// the same whatever the C locale ("%.5g" with a "." decimal point).
+//
+// A server field that the format cannot carry back is written as absent: an
+// empty text, one holding ",", "\r" or "\n", or one equal to kAbsentField.
+// Absent fields at the end of an entry are left out with their separators;
+// an absent field followed by a present one is written as kAbsentField, so
+// every entry reads back as it was written (see parseConfig).
+std::string serializeConfig(const Settings& settings, const std::vector<servinfo>& list);
+
+// The text that stands for an absent field in the middle of a server line.
+// It is what the C printf family writes for a missing string, so files
+// written that way read back with the field absent too.
+inline constexpr std::string_view kAbsentField = "(null)";
+
+// The bytes of the default file: "fr", server 0, sound 1, music 0.5 paused,
+// and one entry "Kordo local" on localhost port 1321 without credentials.
+std::string defaultConfigBytes();
+
+// Reads the file `fn` into conf and servers.  When it cannot be read, writes
+// the default file and reads that; when that fails too, applies the default
+// bytes from memory (no retry).  Returns true when a file was read.
+bool loadConfig(const std::string& fn);
+
+// Rewrites `fn` from conf and servers.  The bytes go to a temporary file
+// next to it that then replaces `fn`, so a crash or a full disk during the
+// save leaves the previous file whole.  Failures are silent; false then.
+bool saveConfig(const std::string& fn);
+
+// Writes the default file (replacing `fn` the same way).  False on failure.
+bool createDefaultConfigFile(const std::string& fn);
+
+// Start-up's volume rule: a muVol outside 0..1 becomes 0.5, an fxVol outside
+// 0..1 becomes 1.0.  A value that is not a number is outside.
+void clampVolumes(Settings* settings);
+inline void clampVolumes() { clampVolumes(&conf); }

@@ -66,17 +66,6 @@ uint64_t doChallenge(std::string_view challenge, std::string_view login,
     return x & 0x00FFFFFFFFFFFFFFull;
 }
 
-std::string toBase36(uint64_t v) {
-    static const char digits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
-    char buf[16];
-    int n = 0;
-    do {
-        buf[n++] = digits[v % 36];
-        v /= 36;
-    } while (v);
-    return std::string(std::make_reverse_iterator(buf + n), std::make_reverse_iterator(buf));
-}
-
 std::string loginLine(std::string_view challenge, std::string_view login,
                       std::string_view password) {
     std::string line = "login ";

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/radix36.h"  // toBase36
+
 // The machine identifier in radix 36, sent at login.  Set once by start-up
 // before any connection.
 extern std::string clientId;
@@ -23,8 +25,6 @@ void qchfnc(uint64_t* l, const char* c, size_t n);
 // The low 56 bits of the fold of challenge, login and password.
 uint64_t doChallenge(std::string_view challenge, std::string_view login,
                      std::string_view password);
-// Unsigned radix 36, "0"-"9" then "a"-"z", no leading zeros ("0" for 0).
-std::string toBase36(uint64_t v);
 // "login %s|%s|65545|fr|%s|%s\n"; the language is always "fr".
 std::string loginLine(std::string_view challenge, std::string_view login,
                       std::string_view password);

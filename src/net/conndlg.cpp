@@ -1,0 +1,103 @@
+#include "net/conndlg.h"
+
+#include <thread>
+
+#include "net/config.h"
+#include "net/login.h"
+#include "platform/shell.h"
+#include "platform/ui.h"
+
+namespace {
+
+// Process-wide state of the unit; touched on the UI thread only.
+struct ConnDlgState {
+    std::function<void()> starter;  // empty: start doConnect2 on `connecting`
+    std::thread connecting;
+};
+ConnDlgState state;
+
+const servinfo* entryAt(int index) {
+    if (index < 0 || static_cast<size_t>(index) >= servers.size()) return nullptr;
+    return &servers[static_cast<size_t>(index)];
+}
+
+void fillCredentials(ConnDialog* d) {
+    const servinfo* s = entryAt(d->selection);
+    d->login = s && s->login ? *s->login : std::string();
+    d->password = s && s->password ? *s->password : std::string();
+}
+
+void startConnection() {
+    if (state.starter) {
+        state.starter();
+        return;
+    }
+    if (state.connecting.joinable()) state.connecting.join();
+    state.connecting = std::thread([] { doConnect2(); });
+}
+
+}  // namespace
+
+ConnDialog connDlgOpen() {
+    ConnDialog d;
+    for (const servinfo& s : servers) d.serverNames.push_back(s.name.value_or(""));
+    d.selection = selectedServer() ? static_cast<int>(conf.serverIndex) : -1;
+    fillCredentials(&d);
+    d.focus = ConnDlgControl::Login;
+    return d;
+}
+
+void connDlgSelectionChanged(ConnDialog* d, int index) {
+    d->selection = entryAt(index) ? index : -1;
+    fillCredentials(d);
+}
+
+bool connDlgConnect(ConnDialog* d) {
+    if (d->login.size() < kMinCredentialLength || d->password.size() < kMinCredentialLength) {
+        d->focus = ConnDlgControl::Login;
+        return false;
+    }
+    if (!entryAt(d->selection)) return false;
+    conf.serverIndex = static_cast<unsigned>(d->selection);
+    servinfo& s = servers[static_cast<size_t>(d->selection)];
+    s.login = d->login;
+    s.password = d->password;
+    d->open = false;
+    d->result = 1;
+    startConnection();
+    return true;
+}
+
+void connDlgCancel(ConnDialog* d) {
+    ui().requestQuit(0);
+    d->open = false;
+    d->result = 0;
+}
+
+void connDlgCreateAccount(const ConnDialog& d) {
+    const servinfo* s = entryAt(d.selection);
+    if (s && s->createAccountPage) shell().openAddress(*s->createAccountPage);
+}
+
+void connDlgLostPassword(const ConnDialog& d) {
+    const servinfo* s = entryAt(d.selection);
+    if (s && s->lostPasswordPage) shell().openAddress(*s->lostPasswordPage);
+}
+
+std::string connDlgWindowTitle() {
+    const servinfo* s = selectedServer();
+    return "Le Kordo [" + (s && s->login ? *s->login : std::string()) + "]";
+}
+
+void showConnectionDialog(const std::function<void(ConnDialog*)>& runModal) {
+    ConnDialog d = connDlgOpen();
+    runModal(&d);
+    const std::string title = connDlgWindowTitle();
+    uiCall([&title] { ui().setTitle(title); });
+}
+
+void setConnectionStarter(std::function<void()> starter) { state.starter = std::move(starter); }
+
+void joinConnectingThread() {
+    if (state.connecting.joinable()) state.connecting.join();
+}

@@ -1,0 +1,15 @@
+// Whole-file replacement that never leaves a half-written file behind.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// Writes `bytes` (unchanged, no line-end translation) to "<path>.tmp", flushes
+// it to the disk, then renames it over `path` in one step.  On any failure
+// `path` keeps its previous content, the temporary file is removed and the
+// result is false.  `path` is in the system's 8-bit code page.  Two writers of
+// the same path at once are not supported (they share the temporary name).
+bool writeFileAtomic(const std::string& path, std::string_view bytes);
+
+// Reads the whole file into *bytes.  False when it cannot be opened or read.
+bool readWholeFile(const std::string& path, std::string* bytes);

@@ -1,0 +1,45 @@
+#include <windows.h>
+
+#include <cstdio>
+
+#include "platform/atomic_file.h"
+
+bool writeFileAtomic(const std::string& path, std::string_view bytes) {
+    const std::string tmp = path + ".tmp";
+    HANDLE h = CreateFileA(tmp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    bool ok = true;
+    size_t done = 0;
+    while (ok && done < bytes.size()) {
+        DWORD chunk = static_cast<DWORD>(
+            bytes.size() - done > 0x10000000 ? 0x10000000 : bytes.size() - done);
+        DWORD written = 0;
+        if (!WriteFile(h, bytes.data() + done, chunk, &written, nullptr) || written == 0)
+            ok = false;
+        else
+            done += written;
+    }
+    // On the disk before the rename, so a power cut never leaves an empty file.
+    if (ok && !FlushFileBuffers(h)) ok = false;
+    if (!CloseHandle(h)) ok = false;
+    // std::rename refuses to replace an existing file on Windows.
+    if (ok && !MoveFileExA(tmp.c_str(), path.c_str(),
+                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        ok = false;
+    if (!ok) DeleteFileA(tmp.c_str());
+    return ok;
+}
+
+bool readWholeFile(const std::string& path, std::string* bytes) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return false;
+    std::string out;
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
+    const bool ok = !std::ferror(f);
+    std::fclose(f);
+    if (ok) *bytes = std::move(out);
+    return ok;
+}
