@@ -5,6 +5,7 @@
 //
 //   build/bench/bench_speech [messages]      (default 300)
 #include <signal.h>
+#include <sys/prctl.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -50,6 +51,7 @@ int main(int argc, char** argv) {
     setenv("SPEECHD_ADDRESS", ("unix_socket:" + dir + "/sock").c_str(), 1);
     pid_t pid = fork();
     if (pid == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGTERM);  // no idle timeout: go with the benchmark
         if (!freopen((dir + "/daemon.log").c_str(), "a", stdout)) _exit(127);
         dup2(1, 2);
         execl("/usr/bin/speech-dispatcher", "speech-dispatcher", "-s", "-t", "0", "-C", dir.c_str(),

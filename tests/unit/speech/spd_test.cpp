@@ -3,6 +3,7 @@
 // rate it would use, to a file ("RATE|TEXT" per line).
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -51,6 +52,9 @@ bool waitFor(F done, std::chrono::milliseconds limit) {
 pid_t spawn(const std::vector<std::string>& argv, const std::string& log) {
     pid_t pid = fork();
     if (pid != 0) return pid;
+    // The daemon runs without an idle timeout: make it go with this test
+    // process even when the test dies before its tear-down.
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
     FILE* f = freopen(log.c_str(), "a", stdout);
     if (f) dup2(fileno(stdout), 2);
     std::vector<char*> args;
