@@ -11,4 +11,8 @@ struct SpeechBackend {
     virtual void speak(const std::string& text, bool interrupt) = 0;
     // Shows `text` on a braille display, where the back-end has one.
     virtual void braille(const std::string& text) { (void)text; }
+    // Speaking rate on the client's scale 0 (slowest) .. 100 (fastest), for
+    // the voice back-ends; screen readers keep their own rate and ignore it.
+    virtual int rate() { return 50; }
+    virtual void setRate(int rate) { (void)rate; }
 };

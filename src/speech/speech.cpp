@@ -1,29 +1,265 @@
 #include "speech/speech.h"
 
 #include <mutex>
+#include <vector>
 
+#include "platform/dynlib.h"
 #include "platform/speech_backend.h"
+#include "platform/text.h"
+#include "speech/dll_entry.h"
 
 std::atomic<bool> speakMenuOnItemChange{false};
 
 namespace {
-// Serialises back-end calls so that a line from one thread is handed over
-// whole before another thread's line, in the order sayString() was entered.
-std::mutex speechMutex;
-SpeechBackend* backend = nullptr;
+
+// Process-wide speech state.  `mu` guards everything but the two atomics,
+// which are read without it (speechCurrent, sapiIsEnabled).
+struct SpeechState {
+    std::mutex mu;
+    std::atomic<int> current{kSpeechNone};
+    // Written by the UI thread (voice switch), read by every speaking thread.
+    std::atomic<bool> sapiEnabled{false};
+    SpeechBackend* backend = nullptr;         // the selected back-end, or none
+    std::unique_ptr<SpeechBackend> owned;     // owns `backend` when detection made it
+    std::vector<std::unique_ptr<DynLib>> libraries;  // loaded ones stay until reset
+    SpeechPlatform platform;
+};
+
+SpeechState speech;
+
+template <typename Fn>
+Fn entry(DynLib& lib, const char* name) {
+    return reinterpret_cast<Fn>(lib.symbol(name));
+}
+
+// CP1252 -> NUL-terminated UTF-16.  Every CP1252 character is in the Basic
+// Multilingual Plane, so UTF-8 sequences are at most three bytes long.
+std::u16string toUtf16(const std::string& cp1252) {
+    std::string u8 = cp1252ToUtf8(cp1252);
+    std::u16string out;
+    out.reserve(cp1252.size() + 1);
+    for (size_t i = 0; i < u8.size();) {
+        unsigned char c = static_cast<unsigned char>(u8[i]);
+        char32_t cp;
+        if (c < 0x80) {
+            cp = c;
+            i += 1;
+        } else if (c < 0xE0) {
+            cp = ((c & 0x1Fu) << 6) | (static_cast<unsigned char>(u8[i + 1]) & 0x3Fu);
+            i += 2;
+        } else {
+            cp = ((c & 0x0Fu) << 12) | ((static_cast<unsigned char>(u8[i + 1]) & 0x3Fu) << 6) |
+                 (static_cast<unsigned char>(u8[i + 2]) & 0x3Fu);
+            i += 3;
+        }
+        out += static_cast<char16_t>(cp);
+    }
+    return out;
+}
+
+struct JawsSpeech : SpeechBackend {
+    JfwSayStringFn say;
+    explicit JawsSpeech(JfwSayStringFn f) : say(f) {}
+    // JAWS takes the ANSI text unchanged and shows its own braille.
+    void speak(const std::string& text, bool interrupt) override {
+        say(text.c_str(), interrupt ? 1 : 0);
+    }
+};
+
+struct NvdaSpeech : SpeechBackend {
+    NvdaTextFn speakText;
+    NvdaCancelFn cancelSpeech;
+    NvdaTextFn brailleMessage;
+    void speak(const std::string& text, bool interrupt) override {
+        std::u16string w = toUtf16(text);
+        if (interrupt) cancelSpeech();
+        speakText(w.c_str());
+    }
+    void braille(const std::string& text) override {
+        std::u16string w = toUtf16(text);
+        brailleMessage(w.c_str());
+    }
+};
+
+struct SapiSpeech : SpeechBackend {
+    SapiSayFn say;
+    SapiSetRateFn setRateFn;
+    SapiGetRateFn getRateFn;
+    void speak(const std::string& text, bool interrupt) override {
+        say(text.c_str(), interrupt ? 1 : 0);
+    }
+    int rate() override { return getRateFn(); }
+    void setRate(int r) override { setRateFn(r); }
+};
+
+// The loaders, in detection order.  Each runs with speech.mu held, may write
+// `current` before it knows it succeeds (the last writer before success, or
+// the final 0, is what stays), and on success leaves the back-end selected.
+
+DynLib* loadLibrary(const char* name) {
+    if (!speech.platform.libraries) return nullptr;
+    std::unique_ptr<DynLib> lib = speech.platform.libraries->load(name);
+    if (!lib) return nullptr;
+    // Libraries are never unloaded during the run: a later call may still be
+    // running on another thread when a library would otherwise go away.
+    speech.libraries.push_back(std::move(lib));
+    return speech.libraries.back().get();
+}
+
+bool select(std::unique_ptr<SpeechBackend> b) {
+    speech.owned = std::move(b);
+    speech.backend = speech.owned.get();
+    return true;
+}
+
+bool jfwLoad() {
+    if (!speech.platform.jawsWindowExists || !speech.platform.jawsWindowExists()) return false;
+    DynLib* lib = loadLibrary("jfwapi.dll");
+    if (!lib) return false;
+    auto say = entry<JfwSayStringFn>(*lib, "JFWSayString");
+    speech.current = kSpeechJaws;
+    if (!say) return false;
+    return select(std::make_unique<JawsSpeech>(say));
+}
+
+bool nvdaLoad(const char* file, int id) {
+    DynLib* lib = loadLibrary(file);
+    if (!lib) return false;
+    auto running = entry<NvdaTestIfRunningFn>(*lib, "nvdaController_testIfRunning");
+    if (!running || running() != 0) return false;
+    auto b = std::make_unique<NvdaSpeech>();
+    b->speakText = entry<NvdaTextFn>(*lib, "nvdaController_speakText");
+    b->cancelSpeech = entry<NvdaCancelFn>(*lib, "nvdaController_cancelSpeech");
+    b->brailleMessage = entry<NvdaTextFn>(*lib, "nvdaController_brailleMessage");
+    speech.current = id;
+    if (!b->speakText || !b->cancelSpeech || !b->brailleMessage) return false;
+    return select(std::move(b));
+}
+
+bool nvda32Load() { return nvdaLoad("nvdaControllerClient32.dll", kSpeechNvda32); }
+
+bool nvda64Load() {
+    if (!speech.platform.isIn64BitMode || !speech.platform.isIn64BitMode()) return false;
+    return nvdaLoad("nvdaControllerClient64.dll", kSpeechNvda64);
+}
+
+bool nvdaCommonLoad() { return nvdaLoad("nvdaControllerClient.dll", kSpeechNvda); }
+
+bool fromHook(const std::function<std::unique_ptr<SpeechBackend>()>& hook, int id) {
+    if (!hook) return false;
+    std::unique_ptr<SpeechBackend> b = hook();
+    if (!b) return false;
+    speech.current = id;
+    return select(std::move(b));
+}
+
+bool weLoad() { return fromHook(speech.platform.windowEyes, kSpeechWindowEyes); }
+
+bool screenReaderLoad() { return fromHook(speech.platform.screenReader, kSpeechScreenReader); }
+
+bool sapiLoad() {
+    DynLib* lib = loadLibrary("sapi5.dll");
+    if (!lib) {
+        if (!fromHook(speech.platform.voice, kSpeechVoice)) return false;
+        speakMenuOnItemChange = true;
+        return true;
+    }
+    speech.current = kSpeechVoice;
+    auto b = std::make_unique<SapiSpeech>();
+    auto init = entry<SapiInitFn>(*lib, "sapiInit");
+    b->say = entry<SapiSayFn>(*lib, "sapiSay");
+    b->setRateFn = entry<SapiSetRateFn>(*lib, "sapiSetRate");
+    b->getRateFn = entry<SapiGetRateFn>(*lib, "sapiGetRate");
+    if (!init || !b->say || !b->setRateFn || !b->getRateFn) return false;
+    if (init() == 0) return false;
+    speakMenuOnItemChange = true;
+    return select(std::move(b));
+}
+
 }  // namespace
 
-void sayString(const std::string& s, bool interrupt) {
-    std::lock_guard<std::mutex> lock(speechMutex);
-    if (backend) backend->speak(s, interrupt);
+void setSpeechPlatform(SpeechPlatform platform) {
+    std::lock_guard<std::mutex> lock(speech.mu);
+    speech.platform = std::move(platform);
 }
 
-void setSpeechBackend(SpeechBackend* b) {
-    std::lock_guard<std::mutex> lock(speechMutex);
-    backend = b;
+bool autodetectScreenReader() {
+    std::lock_guard<std::mutex> lock(speech.mu);
+    speech.backend = nullptr;
+    speech.owned.reset();
+    // The client speaks menu items itself only when the voice is what was
+    // finally selected, not merely because its library loaded.
+    speakMenuOnItemChange = false;
+    for (bool (*loader)() : {jfwLoad, nvda32Load, nvda64Load, nvdaCommonLoad, weLoad,
+                             screenReaderLoad, sapiLoad}) {
+        if (loader()) return true;
+    }
+    speech.current = kSpeechNone;
+    speech.backend = nullptr;
+    speech.owned.reset();
+    return false;
 }
+
+int speechCurrent() { return speech.current; }
+
+void sayString(const std::string& s, bool interrupt) {
+    std::lock_guard<std::mutex> lock(speech.mu);
+    SpeechBackend* b = speech.backend;
+    if (!b) return;
+    if (speech.current == kSpeechVoice) {
+        if (speech.sapiEnabled) b->speak(s, interrupt);
+        return;
+    }
+    b->speak(s, interrupt);
+    b->braille(s);
+}
+
+void sapiEnable(bool enabled) { speech.sapiEnabled = enabled; }
+
+bool sapiIsEnabled() { return speech.sapiEnabled; }
+
+void sapiSpeedChange(int x) {
+    std::lock_guard<std::mutex> lock(speech.mu);
+    SpeechBackend* b = speech.backend;
+    if (speech.current != kSpeechVoice || !b) return;
+    int n = b->rate() + x;
+    if (n < 0)
+        n = 0;
+    else if (n > 100)
+        n = 100;
+    b->setRate(n);
+    // Straight to the voice, not through sayString: heard even while the
+    // voice is switched off, so the player hears the rate change.
+    b->speak(x < 0 ? "Moins vite" : "Plus vite", true);
+}
+
+void sapiSwitch() {
+    sapiEnable(!sapiIsEnabled());
+    if (sapiIsEnabled()) sayString("Voix SAPI activ\xE9" "e", true);
+}
+
+void selectSpeechBackend(int current, SpeechBackend* backend) {
+    std::lock_guard<std::mutex> lock(speech.mu);
+    speech.owned.reset();
+    speech.backend = backend;
+    speech.current = backend ? current : kSpeechNone;
+    speakMenuOnItemChange = backend && current == kSpeechVoice;
+}
+
+void setSpeechBackend(SpeechBackend* backend) { selectSpeechBackend(kSpeechScreenReader, backend); }
 
 SpeechBackend* speechBackend() {
-    std::lock_guard<std::mutex> lock(speechMutex);
-    return backend;
+    std::lock_guard<std::mutex> lock(speech.mu);
+    return speech.backend;
+}
+
+void speechReset() {
+    std::lock_guard<std::mutex> lock(speech.mu);
+    speech.backend = nullptr;
+    speech.owned.reset();
+    speech.libraries.clear();
+    speech.platform = SpeechPlatform{};
+    speech.current = kSpeechNone;
+    speech.sapiEnabled = false;
+    speakMenuOnItemChange = false;
 }
