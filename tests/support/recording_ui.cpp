@@ -9,10 +9,12 @@ RecordingUi::RecordingUi() {
     thread_ = std::thread([&] {
         queue_.open();
         {
+            // Notified under the lock: the constructor may return and destroy
+            // `started` as soon as it sees `ready`.
             std::lock_guard<std::mutex> lock(m);
             ready = true;
+            started.notify_one();
         }
-        started.notify_one();
         loop();
     });
     std::unique_lock<std::mutex> lock(m);
