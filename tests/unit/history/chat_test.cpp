@@ -10,6 +10,7 @@
 #include "net/agc.h"
 #include "platform/shell.h"
 #include "support/event_ui.h"
+#include "support/script_server.h"
 
 namespace {
 
@@ -142,6 +143,22 @@ TEST_F(Chat, OnlyWebAddressesReachTheShell) {
         EXPECT_EQ(browserOpen(c.address), c.opened) << c.address;
         EXPECT_EQ(shellRec.opened.size(), c.opened ? 1u : 0u) << c.address;
     }
+}
+
+TEST_F(Chat, EnterSendsTheLineOnTheConnection) {
+    agc_init();
+    ScriptServer server;
+    std::unique_ptr<ServerConn> conn;
+    std::thread t([&] { conn = server.acceptLogin(1); });
+    ASSERT_EQ(agc_connect(&gch, "127.0.0.1", server.port(), "u", "p"), 1);
+    t.join();
+    ASSERT_TRUE(conn);
+    enter("@Ann bonjour");
+    enter("//who");
+    EXPECT_EQ(conn->readLine(), "input 60003|@Ann bonjour");
+    EXPECT_EQ(conn->readLine(), "who");
+    agc_deinit();
+    gch = nullptr;
 }
 
 // The dispatcher rows this module owns, fed as the receive thread would.
