@@ -1,0 +1,42 @@
+// A recording UI for benchmarks whose UI thread is the benchmark's own
+// thread, as for work a front-end does on its UI thread: UI-thread calls run
+// at once, so the figures are the core's and the recorder's, not a thread
+// hand-over.  It keeps the list lines and the history text like a real view.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/ui.h"
+#include "platform/ui_queue.h"
+
+class BenchUi : public UiSeam {
+public:
+    BenchUi() {
+        queue_.open();
+        setUi(this);
+    }
+    ~BenchUi() override {
+        setUi(nullptr);
+        queue_.close();
+    }
+    bool runOnUiThread(const std::function<void()>& task) override { return queue_.call(task); }
+    bool isUiThread() const override { return queue_.isUiThread(); }
+    bool isMainWindowActive() override { return true; }
+
+    void historyAppend(const std::string& text) override { history += text; }
+    std::string historyText() override { return history; }
+    void historyGetSelection(int* start, int* end) override { *start = *end = static_cast<int>(history.size()); }
+    void listReset() override { list.clear(); }
+    void listAdd(const std::string& label) override { list.push_back(label); }
+    void listDelete(int index) override { list.erase(list.begin() + index); }
+    int listCount() override { return static_cast<int>(list.size()); }
+    void listSelect(int index) override { selected = index; }
+
+    std::string history;
+    std::vector<std::string> list;
+    int selected = -1;
+
+private:
+    UiTaskQueue queue_;
+};

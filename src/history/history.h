@@ -1,0 +1,75 @@
+// The message history: every message the server has the client say is kept
+// for reading back, shown in the history view, written to the session log
+// and spoken, each as the sender's flags ask.
+//
+// Texts are CP1252 bytes.  Threads: historyAdd may be called from any
+// thread; its work runs on the UI thread (the UI-thread call), one message
+// at a time, and it returns once that is done.  When there is no main window
+// the work runs on the calling thread and the view is skipped, so nothing
+// the server said is lost from the list and the log.  historyMove and
+// historySave belong to the UI thread and are handed over the same way.
+// Other threads read the state only under `historyState.lock`.
+#pragma once
+
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Bits of historyAdd's flags.
+enum : int {
+    HIST_SPEAK = 1,      // speak the message
+    HIST_INTERRUPT = 2,  // ... cutting off speech in progress
+    HIST_NOSTORE = 4,    // no list entry, no view text, no log line
+    HIST_ALWAYS = 8,     // speak even when the main window is not active
+};
+
+// The stored messages, oldest first, packed back to back in one buffer so
+// that a message costs its bytes plus one offset (a long session stores
+// hundreds of thousands).
+struct HistoryList {
+    std::string bytes;
+    std::vector<size_t> ends;  // ends[i]: one past message i in `bytes`
+    std::string_view operator[](int i) const;
+};
+
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using LogFile = std::unique_ptr<std::FILE, FileCloser>;
+
+struct HistoryState {
+    std::mutex lock;
+    HistoryList history;
+    int histLen = 0;    // messages stored (== history.ends.size())
+    int histCap = 16;   // capacity; grows to histCap * 3 / 2 + 1 when full
+    int histPos = -1;   // reading position; -1: before the first message
+    LogFile logfile;    // the session log; null when not open
+};
+
+extern HistoryState historyState;
+
+// Adds message `s`; 0x01 stands for CR and 0x02 for LF.  Never refused.
+void historyAdd(std::string_view s, int flags);
+// Moves the reading position by n (clamped to the messages, no wrap) and
+// speaks the message there with interrupt.
+void historyMove(int n);
+// Asks for a file name and writes the view's text to it (binary, CR LF, as
+// shown).  Reports nothing, neither success nor failure.
+void historySave();
+
+// Opens the session log at `path` for appending (binary) and writes
+// `startText` without a line end; every stored message is then written as
+// CR LF followed by the message.  False when the file cannot be opened: the
+// client runs without a log.  Replaces a log already open.
+bool historyOpenLog(const std::string& path, std::string_view startText);
+// Flushes and closes the session log, if open.
+void historyCloseLog();
+
+// Message i (0 <= i < histLen), copied under the lock.
+std::string historyAt(int i);
+
+// Tests: empties the list, closes the log, restores the start values.
+void historyReset();

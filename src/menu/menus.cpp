@@ -1,0 +1,257 @@
+#include "menu/menus.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+#include "audio/sound.h"
+#include "net/agc.h"
+#include "platform/ui.h"
+#include "speech/speech.h"
+
+MenuStackState menus;
+
+namespace {
+
+using Lock = std::lock_guard<std::recursive_mutex>;
+
+// Runs a menu operation as the header describes: on the UI thread under the
+// lock, or on this thread when there is no main window.
+template <class F>
+void runMenuOp(F&& body) {
+    auto locked = [&] {
+        Lock g(menus.lock);
+        body();
+    };
+    if (ui().isUiThread()) {
+        locked();
+        return;
+    }
+    if (!uiCall(locked)) locked();
+}
+
+// A list call; direct on the UI thread, skipped when there is no window.
+template <class F>
+void onUi(F&& f) {
+    if (ui().isUiThread())
+        f();
+    else
+        uiCall(f);
+}
+
+// Keeps the selection on an item: -1 for an empty menu, else clamped to the
+// nearest item.
+void clampSelection(menu* m) {
+    if (m->nItems <= 0)
+        m->selection = -1;
+    else
+        m->selection = std::clamp(m->selection, 0, m->nItems - 1);
+}
+
+void refillList() {
+    onUi([] {
+        ui().listReset();
+        menu* m = menus.curmenu;
+        if (!m) return;
+        for (int i = 0; i < m->nItems; ++i) {
+            const std::optional<std::string>& label = m->items[static_cast<size_t>(i)].label;
+            ui().listAdd(label ? *label : std::string());
+            int pos = ui().listCount() - 1;
+            if (pos != i) {
+                std::printf("ListError1=%d,%d,%d,'%s'\r\n", pos, i, 0, label ? label->c_str() : "");
+                std::fflush(stdout);
+                ui().beep(2094, 60);
+                break;
+            }
+        }
+    });
+}
+
+void moveLocked(int n, bool b, bool absolute) {
+    menu* m = menus.curmenu;
+    if (!m) return;
+    if (m->nItems <= 0) {
+        // Nothing to select or announce; a real move still meets the bounds.
+        if (!absolute && n != 0) playSound("menubounds", 0);
+        onUi([] { ui().listSelect(-1); });
+        return;
+    }
+    clampSelection(m);
+    int64_t k = absolute ? int64_t{n} : int64_t{m->selection} + n;
+    bool refused = false;
+    if (absolute) {
+        k = std::clamp<int64_t>(k, 0, m->nItems - 1);
+    } else if (k < 0 || k >= m->nItems) {
+        refused = true;
+    } else if (m->width >= 2 && std::llabs(n) < m->width && k / m->width != m->selection / m->width) {
+        refused = true;
+    }
+    if (refused)
+        playSound("menubounds", 0);
+    else
+        m->selection = static_cast<int32_t>(k);
+    const menuitem& it = m->items[static_cast<size_t>(m->selection)];
+    if (it.sound) playSound(*it.sound, 0);
+    int sel = m->selection;
+    onUi([sel] { ui().listSelect(sel); });
+    if (it.label && (speakMenuOnItemChange.load() || refused)) sayString(*it.label, b);
+}
+
+void openLocked(std::string_view s) {
+    if (menus.nOpenedMenus >= kMaxOpenMenus) {
+        playSound("menubounds", 0);
+        return;
+    }
+    std::unique_ptr<menu> m = menu_create(s);
+    clampSelection(m.get());
+    menus.curmenu = m.get();
+    menus.menustack[static_cast<size_t>(menus.nOpenedMenus++)] = std::move(m);
+    refillList();
+    moveLocked(0, false, false);
+}
+
+void closeLocked(int n) {
+    n = std::clamp(n, 0, menus.nOpenedMenus);
+    for (int i = 0; i < n; ++i)
+        menu_free(std::move(menus.menustack[static_cast<size_t>(--menus.nOpenedMenus)]));
+    menus.curmenu = menus.nOpenedMenus > 0
+                        ? menus.menustack[static_cast<size_t>(menus.nOpenedMenus - 1)].get()
+                        : nullptr;
+    refillList();
+    moveLocked(0, true, false);
+}
+
+void updateItemLocked(std::string_view s) {
+    menu* m = menus.curmenu;
+    if (!m) return;
+    int c = menu_updateitem(m, s);
+    if (c == kMenuItemUnchanged) return;
+    clampSelection(m);
+    // r: the list's answer, negative when it refused the change.
+    int r = 0;
+    if (c > 0) {
+        std::string label = m->items.back().label.value_or(std::string());
+        onUi([&] {
+            int before = ui().listCount();
+            ui().listAdd(label);
+            r = ui().listCount() == before + 1 ? before : -1;
+        });
+    } else if (c < 0) {
+        int line = -c - 1;
+        onUi([&] {
+            int before = ui().listCount();
+            ui().listDelete(line);
+            r = ui().listCount() == before - 1 ? before - 1 : -1;
+        });
+    } else {
+        refillList();
+    }
+    int count = -1;
+    onUi([&] { count = ui().listCount(); });
+    if (count != m->nItems) {
+        refillList();
+    } else if (r < 0) {
+        onUi([] { ui().beep(1047, 60); });
+        std::printf("ListError2=%d,%d,%d\r\n", c, r, 0);
+        std::fflush(stdout);
+        refillList();
+    }
+    moveLocked(0, false, false);
+}
+
+void updateMenuLocked(std::string_view s) {
+    int32_t id = menufields(s).nextInt();
+    menu* found = nullptr;
+    for (int i = 0; i < menus.nOpenedMenus && !found; ++i)
+        if (menus.menustack[static_cast<size_t>(i)]->id == id)
+            found = menus.menustack[static_cast<size_t>(i)].get();
+    if (!found) {
+        openLocked(s);
+        return;
+    }
+    int32_t old = found->selection;
+    menu_update(found, s);
+    if (found->selection < 0)
+        found->selection = (old >= 0 && old < found->nItems) ? old : found->nItems - 1;
+    clampSelection(found);
+    refillList();
+    moveLocked(0, false, false);
+}
+
+}  // namespace
+
+std::string menuSelectLine(const menu& m, int n) {
+    if (n < 0) return "select " + std::to_string(m.id) + "|-1|-1\n";
+    std::string value;
+    if (n < m.nItems && m.items[static_cast<size_t>(n)].value)
+        value = *m.items[static_cast<size_t>(n)].value;
+    return "select " + std::to_string(m.id) + "|" + std::to_string(n) + "|" + value + "\n";
+}
+
+void menuOpen(std::string_view s) {
+    runMenuOp([&] { openLocked(s); });
+}
+
+void menuUpdate(std::string_view s, bool partial) {
+    runMenuOp([&] {
+        if (partial)
+            updateItemLocked(s);
+        else
+            updateMenuLocked(s);
+    });
+}
+
+void menuClose(int n) {
+    runMenuOp([&] { closeLocked(n); });
+}
+
+void menuMove(int n, bool b, bool absolute) {
+    runMenuOp([&] { moveLocked(n, b, absolute); });
+}
+
+void menuMove3(std::string_view s) {
+    runMenuOp([&] {
+        if (!menus.curmenu) return;
+        menufields f(s);
+        std::optional<std::string_view> id = f.next();
+        std::optional<std::string_view> pos = f.next();
+        if (!id || !pos) return;
+        if (menu_atoi(*id) != menus.curmenu->id) return;
+        moveLocked(menu_atoi(*pos), true, true);
+    });
+}
+
+void menuSelect(int n) {
+    runMenuOp([&] {
+        menu* m = menus.curmenu;
+        if (!m) return;
+        // An empty menu has nothing to choose; it can still be cancelled, or
+        // the player would be stuck in it.
+        if (n >= 0) {
+            if (m->nItems <= 0) return;
+            n = std::min(n, m->nItems - 1);
+        }
+        std::string line = menuSelectLine(*m, n);
+        if (!(m->flags & MENU_STAYS_OPEN)) closeLocked(1);
+        agc_sendCurrent(line);
+    });
+}
+
+void updateListControl() {
+    runMenuOp([] { refillList(); });
+}
+
+bool curmenuGridPosition(int* width, int* selection) {
+    Lock g(menus.lock);
+    if (!menus.curmenu) return false;
+    *width = menus.curmenu->width;
+    *selection = menus.curmenu->selection;
+    return true;
+}
+
+void menuReset() {
+    Lock g(menus.lock);
+    for (auto& m : menus.menustack) m.reset();
+    menus.nOpenedMenus = 0;
+    menus.curmenu = nullptr;
+}

@@ -1,0 +1,29 @@
+// Item text ("uitem " payloads) applied to a small menu: never reads past
+// the text, never touches an item that does not exist, and the change code
+// agrees with what happened to the item count.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "menu/audiomenu.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    std::unique_ptr<menu> m = menu_create("1|1|3|1|0|r|a|va|sa|-|b|vb|sb|-|c|vc|sc|-");
+    std::string text(reinterpret_cast<const char*>(data), size);
+    // Several changes in a row: the input split at newlines.
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        int32_t before = m->nItems;
+        int code = menu_updateitem(m.get(), std::string_view(text).substr(start, end - start));
+        int32_t expected = code == kMenuItemUnchanged || code == 0 ? before : code > 0 ? before + 1 : before - 1;
+        if (m->nItems != expected || static_cast<size_t>(m->nItems) != m->items.size()) std::abort();
+        // A replacement or an addition selects an existing item.
+        if (code >= 0 && (m->selection < 0 || m->selection >= m->nItems))
+            std::abort();
+        start = end + 1;
+    }
+    return 0;
+}

@@ -1,0 +1,174 @@
+// A recording UI that keeps the state of the history view, the list and the
+// chat line, and writes every call, every sound request and every spoken
+// line into one ordered event log, so tests can check what the player sees
+// and hears, and in which order.  Events look like the headless front-end's:
+//   list-reset, list-add <label>, list-del <i>, list-select <i>,
+//   history <text>, chat-text <text>, chat-select <a> <b>, beep <hz>,
+//   sound <spec>, speak <0|1> <text>.
+// Seam methods run on the UI thread of RecordingUi; readers take the lock.
+#pragma once
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "audio/sound.h"
+#include "platform/speech_backend.h"
+#include "speech/speech.h"
+#include "support/recording_ui.h"
+
+class EventUi : public RecordingUi {
+public:
+    EventUi() : speech_(this) {
+        setSpeechBackend(&speech_);
+        setPlayRequestObserver([this](std::string_view sz, int) { log("sound " + std::string(sz)); });
+    }
+    ~EventUi() override {
+        setPlayRequestObserver(nullptr);
+        setSpeechBackend(nullptr);
+    }
+
+    // History view.
+    void historyAppend(const std::string& text) override {
+        std::lock_guard<std::mutex> g(mu);
+        historyText_ += text;
+        selStart = selEnd = static_cast<int>(historyText_.size());
+        events.push_back("history " + text);
+    }
+    std::string historyText() override {
+        std::lock_guard<std::mutex> g(mu);
+        return historyText_;
+    }
+    void historySetText(const std::string& text) override {
+        std::lock_guard<std::mutex> g(mu);
+        historyText_ = text;
+    }
+    void historyGetSelection(int* start, int* end) override {
+        std::lock_guard<std::mutex> g(mu);
+        *start = selStart;
+        *end = selEnd;
+    }
+    void historySetSelection(int start, int end) override {
+        std::lock_guard<std::mutex> g(mu);
+        selStart = start;
+        selEnd = end;
+    }
+    void historyScrollToCaret() override {}
+
+    // List.
+    void listReset() override {
+        std::lock_guard<std::mutex> g(mu);
+        list.clear();
+        listSel = -1;
+        events.push_back("list-reset");
+    }
+    void listAdd(const std::string& label) override {
+        std::lock_guard<std::mutex> g(mu);
+        if (refuseListAdds) return;
+        list.push_back(label);
+        events.push_back("list-add " + label);
+    }
+    void listDelete(int index) override {
+        std::lock_guard<std::mutex> g(mu);
+        if (index >= 0 && index < static_cast<int>(list.size())) list.erase(list.begin() + index);
+        events.push_back("list-del " + std::to_string(index));
+    }
+    int listCount() override {
+        std::lock_guard<std::mutex> g(mu);
+        return static_cast<int>(list.size());
+    }
+    void listSelect(int index) override {
+        std::lock_guard<std::mutex> g(mu);
+        listSel = index;
+        events.push_back("list-select " + std::to_string(index));
+    }
+    int listSelection() override {
+        std::lock_guard<std::mutex> g(mu);
+        return listSel;
+    }
+
+    // Chat line.
+    std::string chatText() override {
+        std::lock_guard<std::mutex> g(mu);
+        return chat;
+    }
+    void chatSetText(const std::string& text) override {
+        std::lock_guard<std::mutex> g(mu);
+        chat = text;
+        events.push_back("chat-text " + text);
+    }
+    void chatSelectRange(int start, int end) override {
+        std::lock_guard<std::mutex> g(mu);
+        events.push_back("chat-select " + std::to_string(start) + " " + std::to_string(end));
+    }
+
+    UiControl focusedControl() override {
+        std::lock_guard<std::mutex> g(mu);
+        return focus;
+    }
+    bool saveFileDialog(std::string* path) override {
+        std::lock_guard<std::mutex> g(mu);
+        if (savePath.empty()) return false;
+        *path = savePath;
+        return true;
+    }
+    void beep(int hz, int ms) override {
+        RecordingUi::beep(hz, ms);
+        log("beep " + std::to_string(hz));
+    }
+
+    void log(const std::string& e) {
+        std::lock_guard<std::mutex> g(mu);
+        events.push_back(e);
+    }
+    std::vector<std::string> take() {
+        std::lock_guard<std::mutex> g(mu);
+        std::vector<std::string> out;
+        out.swap(events);
+        return out;
+    }
+    std::vector<std::string> listLines() {
+        std::lock_guard<std::mutex> g(mu);
+        return list;
+    }
+    void setFocus(UiControl c) override {
+        std::lock_guard<std::mutex> g(mu);
+        focus = c;
+    }
+    void setChat(const std::string& text) {
+        std::lock_guard<std::mutex> g(mu);
+        chat = text;
+    }
+    void setHistory(const std::string& text, int caret) {
+        std::lock_guard<std::mutex> g(mu);
+        historyText_ = text;
+        selStart = selEnd = caret;
+    }
+    std::pair<int, int> historySelection() {
+        std::lock_guard<std::mutex> g(mu);
+        return {selStart, selEnd};
+    }
+
+    // Set before use by tests.
+    std::string savePath;
+    bool refuseListAdds = false;
+
+private:
+    struct Speech : SpeechBackend {
+        explicit Speech(EventUi* u) : ui(u) {}
+        void speak(const std::string& text, bool interrupt) override {
+            ui->log("speak " + std::string(interrupt ? "1 " : "0 ") + text);
+        }
+        EventUi* ui;
+    };
+
+    std::mutex mu;
+    std::vector<std::string> events;
+    std::string historyText_;
+    int selStart = 0, selEnd = 0;
+    std::vector<std::string> list;
+    int listSel = -1;
+    std::string chat;
+    UiControl focus = UiControl::List;
+    Speech speech_;
+};
