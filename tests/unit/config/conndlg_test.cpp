@@ -20,7 +20,10 @@ struct DialogDoubles : UiSeam, ShellSeam {
     bool isUiThread() const override { return true; }
     void setTitle(const std::string& t) override { titles.push_back(t); }
     void requestQuit(int status) override { quits.push_back(status); }
-    void openAddress(const std::string& a) override { addresses.push_back(a); }
+    bool openAddress(const std::string& a) override {
+        addresses.push_back(a);
+        return true;
+    }
 };
 
 servinfo entry(const char* name, std::optional<std::string> login,
