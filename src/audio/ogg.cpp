@@ -105,6 +105,25 @@ OggCheck oggCheckHeaders(const uint8_t* data, size_t size) {
 
 namespace {
 
+// stb_vorbis leaks some of its setup allocations when it rejects a
+// malformed setup header.  Giving it an arena of ours instead of the heap
+// makes every allocation ours to free, whatever path it takes.  The arena
+// grows only when the decoder says it ran out of room.
+using Arena = std::unique_ptr<char[]>;
+
+template <typename Open>
+stb_vorbis* openInArena(Open open, Arena* arena) {
+    for (int size : {256 << 10, 2 << 20, 16 << 20}) {
+        arena->reset(new char[size_t(size)]);
+        stb_vorbis_alloc a{arena->get(), size};
+        int err = 0;
+        if (stb_vorbis* v = open(&a, &err)) return v;
+        if (err != VORBIS_outofmem) break;
+    }
+    arena->reset();
+    return nullptr;
+}
+
 bool infoWithinLimits(stb_vorbis* v) {
     stb_vorbis_info info = stb_vorbis_get_info(v);
     return info.channels >= 1 && info.channels <= kOggMaxChannels &&
@@ -137,8 +156,12 @@ bool readFile(const std::string& path, size_t limit, std::vector<uint8_t>* out) 
 
 bool oggDecodeMemory(const uint8_t* data, size_t size, Pcm* out) {
     if (!data || size > kOggMaxFileBytes || oggCheckHeaders(data, size) != OggCheck::Ok) return false;
-    int err = 0;
-    stb_vorbis* v = stb_vorbis_open_memory(data, static_cast<int>(size), &err, nullptr);
+    Arena arena;
+    stb_vorbis* v = openInArena(
+        [&](const stb_vorbis_alloc* a, int* err) {
+            return stb_vorbis_open_memory(data, static_cast<int>(size), err, a);
+        },
+        &arena);
     if (!v) return false;
     bool ok = infoWithinLimits(v);
     Pcm pcm;
@@ -171,6 +194,7 @@ bool oggLoadFile(const std::string& path, Pcm* out) {
 }
 
 struct OggStream {
+    Arena arena;  // outlives v
     stb_vorbis* v = nullptr;
     int channels = 0;
     int rate = 0;
@@ -186,15 +210,12 @@ OggStreamPtr oggStreamOpen(const std::string& path) {
     std::vector<uint8_t> head;
     readFile(path, kOggMaxHeaderBytes, &head);
     if (head.empty() || oggCheckHeaders(head.data(), head.size()) != OggCheck::Ok) return nullptr;
-    int err = 0;
-    stb_vorbis* v = stb_vorbis_open_filename(path.c_str(), &err, nullptr);
-    if (!v) return nullptr;
-    if (!infoWithinLimits(v)) {
-        stb_vorbis_close(v);
-        return nullptr;
-    }
     OggStreamPtr s(new OggStream);
-    s->v = v;
+    s->v = openInArena(
+        [&](const stb_vorbis_alloc* a, int* err) { return stb_vorbis_open_filename(path.c_str(), err, a); },
+        &s->arena);
+    if (!s->v || !infoWithinLimits(s->v)) return nullptr;
+    stb_vorbis* v = s->v;
     stb_vorbis_info info = stb_vorbis_get_info(v);
     s->channels = info.channels;
     s->rate = static_cast<int>(info.sample_rate);
