@@ -251,28 +251,53 @@ int mixSource(Voice& v, const float* src, int64_t nf, int64_t limit, float* out,
     const float dl = (tl - v.gl) / float(n), dr = (tr - v.gr) / float(n);
     float gl = v.gl, gr = v.gr;
     double pos = v.pos;
+    // Frames whose both interpolation points lie inside the source and the
+    // limit take the fast loop; the few at the end take the checked one.
+    const int64_t safeEnd = std::min(limit, nf - 1);
+    int safe = 0;
+    if (double(safeEnd) > pos) safe = int(std::min<double>(n, std::ceil((double(safeEnd) - pos) / step)));
+    while (safe > 0 && int64_t(pos + double(safe - 1) * step) >= safeEnd) --safe;
     int i = 0;
-    const bool whole = step == 1.0 && pos == std::floor(pos);
+    if (step == 1.0 && pos == std::floor(pos)) {
+        const float* p = src + int64_t(pos) * CH;
+        for (; i < safe; ++i, p += CH) {
+            gl += dl;
+            gr += dr;
+            out[2 * i] += p[0] * gl;
+            out[2 * i + 1] += p[CH - 1] * gr;
+        }
+        pos += double(safe);
+    } else if (safe > 1) {
+        // 32.32 fixed point: an integer add per frame instead of a double
+        // chain.  One frame is left to the checked loop as a margin for the
+        // rounding of the step.
+        --safe;
+        const int64_t base = int64_t(pos);
+        const uint64_t stepFp = uint64_t(step * 4294967296.0);
+        uint64_t fp = uint64_t((pos - double(base)) * 4294967296.0);
+        const float* s0 = src + base * CH;
+        for (; i < safe; ++i, fp += stepFp) {
+            const float* p = s0 + int64_t(fp >> 32) * CH;
+            float f = float(fp & 0xffffffffu) * (1.0f / 4294967296.0f);
+            gl += dl;
+            gr += dr;
+            out[2 * i] += (p[0] + (p[CH] - p[0]) * f) * gl;
+            out[2 * i + 1] += (p[CH - 1] + (p[2 * CH - 1] - p[CH - 1]) * f) * gr;
+        }
+        pos = double(base) + double(fp) / 4294967296.0;
+    }
     for (; i < n; ++i) {
         int64_t i0 = int64_t(pos);
         if (i0 >= limit) break;
         gl += dl;
         gr += dr;
-        float l, r;
-        if (whole) {
-            l = src[i0 * CH];
-            r = src[i0 * CH + CH - 1];
-        } else {
-            float f = float(pos - double(i0));
-            bool next = i0 + 1 < nf;
-            float l0 = src[i0 * CH], r0 = src[i0 * CH + CH - 1];
-            float l1 = next ? src[(i0 + 1) * CH] : 0.0f;
-            float r1 = next ? src[(i0 + 1) * CH + CH - 1] : 0.0f;
-            l = l0 + (l1 - l0) * f;
-            r = r0 + (r1 - r0) * f;
-        }
-        out[2 * i] += l * gl;
-        out[2 * i + 1] += r * gr;
+        float f = float(pos - double(i0));
+        bool next = i0 + 1 < nf;
+        float l0 = src[i0 * CH], r0 = src[i0 * CH + CH - 1];
+        float l1 = next ? src[(i0 + 1) * CH] : 0.0f;
+        float r1 = next ? src[(i0 + 1) * CH + CH - 1] : 0.0f;
+        out[2 * i] += (l0 + (l1 - l0) * f) * gl;
+        out[2 * i + 1] += (r0 + (r1 - r0) * f) * gr;
         pos += step;
     }
     v.pos = pos;
