@@ -600,8 +600,12 @@ bool audioOpen(AudioSink* sink) {
     audioClose();
     if (!sink) return false;
     std::lock_guard<std::mutex> lock(M().sinkMu);
+    // Set before the first pull: an on-demand sink may render from open().
     mixSetWaitForStreams(!sink->realTime());
-    if (!sink->open([](float* out, int frames) { mixRender(out, frames); })) return false;
+    if (!sink->open([](float* out, int frames) { mixRender(out, frames); })) {
+        mixSetWaitForStreams(false);
+        return false;
+    }
     M().sink = sink;
     return true;
 }
