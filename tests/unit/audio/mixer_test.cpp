@@ -4,9 +4,11 @@
 
 #include <cmath>
 #include <numbers>
+#include <thread>
 
 #include "audio/memory/memory_sink.h"
 #include "audio/mixer.h"
+#include "audio/null/null_sink.h"
 #include "measure.h"
 
 namespace {
@@ -163,5 +165,32 @@ TEST_F(AudioMixerTest, SlideIsLinearRunsWhilePausedAndMinusOneFrees) {
     EXPECT_EQ(mixChannelState(ch), MixState::Stopped);
     EXPECT_EQ(mixActiveChannels(), 0);
     for (size_t i = 256 * 2; i < end.size(); ++i) ASSERT_EQ(end[i], 0.0f);
+}
+
+// Two client threads play, retune, slide and stop while a real-time sink
+// pulls: every call must stay safe (run under ThreadSanitizer too).
+TEST(AudioMixerThreads, CallsFromSeveralThreadsWhileTheSinkPulls) {
+    mixReset();
+    NullSink sink(256);
+    ASSERT_TRUE(audioOpen(&sink));
+    MixSample s = mixSampleFromPcm(sine(440, 4410), 16);
+    auto worker = [s](int seed) {
+        for (int i = 0; i < 300; ++i) {
+            MixChannel c = mixSampleGetChannel(s);
+            mixSetAttribute(c, MixAttrib::Pan, float((i + seed) % 3 - 1));
+            mixSetAttribute(c, MixAttrib::Freq, float(22050 + 100 * i));
+            mixPlay(c, false);
+            if (i % 3 == 0) mixSlideAttribute(c, MixAttrib::Vol, -1, 20);
+            if (i % 5 == 0) mixStop(c);
+            float v;
+            mixGetAttribute(c, MixAttrib::Vol, &v);
+        }
+    };
+    std::thread a(worker, 0), b(worker, 1);
+    a.join();
+    b.join();
+    EXPECT_LE(mixActiveChannels(), 16);  // one sample: never more than its playbacks
+    audioClose();
+    mixReset();
 }
 }  // namespace
