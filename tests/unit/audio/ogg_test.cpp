@@ -19,7 +19,7 @@ namespace {
 struct AudioOggTest : ::testing::Test {
     static void SetUpTestSuite() {
         path = (fs::temp_directory_path() / ("kordo-ogg-" + std::to_string(std::random_device{}()) + ".ogg")).string();
-        ASSERT_TRUE(makeSound("sox -q -n -r 22050 -c 2 " + path + " synth 0.5 sine 440"));
+        ASSERT_TRUE(makeSound("sox -q -n -r 22050 -c 2 " + path + " synth 0.5 sine 440 gain -3"));
         std::ifstream f(path, std::ios::binary);
         bytes.assign(std::istreambuf_iterator<char>(f), {});
     }
