@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "audio/sound.h"
 #include "history/chat.h"
 #include "history/history.h"
 #include "menu/menus.h"
@@ -24,12 +25,21 @@ void onCloseMenu(std::string_view, bool) { menuClose(1); }
 void onCloseAllMenus(std::string_view, bool) { menuClose(1000000); }
 void onMoveM(std::string_view p, bool) { menuMove3(p); }
 void onBrowse(std::string_view p, bool) { browserOpen(p); }
+void onPlay(std::string_view p, bool) { playSound(p, 0); }
+void onPlayUrg(std::string_view p, bool) { playSound(p, 1); }
+void onPlayOw(std::string_view p, bool) { playSound(p, 2); }
+void onMusic(std::string_view p, bool) { playMusic(p); }
+void onPreload(std::string_view p, bool) { preloadSounds(p); }
 }  // namespace
 
 void registerServerCommands() {
-    for (C c : {C::Play, C::PlayUrg, C::PlayOw, C::Input, C::Music, C::DllQ, C::CheckFile, C::Preload,
-                C::MsgBox, C::NewVersion})
+    for (C c : {C::Input, C::DllQ, C::CheckFile, C::MsgBox, C::NewVersion})
         agc_setHandler(c, notYetHandled);
+    agc_setHandler(C::Play, onPlay);
+    agc_setHandler(C::PlayUrg, onPlayUrg);
+    agc_setHandler(C::PlayOw, onPlayOw);
+    agc_setHandler(C::Music, onMusic);
+    agc_setHandler(C::Preload, onPreload);
     agc_setHandler(C::Say, onSay);
     agc_setHandler(C::SayI, onSayI);
     agc_setHandler(C::SayNh, onSayNh);

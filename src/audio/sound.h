@@ -1,17 +1,80 @@
 // Sound effects and music: the operations the rest of the client calls.
-// Names and specifications are CP1252 text from the server.
+// Names and specifications are CP1252 text from the server; a name maps to
+// the file "sounds/<name>.ogg" under the working folder.
+//
+// Threads: playSound may be called from any thread (its body runs on the UI
+// thread and the caller waits); playMusic and preloadSounds run on the
+// receive thread (or the UI thread at start-up); the volume functions and
+// the pause switch run on the UI thread.  All share one locked state record.
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
-// Plays a sound effect.  `sz` is the server's sound specification; `flags`
-// bit 0 (1) urgent, bit 1 (2) background only.  Thread-safe: the body runs
-// on the UI thread and the caller waits for it.
+#include "audio/mixer.h"
+
+// Plays a sound effect.  `sz` is the server's sound specification
+// "name [volume [pan [semitones]]]"; `flags` bit 0 (1) urgent, bit 1 (2)
+// background only.  Thread-safe: the body runs on the UI thread and the
+// caller waits for it; with no main window nothing plays.
 void playSound(std::string_view sz, int flags);
 
 // Observer of every playSound request, called on the calling thread at entry
 // with the arguments as given (tests, headless).  nullptr removes it.
 using PlayRequestObserver = std::function<void(std::string_view sz, int flags)>;
 void setPlayRequestObserver(PlayRequestObserver observer);
+
+// Observer of every effect that starts playing (after gating and loading):
+// the name, fxVol x volume, the pan after the positional rule, and the rate
+// in Hz (0 when the sound plays at its own rate).  Runs on the UI thread.
+using SoundStartObserver = std::function<void(std::string_view name, float volume, float pan, float rate)>;
+void setSoundStartObserver(SoundStartObserver observer);
+
+// Observer of music events: ("music", name) when a music starts,
+// ("music-fade", name) when the previous one starts fading out,
+// ("music-pause", "") and ("music-resume", "") from the pause switch and for
+// a music that starts paused, ("music-volume", "0.52") from setMusicVolume.
+using MusicEventObserver = std::function<void(std::string_view event, std::string_view arg)>;
+void setMusicEventObserver(MusicEventObserver observer);
+
+// The sample for `name`, loading and caching it on first use (names compare
+// without regard to letter case).  0 when the name is refused or the file
+// fails to load; a failed name is tried again at its next use.
+MixSample getSound(std::string_view name);
+// Starts the looping music `name`; the previous one fades out over 5 s.
+// The same name as the current music is ignored.
+void playMusic(std::string_view name);
+// Loads every space-separated name of `fl` into the cache; plays nothing.
+void preloadSounds(std::string_view fl);
+// Change the music or effects volume by n steps of 1/50, within 0..1.
+void setMusicVolume(int n);
+void setSoundVolume(int n);
+// The music pause switch: pauses or resumes the current music and inverts
+// conf.muStopped; without a music, does nothing.
+void toggleMusicPause();
+// Plays a sine tone of `hz` Hz for `ms` milliseconds through the mixer, at
+// half scale, independent of the effects volume.  Returns at once.
+void playTone(int hz, int ms);
+
+// Positional pan needs the current menu's grid: `fn` fills the number of
+// columns and the selected index and returns true while a menu is open.
+// Registered at start-up by the layer that owns the menus; nullptr removes.
+void setMenuPositionSource(bool (*fn)(int* width, int* selection));
+
+// True when `name` stays inside the sounds folder: not empty, at most 248
+// bytes, no NUL or backslash, no drive letter or absolute path, no ".."
+// component.
+bool isSafeSoundName(std::string_view name);
+
+// What the "music" and "currentMusic" state holds: the current music's
+// channel (0 before the first music) and its name.
+MixChannel currentMusicChannel();
+std::optional<std::string> currentMusicName();
+
+// Tests: the folder the sound files are read from (default "sounds").
+void setSoundsFolder(std::string folder);
+// Tests: forgets the cache, the music, observers and the position source,
+// and resets the mixer (mixReset).
+void soundReset();

@@ -1,0 +1,83 @@
+// The mixer engine: samples decoded once and shared by up to 128
+// playbacks, music streamed from files by a decoder thread, channel
+// attributes, timed slides, and the float mix pulled by the audio sink.
+//
+// Handles are plain integers, 0 meaning none.  A channel handle carries a
+// generation: once its playback has ended or been taken over, every call
+// with the old handle fails instead of touching the voice that reuses the
+// slot.  All functions are thread-safe (UI, receive and sink threads); the
+// sink's pull runs under the same lock for the few microseconds of a block.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "audio/ogg.h"
+
+struct AudioSink;
+
+using MixSample = uint32_t;
+using MixChannel = uint32_t;
+
+// Attribute numbers as the client's documents know them.
+enum class MixAttrib { Freq = 1, Vol = 2, Pan = 3 };
+enum class MixState { Stopped, Playing, Paused };
+
+constexpr int kMixRate = 44100;  // output rate, Hz; output is stereo float
+constexpr int kMixMaxPlaybacks = 128;
+
+// Decodes `path` (see oggLoadFile) into a new sample that up to
+// `maxPlaybacks` channels share; 0 on failure.  Samples live until mixReset.
+MixSample mixSampleLoad(const std::string& path, int maxPlaybacks = kMixMaxPlaybacks);
+// A sample from decoded audio (tones, tests); 0 when `pcm` is empty.
+MixSample mixSampleFromPcm(Pcm pcm, int maxPlaybacks = kMixMaxPlaybacks);
+// A new, stopped channel of the sample at volume 1, centre, its own rate.
+// When all its playbacks are in use the one that has played longest (the
+// oldest on ties) is taken over and its handle goes stale.  0 when `s` is
+// not a sample.
+MixChannel mixSampleGetChannel(MixSample s);
+
+// Opens `path` for streaming; the stream loops when `loop`, and frees itself
+// when it stops (stop, end of a non-looping file, end of a slide to -1).
+// 0 when the file fails its checks.  The stream starts stopped.
+MixChannel mixStreamCreateFile(const std::string& path, bool loop);
+
+// Volume: linear, 0 silent, 1 full, above 1 amplifies (negative plays as 0).
+// Pan: balance, -1 left .. +1 right; values beyond are heard as -1 or +1.
+// Freq: playback rate in Hz; 0 restores the channel's own rate; it is kept
+// within 100 Hz .. 1 MHz.  Reads return what was set (Freq: the rate in Hz).
+bool mixSetAttribute(MixChannel c, MixAttrib a, float value);
+bool mixGetAttribute(MixChannel c, MixAttrib a, float* value);
+// Linear slide of the volume from its current value to `target` over `ms`
+// milliseconds of output, replacing a running slide; it runs on while the
+// channel is paused.  A target of -1 slides to 0, then stops and frees.
+bool mixSlideAttribute(MixChannel c, MixAttrib a, float target, int ms);
+
+// Starts or resumes; `restart` goes back to the first frame.
+bool mixPlay(MixChannel c, bool restart);
+bool mixPause(MixChannel c);
+// Stops and frees the channel.
+bool mixStop(MixChannel c);
+MixState mixChannelState(MixChannel c);
+// Frames of output the channel has played (its position at rate 1:1).
+int64_t mixChannelPlayedFrames(MixChannel c);
+
+// Mixes `frames` stereo frames into `out` (overwritten), clipped to -1..1.
+// This is the sink's pull; tests call it directly to render into memory.
+void mixRender(float* out, int frames);
+// With `wait`, streams that have not been decoded far enough are waited for
+// (rendering faster than real time); otherwise they underrun into silence.
+void mixSetWaitForStreams(bool wait);
+// Number of live channels (samples' playbacks and streams).
+int mixActiveChannels();
+
+// Opens `sink` and starts pulling from the mixer; false when the device
+// cannot be opened.  An output already open is closed first.
+bool audioOpen(AudioSink* sink);
+// Closes the open output, if any.
+void audioClose();
+
+// Tests: closes the output, frees every channel, sample and stream, and
+// stops the decoder thread.
+void mixReset();

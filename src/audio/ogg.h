@@ -1,0 +1,62 @@
+// Ogg Vorbis loading: whole files into memory for sound effects, and an
+// incremental decoder for music streamed while it plays.
+//
+// Every input is checked before stb_vorbis sees it: the identification and
+// comment headers must be well formed and their declared lengths must fit
+// inside their packets (crafted comment lengths make the decoder write past
+// its buffers), with at most 2 channels and a sane rate.  Pure functions
+// except the file readers; no global state, callable from any thread.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+constexpr int kOggMaxChannels = 2;
+constexpr int kOggMinRate = 4000;    // Hz
+constexpr int kOggMaxRate = 192000;  // Hz
+// Longest sound effect decoded whole: 5 minutes at 48 kHz.
+constexpr int64_t kOggMaxSampleFrames = 48000LL * 300;
+// Largest file read whole, and the largest header prefix read for a stream.
+constexpr size_t kOggMaxFileBytes = 64u << 20;
+constexpr size_t kOggMaxHeaderBytes = 1u << 20;
+
+// Decoded audio: interleaved float frames.
+struct Pcm {
+    std::vector<float> data;
+    int channels = 0;
+    int rate = 0;  // Hz
+    int64_t frames() const { return channels ? static_cast<int64_t>(data.size()) / channels : 0; }
+};
+
+enum class OggCheck { Ok, Bad, Incomplete };
+
+// Checks the first two packets (identification and comment headers) found in
+// `data`.  Incomplete: the bytes end before the comment header does (a
+// prefix of a longer file may still be fine).
+OggCheck oggCheckHeaders(const uint8_t* data, size_t size);
+
+// Decodes a whole file held in memory.  False (and *out untouched) when the
+// headers fail the check, the decoder fails, or a limit is exceeded.
+bool oggDecodeMemory(const uint8_t* data, size_t size, Pcm* out);
+// Reads `path` (CP1252 bytes, relative to the working folder) and decodes it.
+bool oggLoadFile(const std::string& path, Pcm* out);
+
+// Incremental decoder, used by one thread at a time.
+struct OggStream;
+struct OggStreamClose {
+    void operator()(OggStream* s) const;
+};
+using OggStreamPtr = std::unique_ptr<OggStream, OggStreamClose>;
+
+// Opens `path` for streaming after checking its headers; null on failure.
+OggStreamPtr oggStreamOpen(const std::string& path);
+int oggStreamChannels(const OggStream* s);
+int oggStreamRate(const OggStream* s);
+// Decodes up to `frames` interleaved frames into `out`; returns the number
+// decoded, 0 at the end of the file or on a decoding error.
+int oggStreamRead(OggStream* s, float* out, int frames);
+// Goes back to the first frame; false when the file cannot be re-read.
+bool oggStreamRewind(OggStream* s);

@@ -1,0 +1,31 @@
+// The audio output seam: a device that plays interleaved stereo float frames
+// at 44100 Hz and pulls them from the mixer as it needs them.
+//
+// Ports: SDL2 (Linux), WASAPI/waveOut (Windows), a null sink that keeps real
+// time without a device, and a memory sink that tests drive by hand.
+#pragma once
+
+#include <functional>
+
+// Fills `out` with `frames` frames of interleaved stereo float (L, R, ...),
+// values nominally in -1..1.  Called on the sink's own thread (the device
+// callback) or, for the memory sink, on the thread that asks it to render.
+using AudioPull = std::function<void(float* out, int frames)>;
+
+struct AudioSink {
+    virtual ~AudioSink() = default;
+    static constexpr int kRate = 44100;
+    static constexpr int kChannels = 2;
+    // Starts pulling from `pull`.  False when no device can be opened; the
+    // sink is then closed and may be opened again later.
+    virtual bool open(AudioPull pull) {
+        (void)pull;
+        return false;
+    }
+    // Stops pulling; once it returns `pull` is never called again.
+    virtual void close() {}
+    // True for sinks that play in real time.  A sink that renders on demand
+    // (tests) returns false, and the mixer then waits for streamed music to
+    // be decoded instead of letting it underrun.
+    virtual bool realTime() const { return true; }
+};

@@ -1,0 +1,196 @@
+// The mixer rendered into memory: pan law, volume, pitch, take-over of the
+// longest-playing playback, stale handles, pause and slides.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numbers>
+#include <thread>
+
+#include "audio/memory/memory_sink.h"
+#include "audio/mixer.h"
+#include "audio/null/null_sink.h"
+#include "measure.h"
+
+namespace {
+
+Pcm sine(double hz, int frames, int channels = 1, int rate = 44100) {
+    Pcm p;
+    p.channels = channels;
+    p.rate = rate;
+    for (int i = 0; i < frames; ++i)
+        for (int c = 0; c < channels; ++c)
+            p.data.push_back(0.5f * float(std::sin(2 * std::numbers::pi * hz * i / rate)));
+    return p;
+}
+
+struct AudioMixerTest : ::testing::Test {
+    void SetUp() override {
+        mixReset();
+        ASSERT_TRUE(audioOpen(&sink));
+    }
+    void TearDown() override { mixReset(); }
+    MemorySink sink;
+};
+
+TEST_F(AudioMixerTest, BalancePanAndVolumeScaleEachSide) {
+    MixSample s = mixSampleFromPcm(sine(440, 44100));
+    struct Case {
+        float vol, pan, gainL, gainR;
+    } cases[] = {
+        {1, 0, 1, 1}, {1, -1, 1, 0}, {1, 1, 0, 1}, {1, 0.5f, 0.5f, 1},
+        {0.5f, 0, 0.5f, 0.5f}, {2, -0.5f, 2, 1},  // 2 x 0.5 amplitude stays below clipping
+        {1, 5, 0, 1}, {-1, 0, 0, 0},                     // beyond the range: heard at the limits
+    };
+    MixChannel ref = mixSampleGetChannel(s);
+    mixPlay(ref, false);
+    Energy e0 = energyOf(sink.render(8192));
+    mixStop(ref);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "vol " << c.vol << " pan " << c.pan);
+        MixChannel ch = mixSampleGetChannel(s);
+        ASSERT_TRUE(mixSetAttribute(ch, MixAttrib::Vol, c.vol));
+        ASSERT_TRUE(mixSetAttribute(ch, MixAttrib::Pan, c.pan));
+        mixPlay(ch, false);
+        Energy e = energyOf(sink.render(8192));
+        EXPECT_NEAR(e.l / e0.l, c.gainL * c.gainL, 0.01);
+        EXPECT_NEAR(e.r / e0.r, c.gainR * c.gainR, 0.01);
+        mixStop(ch);
+    }
+}
+
+TEST_F(AudioMixerTest, StereoSampleKeepsItsSides) {
+    Pcm p = sine(440, 22050, 2);
+    for (size_t i = 1; i < p.data.size(); i += 2) p.data[i] = 0;  // left only
+    MixChannel ch = mixSampleGetChannel(mixSampleFromPcm(std::move(p)));
+    mixPlay(ch, false);
+    Energy e = energyOf(sink.render(8192));
+    EXPECT_GT(e.l, 100.0);
+    EXPECT_EQ(e.r, 0.0);
+}
+
+TEST_F(AudioMixerTest, FrequencyAttributeResamples) {
+    MixSample s = mixSampleFromPcm(sine(1000, 44100, 1, 22050));  // 1000 Hz at 22050 Hz = 2000 Hz heard at 44100
+    for (float rate : {0.0f, 22050.0f, 11025.0f, 33075.0f}) {
+        MixChannel ch = mixSampleGetChannel(s);
+        ASSERT_TRUE(mixSetAttribute(ch, MixAttrib::Freq, rate));
+        float got = 0;
+        mixGetAttribute(ch, MixAttrib::Freq, &got);
+        EXPECT_EQ(got, rate == 0 ? 22050.0f : rate);
+        mixPlay(ch, false);
+        EXPECT_NEAR(dominantHz(sink.render(8192)), 1000.0 * got / 22050.0, got / 22050.0 * 5);
+        mixStop(ch);
+    }
+}
+
+TEST_F(AudioMixerTest, OutputIsClipped) {
+    MixSample s = mixSampleFromPcm(sine(440, 44100));
+    for (int i = 0; i < 8; ++i) mixPlay(mixSampleGetChannel(s), false);
+    for (float v : sink.render(4096)) ASSERT_LE(std::fabs(v), 1.0f);
+}
+
+TEST_F(AudioMixerTest, FullSampleTakesOverTheLongestPlayingThenTheOldest) {
+    MixSample s = mixSampleFromPcm(sine(440, 44100 * 4));
+    for (bool playing : {true, false}) {
+        SCOPED_TRACE(playing ? "playing" : "never started (tie: oldest)");
+        std::vector<MixChannel> chans;
+        for (int i = 0; i < kMixMaxPlaybacks; ++i) {
+            chans.push_back(mixSampleGetChannel(s));
+            ASSERT_NE(chans.back(), 0u);
+            if (playing) {
+                mixPlay(chans.back(), false);
+                sink.render(16);  // earlier ones have played longer
+            }
+        }
+        EXPECT_EQ(mixActiveChannels(), kMixMaxPlaybacks);
+        MixChannel extra = mixSampleGetChannel(s);
+        ASSERT_NE(extra, 0u);
+        EXPECT_EQ(mixActiveChannels(), kMixMaxPlaybacks);
+        // The first one was taken over: its handle is stale, the slot reused.
+        EXPECT_FALSE(mixSetAttribute(chans[0], MixAttrib::Vol, 0.1f));
+        EXPECT_EQ(mixChannelState(chans[0]), MixState::Stopped);
+        EXPECT_EQ(extra & 0xffff, chans[0] & 0xffff);
+        for (size_t i = 1; i < chans.size(); ++i) ASSERT_TRUE(mixSetAttribute(chans[i], MixAttrib::Vol, 1));
+        for (MixChannel c : chans) mixStop(c);
+        mixStop(extra);
+        EXPECT_EQ(mixActiveChannels(), 0);
+    }
+}
+
+TEST_F(AudioMixerTest, EndedPlaybackIsFreedAndItsHandleGoesStale) {
+    MixChannel ch = mixSampleGetChannel(mixSampleFromPcm(sine(440, 1000)));
+    mixPlay(ch, false);
+    sink.render(2048);
+    EXPECT_EQ(mixActiveChannels(), 0);
+    EXPECT_FALSE(mixPlay(ch, false));
+    EXPECT_FALSE(mixSetAttribute(ch, MixAttrib::Pan, 0));
+}
+
+TEST_F(AudioMixerTest, PauseKeepsThePosition) {
+    Pcm ramp;
+    ramp.channels = 1;
+    ramp.rate = 44100;
+    for (int i = 0; i < 10000; ++i) ramp.data.push_back(float(i) * 1e-5f);
+    MixChannel ch = mixSampleGetChannel(mixSampleFromPcm(std::move(ramp)));
+    mixPlay(ch, false);
+    std::vector<float> a = sink.render(100);
+    EXPECT_FLOAT_EQ(a[2 * 99], 99e-5f);
+    mixPause(ch);
+    for (float v : sink.render(1000)) ASSERT_EQ(v, 0.0f);
+    EXPECT_EQ(mixChannelPlayedFrames(ch), 100);
+    mixPlay(ch, false);
+    EXPECT_FLOAT_EQ(sink.render(1)[0], 100e-5f);
+    mixPlay(ch, true);  // restart goes back to the first frame
+    EXPECT_FLOAT_EQ(sink.render(2)[2], 1e-5f);
+}
+
+TEST_F(AudioMixerTest, SlideIsLinearRunsWhilePausedAndMinusOneFrees) {
+    MixSample s = mixSampleFromPcm(sine(440, 44100 * 3));
+    MixChannel ch = mixSampleGetChannel(s);
+    mixPlay(ch, false);
+    ASSERT_TRUE(mixSlideAttribute(ch, MixAttrib::Vol, 0.5f, 1000));
+    sink.render(22050);
+    float v = 0;
+    mixGetAttribute(ch, MixAttrib::Vol, &v);
+    EXPECT_NEAR(v, 0.75f, 0.01f);
+    mixPause(ch);
+    sink.render(22050);  // the slide goes on while paused
+    mixGetAttribute(ch, MixAttrib::Vol, &v);
+    EXPECT_FLOAT_EQ(v, 0.5f);
+
+    mixPlay(ch, false);
+    ASSERT_TRUE(mixSlideAttribute(ch, MixAttrib::Vol, -1, 500));
+    sink.render(22050 - 256);
+    EXPECT_EQ(mixChannelState(ch), MixState::Playing);
+    std::vector<float> end = sink.render(512);
+    EXPECT_EQ(mixChannelState(ch), MixState::Stopped);
+    EXPECT_EQ(mixActiveChannels(), 0);
+    for (size_t i = 256 * 2; i < end.size(); ++i) ASSERT_EQ(end[i], 0.0f);
+}
+
+// Two client threads play, retune, slide and stop while a real-time sink
+// pulls: every call must stay safe (run under ThreadSanitizer too).
+TEST(AudioMixerThreads, CallsFromSeveralThreadsWhileTheSinkPulls) {
+    mixReset();
+    NullSink sink(256);
+    ASSERT_TRUE(audioOpen(&sink));
+    MixSample s = mixSampleFromPcm(sine(440, 4410), 16);
+    auto worker = [s](int seed) {
+        for (int i = 0; i < 300; ++i) {
+            MixChannel c = mixSampleGetChannel(s);
+            mixSetAttribute(c, MixAttrib::Pan, float((i + seed) % 3 - 1));
+            mixSetAttribute(c, MixAttrib::Freq, float(22050 + 100 * i));
+            mixPlay(c, false);
+            if (i % 3 == 0) mixSlideAttribute(c, MixAttrib::Vol, -1, 20);
+            if (i % 5 == 0) mixStop(c);
+            float v;
+            mixGetAttribute(c, MixAttrib::Vol, &v);
+        }
+    };
+    std::thread a(worker, 0), b(worker, 1);
+    a.join();
+    b.join();
+    EXPECT_LE(mixActiveChannels(), 16);  // one sample: never more than its playbacks
+    audioClose();
+    mixReset();
+}
+}  // namespace

@@ -1,0 +1,314 @@
+// The client's sound operations over the real mixer, with sounds generated
+// by sox into a temporary folder and the output rendered into memory.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#include "audio/memory/memory_sink.h"
+#include "audio/sound.h"
+#include "measure.h"
+#include "net/config.h"
+#include "platform/dialog_state.h"
+#include "support/recording_ui.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string dir;  // the program folder of this test process
+
+int menuWidth = 0, menuSelection = 0;
+bool menuOpen = false;
+bool testMenu(int* w, int* s) {
+    *w = menuWidth;
+    *s = menuSelection;
+    return menuOpen;
+}
+
+struct Started {
+    std::string name;
+    float volume, pan, rate;
+};
+
+struct AudioSoundTest : ::testing::Test {
+    static void SetUpTestSuite() {
+        dir = (fs::temp_directory_path() / ("kordo-audio-" + std::to_string(std::random_device{}()))).string();
+        fs::create_directories(dir + "/sounds");
+        std::string s = dir + "/sounds/";
+        ASSERT_TRUE(makeSound("sox -q -n -r 44100 -c 1 " + s + "door.ogg synth 1 sine 440 gain -3"));
+        ASSERT_TRUE(fs::copy_file(s + "door.ogg", s + "menubounds.ogg"));
+        ASSERT_TRUE(fs::copy_file(s + "door.ogg", dir + "/evil.ogg"));
+        // Two musics on separate sides so a mix shows which one is heard.
+        ASSERT_TRUE(makeSound("sox -q -n -r 44100 -c 2 " + s + "left.ogg synth 2 sine 330 remix 1 0 gain -3"));
+        ASSERT_TRUE(makeSound("sox -q -n -r 44100 -c 2 " + s + "right.ogg synth 2 sine 550 remix 0 1 gain -3"));
+        ASSERT_TRUE(makeSound("sox -q -n -r 22050 -c 1 " + s + "slow.ogg synth 0.3 sine 440 gain -3"));
+    }
+    static void TearDownTestSuite() { fs::remove_all(dir); }
+
+    void SetUp() override {
+        soundReset();
+        setSoundsFolder(dir + "/sounds");
+        conf = Settings{};
+        inDialogBox = false;
+        menuOpen = false;
+        setMenuPositionSource(testMenu);
+        setSoundStartObserver([this](std::string_view n, float v, float p, float r) {
+            started.push_back({std::string(n), v, p, r});
+        });
+        setMusicEventObserver([this](std::string_view e, std::string_view a) {
+            music.push_back(std::string(e) + (a.empty() ? "" : " ") + std::string(a));
+        });
+        ASSERT_TRUE(audioOpen(&sink));
+    }
+    void TearDown() override {
+        soundReset();
+        inDialogBox = false;
+    }
+
+    std::vector<float> seconds(double s) { return sink.render(int(s * 44100)); }
+
+    RecordingUi ui;
+    MemorySink sink;
+    std::vector<Started> started;
+    std::vector<std::string> music;
+};
+
+TEST_F(AudioSoundTest, FlagsGateOnWindowAndDialog) {
+    struct Case {
+        int flags;
+        bool active, dialog, plays;
+    } cases[] = {
+        {0, true, false, true},   {0, false, false, false}, {0, false, true, true},
+        {1, true, false, true},   {1, false, false, true},  {1, false, true, true},
+        {2, true, false, false},  {2, false, false, true},  {2, false, true, false},
+        {3, true, false, false},  {3, false, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "flags " << c.flags << " active " << c.active << " dialog " << c.dialog);
+        ui.active = c.active;
+        inDialogBox = c.dialog;
+        started.clear();
+        playSound("door", c.flags);
+        Energy e = energyOf(sink.render(4096));
+        EXPECT_EQ(started.size(), c.plays ? 1u : 0u);
+        EXPECT_EQ(e.l > 1.0, c.plays);
+        sink.render(48000);  // let it end
+    }
+}
+
+TEST_F(AudioSoundTest, PanVolumeAndPositionalPanAreHeard) {
+    playSound("door", 1);
+    Energy centre = energyOf(sink.render(8192));
+    sink.render(44100);
+
+    struct Case {
+        const char* payload;
+        bool menu;
+        int width, selection;
+        float fx, volume, pan;  // expected fxVol x volume and pan
+    } cases[] = {
+        {"door", false, 0, 0, 1, 1, 0},
+        {"  door   0.5  -1", false, 0, 0, 1, 0.5f, -1},
+        {"door 1 1", true, 4, 5, 1, 1, 1},     // in range: not positional
+        {"door 1 5", true, 4, 5, 1, 1, 1},     // column 3, cursor in column 1
+        {"door 1 -5", true, 4, 5, 1, 1, -1},
+        {"door 1 2", true, 8, 0, 1, 1, 0},     // the cursor's column: centred
+        {"door 1 3", true, 4, 4, 1, 1, 0.5f},  // one column right of the cursor
+        {"door 1 5", false, 0, 0, 1, 1, 5},    // no menu: passed on, heard full right
+        {"door 1 5", true, 0, 3, 1, 1, 0},     // a grid of no columns: centred
+        {"door 0.5", false, 0, 0, 0.5f, 0.25f, 0},
+        {"door x y", false, 0, 0, 1, 0, 0},    // no leading number: 0
+        {"door nan inf", false, 0, 0, 1, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.payload);
+        conf.fxVol = c.fx;
+        menuOpen = c.menu;
+        menuWidth = c.width;
+        menuSelection = c.selection;
+        started.clear();
+        playSound(c.payload, 1);
+        Energy e = energyOf(sink.render(8192));
+        ASSERT_EQ(started.size(), 1u);
+        EXPECT_EQ(started[0].name, "door");
+        EXPECT_FLOAT_EQ(started[0].volume, c.volume);
+        EXPECT_FLOAT_EQ(started[0].pan, c.pan);
+        EXPECT_EQ(started[0].rate, 0.0f);
+        float p = std::clamp(c.pan, -1.0f, 1.0f);
+        float gl = c.volume * std::min(1.0f, 1 - p), gr = c.volume * std::min(1.0f, 1 + p);
+        EXPECT_NEAR(e.l / centre.l, gl * gl, 0.01);
+        EXPECT_NEAR(e.r / centre.r, gr * gr, 0.01);
+        sink.render(44100);  // let it end
+    }
+}
+
+TEST_F(AudioSoundTest, SemitonesShiftThePitch) {
+    for (double semis : {7.0, -12.0, 12.0}) {
+        SCOPED_TRACE(semis);
+        started.clear();
+        playSound("door 1 0 " + std::to_string(semis), 1);
+        std::vector<float> out = sink.render(16384);
+        ASSERT_EQ(started.size(), 1u);
+        double want = 440.0 * std::exp2(semis / 12.0);
+        EXPECT_NEAR(started[0].rate, 44100.0 * std::exp2(semis / 12.0), 1.0);
+        EXPECT_NEAR(dominantHz(out), want, want * 0.01);
+        sink.render(44100 * 2);
+    }
+}
+
+TEST_F(AudioSoundTest, NamesLeavingTheSoundsFolderAreRefused) {
+    ASSERT_NE(getSound("door"), 0u);
+    for (const char* name : {"../evil", "/etc/passwd", "a/../../evil", "..", "..\\evil", "sub\\..\\..\\evil",
+                             "C:evil", "c:/evil", ""}) {
+        SCOPED_TRACE(name);
+        EXPECT_FALSE(isSafeSoundName(name));
+        EXPECT_EQ(getSound(name), 0u);
+        playMusic(name);
+    }
+    EXPECT_EQ(getSound(std::string(249, 'a')), 0u);
+    EXPECT_TRUE(isSafeSoundName("ui/door.v2"));
+    started.clear();
+    playSound("../evil", 1);
+    EXPECT_TRUE(started.empty());
+    EXPECT_TRUE(music.empty());
+}
+
+TEST_F(AudioSoundTest, CacheIgnoresCaseAndRetriesFailedNames) {
+    MixSample s = getSound("door");
+    ASSERT_NE(s, 0u);
+    EXPECT_EQ(getSound("DOOR"), s);
+    EXPECT_EQ(getSound("Door"), s);
+
+    EXPECT_EQ(getSound("late"), 0u);
+    preloadSounds("late  door");  // a failed name stays failed while its file is missing
+    EXPECT_EQ(getSound("late"), 0u);
+    fs::copy_file(dir + "/sounds/door.ogg", dir + "/sounds/late.ogg");
+    EXPECT_NE(getSound("late"), 0u);
+    fs::remove(dir + "/sounds/late.ogg");
+}
+
+TEST_F(AudioSoundTest, SoundVolumeStepsWithinRangeAndPlaysMenubounds) {
+    struct Case {
+        float start;
+        int n;
+        float end;
+    } cases[] = {{1.0f, 1, 1.0f}, {0.0f, -1, 0.0f}, {0.5f, 1, 0.52f}, {0.5f, -1, 0.48f}};
+    for (const Case& c : cases) {
+        conf.fxVol = c.start;
+        started.clear();
+        setSoundVolume(c.n);
+        EXPECT_NEAR(conf.fxVol, c.end, 1e-6);
+        ASSERT_EQ(started.size(), 1u);
+        EXPECT_EQ(started[0].name, "menubounds");
+    }
+}
+
+TEST_F(AudioSoundTest, NewMusicFadesTheOldOutOverFiveSecondsAndFreesIt) {
+    conf.muVol = 0.8f;
+    playMusic("left");
+    playMusic("left");  // the same name again: ignored
+    EXPECT_EQ(music, (std::vector<std::string>{"music left"}));
+    MixChannel old = currentMusicChannel();
+    Energy first = energyOf(seconds(0.5));
+    EXPECT_GT(first.l, 100.0);
+
+    playMusic("right");
+    MixChannel now = currentMusicChannel();
+    EXPECT_NE(now, old);
+    EXPECT_EQ(currentMusicName(), "right");
+    EXPECT_EQ(music, (std::vector<std::string>{"music left", "music-fade left", "music right"}));
+    Energy startNew = energyOf(seconds(0.5));
+    seconds(2.0);
+    float v = 0;
+    ASSERT_TRUE(mixGetAttribute(old, MixAttrib::Vol, &v));
+    EXPECT_NEAR(v, 0.8f * 0.5f, 0.02f);  // halfway through the fade
+    ASSERT_TRUE(mixGetAttribute(now, MixAttrib::Vol, &v));
+    EXPECT_FLOAT_EQ(v, 0.8f);           // no fade-in
+
+    seconds(2.6);  // past 5 s: the old music has stopped and been freed
+    EXPECT_EQ(mixChannelState(old), MixState::Stopped);
+    EXPECT_EQ(mixActiveChannels(), 1);
+    Energy after = energyOf(seconds(0.5));  // the new one loops on, at full volume
+    EXPECT_LT(after.l, after.r * 1e-3);
+    EXPECT_NEAR(after.r / startNew.r, 1.0, 0.05);
+    EXPECT_NEAR(first.l / startNew.r, 1.0, 0.05);  // both musics at the same muVol
+}
+
+TEST_F(AudioSoundTest, MissingMusicLeavesTheOldNameAndFadesIt) {
+    playMusic("left");
+    MixChannel old = currentMusicChannel();
+    playMusic("nothere");
+    EXPECT_EQ(currentMusicChannel(), old);
+    EXPECT_EQ(currentMusicName(), "left");
+    seconds(5.1);
+    EXPECT_EQ(mixActiveChannels(), 0);
+    playMusic("left");  // still named current: ignored
+    EXPECT_EQ(mixActiveChannels(), 0);
+}
+
+TEST_F(AudioSoundTest, PauseSwitchKeepsPositionAndCarriesOver) {
+    toggleMusicPause();  // no music: nothing happens
+    EXPECT_FALSE(conf.muStopped);
+    setMusicVolume(1);
+    EXPECT_FLOAT_EQ(conf.muVol, 0.5f);
+
+    playMusic("left");
+    MixChannel c = currentMusicChannel();
+    seconds(0.5);
+    int64_t at = mixChannelPlayedFrames(c);
+    toggleMusicPause();
+    EXPECT_TRUE(conf.muStopped);
+    Energy paused = energyOf(seconds(1));
+    EXPECT_EQ(paused.l, 0.0);
+    EXPECT_EQ(mixChannelPlayedFrames(c), at);
+    toggleMusicPause();
+    EXPECT_FALSE(conf.muStopped);
+    seconds(0.1);
+    EXPECT_EQ(mixChannelPlayedFrames(c), at + 4410);
+
+    setMusicVolume(-1);
+    EXPECT_FLOAT_EQ(conf.muVol, 0.48f);
+    float v = 0;
+    mixGetAttribute(c, MixAttrib::Vol, &v);
+    EXPECT_FLOAT_EQ(v, 0.48f);
+
+    toggleMusicPause();
+    music.clear();
+    playMusic("right");  // paused state carries over to the next music
+    EXPECT_EQ(music, (std::vector<std::string>{"music-fade left", "music right", "music-pause"}));
+    EXPECT_EQ(mixChannelState(currentMusicChannel()), MixState::Paused);
+    seconds(5.1);
+    EXPECT_EQ(energyOf(seconds(0.5)).r, 0.0);
+}
+
+TEST_F(AudioSoundTest, NoMainWindowPlaysNothing) {
+    RecordingUi* r = &ui;
+    r->closeWindow();
+    started.clear();
+    playSound("door", 1);
+    EXPECT_TRUE(started.empty());
+}
+
+TEST_F(AudioSoundTest, ToneIsHeardAtItsFrequencyAndLength) {
+    playTone(1000, 100);
+    std::vector<float> out = sink.render(8820);
+    EXPECT_NEAR(dominantHz(std::vector<float>(out.begin(), out.begin() + 8000)), 1000.0, 10.0);
+    EXPECT_EQ(energyOf(std::vector<float>(out.begin() + 2 * 4410, out.end())).l, 0.0);
+    EXPECT_EQ(mixActiveChannels(), 0);
+}
+
+TEST_F(AudioSoundTest, MusicAtAnotherRateIsResampledAndLoopsWithoutGaps) {
+    conf.muVol = 1.0f;
+    playMusic("slow");  // 0.3 s at 22050 Hz, looping: several loops in 1.2 s
+    std::vector<float> out = seconds(1.2);
+    EXPECT_NEAR(dominantHz(out), 440.0, 3.0);
+    // Every 50 ms window carries the tone: no underrun or loop gap.
+    for (size_t at = 0; at + 4410 <= out.size(); at += 4410) {
+        Energy e = energyOf(std::vector<float>(out.begin() + long(at), out.begin() + long(at + 4410)));
+        ASSERT_GT(e.l, 50.0) << "window at frame " << at / 2;
+    }
+}
+}  // namespace
