@@ -1,0 +1,118 @@
+#include "app/client.h"
+
+#include <ctime>
+#include <filesystem>
+
+#include "app/dispatch.h"
+#include "audio/mixer.h"
+#include "audio/sound.h"
+#include "history/chat.h"
+#include "history/history.h"
+#include "identity/diskid.h"
+#include "identity/system_probe.h"
+#include "menu/menus.h"
+#include "net/agc.h"
+#include "net/config.h"
+#include "net/conndlg.h"
+#include "net/login.h"
+#include "speech/speech.h"
+
+namespace {
+// Broken-down local time of `t` (seconds since 1970).
+std::tm localTime(int64_t t) {
+    std::time_t tt = static_cast<std::time_t>(t);
+    std::tm tm{};
+#ifdef _WIN32
+    localtime_s(&tm, &tt);
+#else
+    localtime_r(&tt, &tm);
+#endif
+    return tm;
+}
+}  // namespace
+
+std::string sessionLogName(int64_t t) {
+    std::tm tm = localTime(t);
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "session-%04d-%02d-%02d.log", tm.tm_year + 1900, tm.tm_mon + 1,
+                  tm.tm_mday);
+    return buf;
+}
+
+std::string sessionLogStartText(int64_t t) {
+    std::tm tm = localTime(t);
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "Log started on %02d.%02d.%04d %02d:%02d:%02d", tm.tm_mday,
+                  tm.tm_mon + 1, tm.tm_year + 1900, tm.tm_hour, tm.tm_min, tm.tm_sec);
+    return buf;
+}
+
+void mainWindowDestroyed() {
+    if (AGCHandle* h = gch.load()) agc_send(h, "quit\n");
+    ui().requestQuit(0);
+}
+
+int clientMain(FrontEnd& fe, const ClientOptions& o) {
+    setUi(&fe);
+
+    // The machine identifier first: it is sent at login.
+    if (o.probe) setMachineProbe(o.probe);
+    else setMachineProbe(systemMachineProbe());
+    clientId = clientIdFromDiskId(diskid());
+
+    // Every relative name resolves against the program folder from here on.
+    std::error_code ec;
+    if (!o.programFolder.empty()) std::filesystem::current_path(o.programFolder, ec);
+
+    historyReset();
+    chatReset();
+    menuReset();
+    registerServerCommands();
+    setMenuPositionSource(curmenuGridPosition);
+
+    agc_init();
+    loadConfig(kConfigFileName);
+    clampVolumes();
+
+    const int64_t now = static_cast<int64_t>(std::time(nullptr));
+    historyOpenLog(sessionLogName(now), sessionLogStartText(now));
+
+    if (!fe.createMainWindow()) {
+        fe.fatalError("Couldn't register window class");
+        historyCloseLog();
+        agc_deinit();
+        setUi(nullptr);
+        return 1;
+    }
+
+    if (o.selectSpeech) o.selectSpeech();
+    else autodetectScreenReader();
+
+    if (!o.audioSink || !audioOpen(o.audioSink)) {
+        fe.fatalError("Unable to open audio device");
+        fe.closeMainWindow();
+        historyCloseLog();
+        agc_deinit();
+        setUi(nullptr);
+        return 2;
+    }
+    playMusic("mustart");
+
+    fe.showMainWindow();
+    showConnectionDialog([&fe](ConnDialog* d) { fe.runConnectionDialog(d); });
+    fe.setFocus(UiControl::List);
+
+    const int status = fe.runMessageLoop();
+
+    // Shut-down.  The window is gone first, so that no thread waits for the
+    // UI thread any more; then the order of the documented sequence.
+    fe.closeMainWindow();
+    historyCloseLog();
+    saveConfig(kConfigFileName);
+    if (AGCHandle* h = gch.load()) agc_close(h, true);
+    audioClose();
+    agc_deinit();
+    joinConnectingThread();
+    setUi(nullptr);
+    return status;
+}
