@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "app/dialogs.h"
 #include "history/chat.h"
 #include "history/history.h"
 #include "menu/menus.h"
@@ -24,11 +25,12 @@ void onCloseMenu(std::string_view, bool) { menuClose(1); }
 void onCloseAllMenus(std::string_view, bool) { menuClose(1000000); }
 void onMoveM(std::string_view p, bool) { menuMove3(p); }
 void onBrowse(std::string_view p, bool) { browserOpen(p); }
+void onInput(std::string_view p, bool) { prepareInputBox(p); }
+void onMsgBox(std::string_view p, bool) { prepareMessageBox(p); }
 }  // namespace
 
 void registerServerCommands() {
-    for (C c : {C::Play, C::PlayUrg, C::PlayOw, C::Input, C::Music, C::DllQ, C::CheckFile, C::Preload,
-                C::MsgBox, C::NewVersion})
+    for (C c : {C::Play, C::PlayUrg, C::PlayOw, C::Music, C::DllQ, C::CheckFile, C::Preload, C::NewVersion})
         agc_setHandler(c, notYetHandled);
     agc_setHandler(C::Say, onSay);
     agc_setHandler(C::SayI, onSayI);
@@ -41,4 +43,6 @@ void registerServerCommands() {
     agc_setHandler(C::CloseAllMenus, onCloseAllMenus);
     agc_setHandler(C::MoveM, onMoveM);
     agc_setHandler(C::Browse, onBrowse);
+    agc_setHandler(C::Input, onInput);
+    agc_setHandler(C::MsgBox, onMsgBox);
 }
