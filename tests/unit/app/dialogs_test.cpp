@@ -2,6 +2,9 @@
 // server gets back, and the dialog state other modules read.
 #include "app/dialogs.h"
 
+#include <atomic>
+#include <mutex>
+
 #include "app/dispatch.h"
 #include "app_session.h"
 #include "platform/dialog_state.h"
@@ -16,24 +19,40 @@ struct InputCall {
 };
 
 // Answers input boxes as told: OK with `answer` (the initial text when
-// unset), or cancel.
+// unset), or cancel.  The answers are set by the test thread and read on the
+// UI thread, behind a lock: the server's lines reach the UI thread through
+// the socket, which the thread checker does not see as a hand-over.
 class DialogUi : public EventUi {
 public:
     bool inputBox(const std::string& title, const std::string& prompt, const std::string& initial,
                   std::string* out) override {
-        calls.push_back({title, prompt, initial, inDialogBox.load()});
-        if (cancel) return false;
-        *out = answer.value_or(initial);
+        std::lock_guard<std::mutex> g(m);
+        calls_.push_back({title, prompt, initial, inDialogBox.load()});
+        if (cancel_) return false;
+        *out = answer_.value_or(initial);
         return true;
     }
     int messageBox(const std::string& text, const std::string& title, unsigned flags) override {
         boxInDialog = inDialogBox.load();
         return EventUi::messageBox(text, title, flags);
     }
-    std::vector<InputCall> calls;
-    bool cancel = false;
-    std::optional<std::string> answer;
-    bool boxInDialog = false;
+    void answerWith(bool cancel, std::optional<std::string> answer) {
+        std::lock_guard<std::mutex> g(m);
+        cancel_ = cancel;
+        answer_ = std::move(answer);
+        calls_.clear();
+    }
+    std::vector<InputCall> calls() {
+        std::lock_guard<std::mutex> g(m);
+        return calls_;
+    }
+    std::atomic<bool> boxInDialog{false};
+
+private:
+    std::mutex m;
+    std::vector<InputCall> calls_;
+    bool cancel_ = false;
+    std::optional<std::string> answer_;
 };
 
 class Dialogs : public AppSession {
@@ -65,15 +84,14 @@ TEST_F(Dialogs, InputBoxRepliesWithTheTextAndNothingOnCancel) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.payload);
-        dui.calls.clear();
-        dui.cancel = c.cancel;
-        dui.answer = c.answer;
+        dui.answerWith(c.cancel, c.answer);
         prepareInputBox(c.payload);
-        ASSERT_EQ(dui.calls.size(), 1u);
-        EXPECT_EQ(dui.calls[0].title, c.shown.title);
-        EXPECT_EQ(dui.calls[0].prompt, c.shown.prompt);
-        EXPECT_EQ(dui.calls[0].initial, c.shown.initial);
-        EXPECT_TRUE(dui.calls[0].inDialog);
+        std::vector<InputCall> calls = dui.calls();
+        ASSERT_EQ(calls.size(), 1u);
+        EXPECT_EQ(calls[0].title, c.shown.title);
+        EXPECT_EQ(calls[0].prompt, c.shown.prompt);
+        EXPECT_EQ(calls[0].initial, c.shown.initial);
+        EXPECT_TRUE(calls[0].inDialog);
         EXPECT_FALSE(inDialogBox.load());
         EXPECT_EQ(sent(), c.lines);
     }
@@ -115,20 +133,21 @@ TEST_F(Dialogs, WithoutAMainWindowNothingIsShown) {
     EXPECT_EQ(InputBox("T", "P", "D"), std::nullopt);
     prepareInputBox("7|T|P|D");
     prepareMessageBox("3|Titre|Texte|4");
-    EXPECT_TRUE(dui.calls.empty());
+    EXPECT_TRUE(dui.calls().empty());
     EXPECT_FALSE(inDialogBox.load());
     EXPECT_EQ(sent(), Lines{"msgboxresp 3|0"});
 }
 
 TEST_F(Dialogs, ServerLinesReachTheDialogsOnTheReceiveThread) {
     registerServerCommands();
-    dui.answer = "Marie";
+    dui.answerWith(false, "Marie");
     dui.messageBoxAnswer = 6;
     conn->send("input 7|Nom|Votre nom ?|Paul\nmsgbox 3|Titre|Texte|4\n");
     EXPECT_EQ(conn->readLine(), "input 7|Marie");
     EXPECT_EQ(conn->readLine(), "msgboxresp 3|6");
-    ASSERT_EQ(dui.calls.size(), 1u);
-    EXPECT_EQ(dui.calls[0].title, "Nom");
+    std::vector<InputCall> calls = dui.calls();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].title, "Nom");
 }
 
 }  // namespace
