@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "app/dialogs.h"
 #include "audio/sound.h"
 #include "history/chat.h"
 #include "history/history.h"
@@ -30,11 +31,15 @@ void onPlayUrg(std::string_view p, bool) { playSound(p, 1); }
 void onPlayOw(std::string_view p, bool) { playSound(p, 2); }
 void onMusic(std::string_view p, bool) { playMusic(p); }
 void onPreload(std::string_view p, bool) { preloadSounds(p); }
+void onInput(std::string_view p, bool) { prepareInputBox(p); }
+void onMsgBox(std::string_view p, bool) { prepareMessageBox(p); }
 }  // namespace
 
 void registerServerCommands() {
-    for (C c : {C::Input, C::DllQ, C::CheckFile, C::MsgBox, C::NewVersion})
+    for (C c : {C::DllQ, C::CheckFile, C::NewVersion})
         agc_setHandler(c, notYetHandled);
+    agc_setHandler(C::Input, onInput);
+    agc_setHandler(C::MsgBox, onMsgBox);
     agc_setHandler(C::Play, onPlay);
     agc_setHandler(C::PlayUrg, onPlayUrg);
     agc_setHandler(C::PlayOw, onPlayOw);
@@ -51,4 +56,6 @@ void registerServerCommands() {
     agc_setHandler(C::CloseAllMenus, onCloseAllMenus);
     agc_setHandler(C::MoveM, onMoveM);
     agc_setHandler(C::Browse, onBrowse);
+    agc_setHandler(C::Input, onInput);
+    agc_setHandler(C::MsgBox, onMsgBox);
 }
