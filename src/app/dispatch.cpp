@@ -56,6 +56,4 @@ void registerServerCommands() {
     agc_setHandler(C::CloseAllMenus, onCloseAllMenus);
     agc_setHandler(C::MoveM, onMoveM);
     agc_setHandler(C::Browse, onBrowse);
-    agc_setHandler(C::Input, onInput);
-    agc_setHandler(C::MsgBox, onMsgBox);
 }
