@@ -2,6 +2,9 @@
 
 #include <string_view>
 
+#include "app/extensions.h"
+#include "files/checkfiles.h"
+#include "files/newversion.h"
 #include "history/chat.h"
 #include "history/history.h"
 #include "menu/menus.h"
@@ -24,11 +27,13 @@ void onCloseMenu(std::string_view, bool) { menuClose(1); }
 void onCloseAllMenus(std::string_view, bool) { menuClose(1000000); }
 void onMoveM(std::string_view p, bool) { menuMove3(p); }
 void onBrowse(std::string_view p, bool) { browserOpen(p); }
+void onDllQ(std::string_view p, bool) { doDllRun(p); }
+void onCheckFile(std::string_view p, bool) { checkFiles(p); }
+void onNewVersion(std::string_view p, bool required) { downloadNewVersion(p, required); }
 }  // namespace
 
 void registerServerCommands() {
-    for (C c : {C::Play, C::PlayUrg, C::PlayOw, C::Input, C::Music, C::DllQ, C::CheckFile, C::Preload,
-                C::MsgBox, C::NewVersion})
+    for (C c : {C::Play, C::PlayUrg, C::PlayOw, C::Input, C::Music, C::Preload, C::MsgBox})
         agc_setHandler(c, notYetHandled);
     agc_setHandler(C::Say, onSay);
     agc_setHandler(C::SayI, onSayI);
@@ -41,4 +46,7 @@ void registerServerCommands() {
     agc_setHandler(C::CloseAllMenus, onCloseAllMenus);
     agc_setHandler(C::MoveM, onMoveM);
     agc_setHandler(C::Browse, onBrowse);
+    agc_setHandler(C::DllQ, onDllQ);
+    agc_setHandler(C::CheckFile, onCheckFile);
+    agc_setHandler(C::NewVersion, onNewVersion);
 }
