@@ -11,6 +11,7 @@ void extensionsReset() {
     extensionState.functions.clear();
     extensionState.libraries.clear();
     extensionState.folder.clear();
+    extensionState.argument.clear();
 }
 
 namespace {
@@ -91,12 +92,12 @@ const char* dllRun(std::string_view s, int32_t* idptr) {
     ExtensionFunction fn = resolve(fields[0]);
     if (!fn) return nullptr;
     *idptr = fields.size() > 1 ? parseId(fields[1]) : 0;
-    // The payload lives in the receive buffer without a terminator: the
-    // function gets its own NUL-terminated copy.
-    std::string arg;
+    // The payload has no terminator: the function gets a NUL-terminated
+    // copy, kept until the next call because a function may hand back a
+    // pointer into its argument.
     const bool hasArg = fields.size() > 2;
-    if (hasArg) arg.assign(fields[2]);
-    return fn(*idptr, hasArg ? arg.c_str() : nullptr);
+    extensionState.argument.assign(hasArg ? fields[2] : std::string_view());
+    return fn(*idptr, hasArg ? extensionState.argument.c_str() : nullptr);
 }
 
 void doDllRun(std::string_view s) {

@@ -34,6 +34,8 @@ struct ExtensionState {
     // Folder libraries are loaded from, with its trailing separator; empty:
     // the working directory (the program folder after start-up).
     std::string folder;
+    // The argument text of the latest call (see dllRun).
+    std::string argument;
 };
 extern ExtensionState extensionState;
 // Forgets the cache and unloads the libraries (tests only: no function
@@ -49,6 +51,8 @@ std::string extensionFileName(std::string_view name);
 // runs of "|" count as one).  Stores the id (0 when the field is missing)
 // through idptr.  Returns the function's text, or null when the field has no
 // ":", the library or the function cannot be found, or it returned null.
+// The text stays valid until the next call (it may point into the argument
+// copy, which is kept until then).
 const char* dllRun(std::string_view s, int32_t* idptr);
 
 // Handler of "dllq ": sends "dllqr <id>|<text>\n" with the whole returned
