@@ -3,24 +3,11 @@
 #include <vector>
 
 #include "net/agc.h"
+#include "platform/fields.h"
 #include "platform/dialog_state.h"
 #include "platform/ui.h"
 
 namespace {
-
-// Splits a dialog payload on "|": runs of separators count as one and empty
-// fields are skipped, so a field left empty by the server shifts the rest.
-std::vector<std::string_view> splitFields(std::string_view s) {
-    std::vector<std::string_view> out;
-    size_t i = 0;
-    while (i < s.size()) {
-        size_t j = s.find('|', i);
-        if (j == std::string_view::npos) j = s.size();
-        if (j > i) out.push_back(s.substr(i, j - i));
-        i = j + 1;
-    }
-    return out;
-}
 
 // Unsigned decimal digits up to the first other byte; none gives 0.  Values
 // beyond 32 bits saturate.

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "net/agc.h"
+#include "platform/fields.h"
 
 ExtensionState extensionState;
 
@@ -15,20 +16,6 @@ void extensionsReset() {
 }
 
 namespace {
-// Fields separated by "|"; a run of separators counts as one and empty
-// fields are skipped.
-std::vector<std::string_view> splitFields(std::string_view s) {
-    std::vector<std::string_view> out;
-    size_t pos = 0;
-    while (pos < s.size()) {
-        size_t end = s.find('|', pos);
-        if (end == std::string_view::npos) end = s.size();
-        if (end > pos) out.push_back(s.substr(pos, end - pos));
-        pos = end + 1;
-    }
-    return out;
-}
-
 // Unsigned decimal up to the first non-digit, modulo 2^32, as the signed
 // 32-bit id the function takes.
 int32_t parseId(std::string_view f) {
