@@ -3,7 +3,12 @@
 // bounded time.  Prints selects served per second, the reply latency (p50,
 // p99, max) and the server's resident memory.
 //
-//   bench_server [seconds=10] [clients=200]
+//   bench_server [seconds=10] [clients=200] [pause-ms=0]
+//
+// With pause 0 every client sends its next choice as soon as the reply
+// arrives (the server is saturated: latency is then mostly queueing behind
+// the other clients); a pause between a reply and the next choice gives a
+// paced load closer to people playing.
 //
 // The server runs as its own process (the built kordo-server), so its
 // memory is measured alone.
@@ -42,6 +47,8 @@ struct Conn {
     std::string in;
     int stage = 0;  // 0 challenge, 1 status, 2 main menu, 3 live menu, 4 looping
     Clock::time_point sentAt;
+    Clock::time_point nextAt;  // paced load: when to send the next choice
+    bool waiting = false;      // a choice is out, its reply not yet in
 };
 
 bool sendAll(int fd, const std::string& s) {
@@ -57,7 +64,7 @@ bool sendAll(int fd, const std::string& s) {
 // One driver thread runs a share of the clients in a poll loop.
 void drive(int port, int first, int count, Clock::time_point loggedDeadline, std::atomic<int>* ready,
            const std::atomic<bool>* go, const std::atomic<bool>* stop, std::vector<double>* latenciesUs,
-           long* selects) {
+           long* selects, int pauseMs) {
     std::vector<Conn> conns(static_cast<size_t>(count));
     for (int i = 0; i < count; ++i) {
         int fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -78,15 +85,16 @@ void drive(int port, int first, int count, Clock::time_point loggedDeadline, std
     bool counted = false;
     while (!stop->load()) {
         for (size_t i = 0; i < conns.size(); ++i) fds[i] = {conns[i].fd, POLLIN, 0};
-        ::poll(fds.data(), fds.size(), 20);
+        ::poll(fds.data(), fds.size(), pauseMs > 0 ? 1 : 20);
         if (!counted && Clock::now() > loggedDeadline) {
             std::fprintf(stderr, "bench_server: clients did not all log in\n");
             std::exit(1);
         }
         for (size_t i = 0; i < conns.size(); ++i) {
             Conn& c = conns[i];
-            if (c.stage == 3 && go->load() && c.sentAt == Clock::time_point{}) {
-                c.stage = 4;
+            if (c.stage == 3 && go->load()) c.stage = 4;
+            if (c.stage == 4 && !c.waiting && !stop->load() && Clock::now() >= c.nextAt) {
+                c.waiting = true;
                 c.sentAt = Clock::now();
                 sendAll(c.fd, "select 4|0|compteur\n");
             }
@@ -121,8 +129,13 @@ void drive(int port, int first, int count, Clock::time_point loggedDeadline, std
                     auto now = Clock::now();
                     latenciesUs->push_back(std::chrono::duration<double, std::micro>(now - c.sentAt).count());
                     ++*selects;
-                    c.sentAt = now;
-                    if (!stop->load()) sendAll(c.fd, "select 4|0|compteur\n");
+                    c.waiting = false;
+                    c.nextAt = now + std::chrono::milliseconds(pauseMs);
+                    if (pauseMs == 0 && !stop->load()) {
+                        c.waiting = true;
+                        c.sentAt = now;
+                        sendAll(c.fd, "select 4|0|compteur\n");
+                    }
                 }
             }
         }
@@ -144,6 +157,7 @@ long residentKb(pid_t pid) {
 int main(int argc, char** argv) {
     const double seconds = argc > 1 ? std::atof(argv[1]) : 10.0;
     const int clients = argc > 2 ? std::atoi(argv[2]) : 200;
+    const int pauseMs = argc > 3 ? std::atoi(argv[3]) : 0;
     clientId = "bench1";
     signal(SIGPIPE, SIG_IGN);
 
@@ -189,7 +203,7 @@ int main(int argc, char** argv) {
     auto loginDeadline = Clock::now() + std::chrono::seconds(60);
     for (int t = 0; t < threads; ++t) {
         int first = t * clients / threads, last = (t + 1) * clients / threads;
-        workers.emplace_back(drive, port, first, last - first, loginDeadline, &ready, &go, &stop, &lat[t], &sel[t]);
+        workers.emplace_back(drive, port, first, last - first, loginDeadline, &ready, &go, &stop, &lat[t], &sel[t], pauseMs);
     }
     while (ready.load() < clients) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     const long rssLogged = residentKb(pid);
@@ -209,7 +223,8 @@ int main(int argc, char** argv) {
     }
     std::sort(all.begin(), all.end());
     auto pct = [&](double p) { return all.empty() ? 0.0 : all[std::min(all.size() - 1, static_cast<size_t>(p * all.size()))]; };
-    std::printf("clients %d, %.1f s: %ld selects, %.0f selects/s\n", clients, elapsed, total, total / elapsed);
+    std::printf("clients %d, pause %d ms, %.1f s: %ld selects, %.0f selects/s\n", clients, pauseMs, elapsed, total,
+                total / elapsed);
     std::printf("reply latency: p50 %.0f us, p99 %.0f us, max %.0f us\n", pct(0.5), pct(0.99),
                 all.empty() ? 0.0 : all.back());
     std::printf("server resident memory: %ld kB idle, %ld kB with %d clients logged in, %ld kB under load\n",

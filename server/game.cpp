@@ -61,7 +61,10 @@ std::string menuText(int id, int width, int selection, int flags, const std::vec
     std::string t = std::to_string(id) + "|" + std::to_string(width) + "|" +
                     std::to_string(items.size()) + "|" + std::to_string(selection) + "|" +
                     std::to_string(flags) + "|0";
-    for (const Item& it : items) t += "|" + itemFields(it);
+    for (const Item& it : items) {
+        t += '|';
+        t += itemFields(it);
+    }
     return t;
 }
 
