@@ -44,7 +44,7 @@ for _ in $(seq 50); do
   kill -0 "${started[0]}" 2>/dev/null || { cat run/server.log >&2; exit 1; }
   sleep 0.1
 done
-head -2 run/server.log
+head -1 run/server.log
 
 # The client fetches its files from port 80 only.  When the server could not
 # take it (not root, or port taken), give the game folder its files here.

@@ -387,7 +387,9 @@ void select(Server::Impl& s, Client& c, int menuId, int index, std::string_view 
         } else if (value == "extension") {
             s.send(c, "dllq kordoext.dll:kordo_ext_query|7|" + noBars(c.displayName));
         } else if (value == "apropos") {
-            s.send(c, "browse http://localhost/about.php");
+            // The address the download area really answers on.
+            const std::string port = s.boundHttpPort == 80 ? "" : ":" + std::to_string(s.boundHttpPort);
+            s.send(c, "browse http://localhost" + port + "/about.php");
         } else if (value == "fichiers") {
             s.send(c, fr("say Vérification des fichiers du jeu."));
             s.send(c, s.checkfileLine());

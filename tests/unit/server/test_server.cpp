@@ -325,6 +325,10 @@ TEST_F(ServerTest, MalformedLinesAreIgnoredAndTheSessionGoesOn) {
     EXPECT_LT(menu_updateitem(m.get(), std::string_view(del).substr(5)), 0);
     c->send("select 4|4|premier\n");
     EXPECT_EQ(until(*c, "movem"), "movem 4|0");
+    // The about page is announced on the port the download area answers on.
+    c->send("select 1|8|apropos\n");
+    EXPECT_EQ(until(*c, "browse "),
+              "browse http://localhost:" + std::to_string(srv->server.httpPort()) + "/about.php");
     // And another player can still log in.
     player("fanny");
 }
