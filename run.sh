@@ -138,28 +138,66 @@ sleep 800
 T
 }
 
-# Events to readable lines.  Every event is "<kind> <rest>", text last.
-readable() {
-  awk '
-    { kind = $1; rest = substr($0, length($1) + 2) }
-    kind == "speak"       { sub(/^[01] /, "", rest); print "  parole     : " rest; next }
-    kind == "history"     { print "  historique : " rest; next }
-    kind == "sound"       { print "  son        : " rest; next }
-    kind == "music"       { print "  musique    : " rest; next }
-    kind == "music-fade"  { print "  musique    : fondu de " rest; next }
-    kind == "list-reset"  { print "  liste      : (vidée)"; next }
-    kind == "list-add"    { print "  liste      : + " rest; next }
-    kind == "list-del"    { print "  liste      : - n°" rest; next }
-    kind == "list-select" { print "  liste      : sélection n°" rest; next }
-    kind == "dialog"      { print "  dialogue   : " rest; next }
-    kind == "title"       { print "  titre      : " rest; next }
-    kind == "browse"      { print "  navigateur : " rest; next }
-    kind == "execute"     { print "  exécute    : " rest; next }
-    kind == "quit"        { print "  fin        : " rest; next }
-    { print "  " $0 }
-  '
+# A second player, "amie", in her own game folder: she greets the room and
+# whispers to the first player, so the chat has someone to talk to.
+friend_tour() {
+  cat <<'T'
+sleep 100
+answer 0|amie|kordo
+sleep 5500
+type Salut tout le monde, qui veut jouer ?
+keydown 13 chat
+sleep 3000
+type //@joueur On fait une partie de morpion ?
+keydown 13 chat
+sleep 9000
+T
 }
+
+# Events to readable lines.  Every event is "<kind> <rest>", text last.
+# (A shell loop rather than awk: some awks read a pipe in blocks, which would
+# hold the lines back and mix up the order of the two players' lines.)
+readable() {
+  local line kind rest
+  while IFS= read -r line; do
+    kind=${line%% *}
+    rest=${line#"$kind"}
+    rest=${rest# }
+    case $kind in
+      ready) ;;
+      speak) echo "  parole     : ${rest#[01] }" ;;
+      history)
+        while [[ $rest == '\r\n'* ]]; do rest=${rest#'\r\n'}; done
+        echo "  écran      : $rest" ;;
+      sound) echo "  son        : $rest" ;;
+      music) echo "  musique    : $rest" ;;
+      music-fade) echo "  musique    : fondu de $rest" ;;
+      list-reset) echo "  liste      : (vidée)" ;;
+      list-add) echo "  liste      : + $rest" ;;
+      list-del) echo "  liste      : - n°$rest" ;;
+      list-select) echo "  liste      : sélection n°$rest" ;;
+      chat-text) echo "  discussion : [$rest]" ;;
+      dialog) echo "  dialogue   : $rest" ;;
+      title) echo "  titre      : $rest" ;;
+      focus) echo "  focus      : $rest" ;;
+      browse) echo "  navigateur : $rest" ;;
+      execute) echo "  exécute    : $rest" ;;
+      quit) echo "  fin        : $rest" ;;
+      *) echo "  $line" ;;
+    esac
+  done
+}
+
+mkdir -p run/amie/sounds
+sed 's/,joueur,kordo/,amie,kordo/' run/config-debug.ini > run/amie/config-debug.ini
+# Her files come ready (same dates as the server's: nothing to fetch).
+cp -p "$BUILD"/server/autodl/sounds/*.ogg run/amie/sounds/ 2>/dev/null || true
+cp -p "$BUILD"/server/autodl/kordoext.so run/amie/
+( friend_tour | "$HEADLESS" --dir run/amie 2>run/amie/headless.log | grep --line-buffered '^speak ' | grep --line-buffered -v 'Téléchargement' |
+  sed -u 's/^speak [01] /  [amie entend] /' ) &
+started+=($!)
 
 echo "== tour guidé avec kordo-headless (ce que le joueur entend et voit)"
 tour | "$HEADLESS" --dir run 2>run/headless.log | readable
+wait "${started[-1]}" 2>/dev/null || true
 echo "== fin du tour (journal du serveur : run/server.log)"
