@@ -1,0 +1,160 @@
+#!/usr/bin/env python3
+"""Two headless players against the real practice server on 127.0.0.1.
+
+  e2e_practice.py KORDO_HEADLESS KORDO_SERVER
+
+Logs both players in through the connection dialog, hears the welcome, moves
+in the main menu, opens the grid and plays a move, chats from one player to
+the other, and closes both clients; checks that each saved its configuration
+and its session log.  When the server could take port 80 (the only port the
+client downloads from), also checks that the login's "checkfile" fetched the
+game's sounds and that a second check fetches nothing.
+"""
+import glob
+import os
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "transcripts"))
+from run_transcript import Stream  # noqa: E402
+
+
+def free_port():
+    s = socket.socket()
+    s.bind(("127.0.0.1", 0))
+    p = s.getsockname()[1]
+    s.close()
+    return p
+
+
+class Player:
+    def __init__(self, headless, root, name, port):
+        self.name = name
+        self.folder = os.path.join(root, name)
+        os.makedirs(self.folder)
+        with open(os.path.join(self.folder, "config-debug.ini"), "wb") as f:
+            f.write(b"server=Practice,127.0.0.1,%d\r\n" % port)
+        self.err = open(os.path.join(self.folder, "stderr.txt"), "wb")
+        self.proc = subprocess.Popen([headless, "--dir", self.folder], stdin=subprocess.PIPE,
+                                     stdout=subprocess.PIPE, stderr=self.err)
+        self.events = Stream("%s events" % name)
+        threading.Thread(target=self.events.feed, args=(self.proc.stdout, lambda b: b.decode("utf-8")),
+                         daemon=True).start()
+
+    def do(self, line):
+        self.proc.stdin.write(line.encode("utf-8") + b"\n")
+        self.proc.stdin.flush()
+
+    def expect(self, pattern):
+        return self.events.expect(pattern, "event")
+
+    def close(self):
+        self.proc.stdin.close()
+        return self.proc.wait(timeout=30)
+
+
+def main():
+    headless, server_bin = sys.argv[1], sys.argv[2]
+    root = tempfile.mkdtemp(prefix="kordo-e2e-")
+    port, http_port = free_port(), free_port()
+    log = open(os.path.join(root, "server.log"), "w+b")
+    server = subprocess.Popen([server_bin, "--port", str(port), "--http-port", str(http_port),
+                               "--accounts", os.path.join(root, "accounts.txt")],
+                              stdout=log, stderr=subprocess.STDOUT)
+    players = []
+    try:
+        deadline = time.monotonic() + 10
+        while True:
+            try:
+                socket.create_connection(("127.0.0.1", port), timeout=1).close()
+                break
+            except OSError:
+                if time.monotonic() > deadline or server.poll() is not None:
+                    raise AssertionError("the server did not start")
+                time.sleep(0.05)
+        log.seek(0)
+        downloads = b"127.0.0.1:80/" in log.read()
+
+        alice = Player(headless, root, "alice1", port)
+        players.append(alice)
+        alice.expect("dialog connection 0 Practice")
+        alice.do("answer 0|alice1|secret1")
+        alice.expect("title Le Kordo [alice1]")
+        alice.expect("speak 0 Bienvenue sur Le Kordo, alice1 !*")
+        alice.expect("list-add Morpion contre le serveur")
+        alice.expect("list-select 0")
+        alice.do("keydown 40 list")
+        alice.expect("list-select 1")
+        alice.do("keydown 38 list")
+        alice.expect("list-select 0")
+        # The grid: a 3x3 menu; a move on the first cell, then the server's.
+        alice.do("keydown 13 list")
+        alice.expect("list-add Case 1*")
+        alice.expect("list-select *")
+        alice.do("keydown 36 list")  # Home without Ctrl: history, not the grid
+        alice.do("keydown 17 list")
+        alice.do("keydown 36 list")  # Ctrl+Home: first cell
+        alice.do("keyup 17 list")
+        alice.do("keydown 13 list")
+        alice.expect("history *Le serveur joue en case *")
+
+        bob = Player(headless, root, "bobby2", port)
+        players.append(bob)
+        bob.expect("dialog connection 0 Practice")
+        bob.do("answer 0|bobby2|secret2")
+        bob.expect("speak 0 Bienvenue sur Le Kordo, bobby2 !*")
+        bob.do("type bonjour alice")
+        bob.do("keydown 13 chat")
+        alice.expect("history *bobby2 : bonjour alice")
+        bob.expect("history *bobby2 : bonjour alice")
+
+        if downloads:
+            sounds = glob.glob(os.path.join(alice.folder, "sounds", "*.ogg"))
+            if len(sounds) < 3:
+                raise AssertionError("checkfile fetched %d sounds" % len(sounds))
+            before = {p: os.stat(p).st_mtime_ns for p in sounds}
+            alice.do("keydown 17 list")
+            alice.do("keydown 36 list")
+            alice.do("keyup 17 list")
+            alice.do("keydown 27 list")  # back to the main menu
+            time.sleep(0.5)
+            after = {p: os.stat(p).st_mtime_ns for p in sounds}
+            if before != after:
+                raise AssertionError("a second check fetched files again")
+
+        for p in players:
+            status = p.close()
+            if status != 0:
+                raise AssertionError("%s exited with %d" % (p.name, status))
+            p.events.drain()
+            if not any(e == "quit 0" for e in p.events.seen):
+                raise AssertionError("%s: no quit event" % p.name)
+            cfg = open(os.path.join(p.folder, "config-debug.ini"), "rb").read()
+            if b",%s,secret" % p.name.encode() not in cfg:
+                raise AssertionError("%s: configuration not saved: %r" % (p.name, cfg))
+            if not glob.glob(os.path.join(p.folder, "session-*.log")):
+                raise AssertionError("%s: no session log" % p.name)
+    except AssertionError as e:
+        print("FAIL", e)
+        for p in players:
+            p.events.drain()
+            print("%s events:" % p.name, *p.events.seen[-30:], sep="\n  ")
+        log.seek(0)
+        print("server log:", log.read().decode("utf-8", "replace")[-3000:])
+        return 1
+    finally:
+        for p in players:
+            if p.proc.poll() is None:
+                p.proc.kill()
+        server.terminate()
+        server.wait(timeout=10)
+    print("ok: two players, grid move, chat%s" % (", checkfile" if downloads else ""))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
