@@ -32,14 +32,14 @@ def free_port():
 
 
 class Player:
-    def __init__(self, headless, root, name, port):
+    def __init__(self, headless, root, name, port, extra=()):
         self.name = name
         self.folder = os.path.join(root, name)
         os.makedirs(self.folder)
         with open(os.path.join(self.folder, "config-debug.ini"), "wb") as f:
             f.write(b"server=Practice,127.0.0.1,%d\r\n" % port)
         self.err = open(os.path.join(self.folder, "stderr.txt"), "wb")
-        self.proc = subprocess.Popen([headless, "--dir", self.folder], stdin=subprocess.PIPE,
+        self.proc = subprocess.Popen([headless, "--dir", self.folder] + list(extra), stdin=subprocess.PIPE,
                                      stdout=subprocess.PIPE, stderr=self.err)
         self.events = Stream("%s events" % name)
         threading.Thread(target=self.events.feed, args=(self.proc.stdout, lambda b: b.decode("utf-8")),
@@ -79,7 +79,8 @@ def main():
         log.seek(0)
         downloads = b"127.0.0.1:80/" in log.read()
 
-        alice = Player(headless, root, "alice1", port)
+        wav = os.path.join(root, "alice1.wav")
+        alice = Player(headless, root, "alice1", port, ["--wav", wav])
         players.append(alice)
         alice.expect("dialog connection 0 Practice")
         alice.do("answer 0|alice1|secret1")
@@ -150,6 +151,16 @@ def main():
                 raise AssertionError("%s: configuration not saved: %r" % (p.name, cfg))
             if not glob.glob(os.path.join(p.folder, "session-*.log")):
                 raise AssertionError("%s: no session log" % p.name)
+        if downloads:
+            # The fetched sounds and music were mixed: the recording is not
+            # silent (16-bit stereo after a 44-byte header).
+            data = open(wav, "rb").read()
+            if len(data) < 44 + 44100 or data[:4] != b"RIFF":
+                raise AssertionError("no WAV recording (%d bytes)" % len(data))
+            samples = memoryview(data[44:]).cast("h")
+            peak = max(abs(v) for v in samples[::7])
+            if peak < 1000:
+                raise AssertionError("the WAV recording is silent (peak %d)" % peak)
     except AssertionError as e:
         print("FAIL", e)
         for p in players:
@@ -164,7 +175,7 @@ def main():
                 p.proc.kill()
         server.terminate()
         server.wait(timeout=10)
-    print("ok: two players, grid move, chat%s" % (", checkfile" if downloads else ""))
+    print("ok: two players, grid move, chat%s" % (", checkfile, sound recorded" if downloads else ""))
     return 0
 
 
