@@ -3,7 +3,9 @@
 #include <ctime>
 #include <filesystem>
 
+#include "app/commands.h"
 #include "app/dispatch.h"
+#include "app/keyboard.h"
 #include "audio/mixer.h"
 #include "audio/sound.h"
 #include "history/chat.h"
@@ -64,11 +66,14 @@ int clientMain(FrontEnd& fe, const ClientOptions& o) {
     std::error_code ec;
     if (!o.programFolder.empty()) std::filesystem::current_path(o.programFolder, ec);
 
+    keyboardReset();
+    fillKeymap();
     historyReset();
     chatReset();
     menuReset();
     registerServerCommands();
     setMenuPositionSource(curmenuGridPosition);
+    setCommandAudio({setSoundVolume, setMusicVolume, toggleMusicPause});
 
     agc_init();
     loadConfig(kConfigFileName);

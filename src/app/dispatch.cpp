@@ -2,7 +2,11 @@
 
 #include <string_view>
 
+#include "app/dialogs.h"
+#include "app/extensions.h"
 #include "audio/sound.h"
+#include "files/checkfiles.h"
+#include "files/newversion.h"
 #include "history/chat.h"
 #include "history/history.h"
 #include "menu/menus.h"
@@ -10,9 +14,6 @@
 
 namespace {
 using C = ServerCommand;
-
-// Rows whose modules have not landed yet: the line is accepted and ignored.
-void notYetHandled(std::string_view, bool) {}
 
 void onSay(std::string_view p, bool) { historyAdd(p, HIST_SPEAK); }
 void onSayI(std::string_view p, bool) { historyAdd(p, HIST_SPEAK | HIST_INTERRUPT); }
@@ -30,11 +31,16 @@ void onPlayUrg(std::string_view p, bool) { playSound(p, 1); }
 void onPlayOw(std::string_view p, bool) { playSound(p, 2); }
 void onMusic(std::string_view p, bool) { playMusic(p); }
 void onPreload(std::string_view p, bool) { preloadSounds(p); }
+void onInput(std::string_view p, bool) { prepareInputBox(p); }
+void onMsgBox(std::string_view p, bool) { prepareMessageBox(p); }
+void onDllQ(std::string_view p, bool) { doDllRun(p); }
+void onCheckFile(std::string_view p, bool) { checkFiles(p); }
+void onNewVersion(std::string_view p, bool required) { downloadNewVersion(p, required); }
 }  // namespace
 
 void registerServerCommands() {
-    for (C c : {C::Input, C::DllQ, C::CheckFile, C::MsgBox, C::NewVersion})
-        agc_setHandler(c, notYetHandled);
+    agc_setHandler(C::Input, onInput);
+    agc_setHandler(C::MsgBox, onMsgBox);
     agc_setHandler(C::Play, onPlay);
     agc_setHandler(C::PlayUrg, onPlayUrg);
     agc_setHandler(C::PlayOw, onPlayOw);
@@ -51,4 +57,7 @@ void registerServerCommands() {
     agc_setHandler(C::CloseAllMenus, onCloseAllMenus);
     agc_setHandler(C::MoveM, onMoveM);
     agc_setHandler(C::Browse, onBrowse);
+    agc_setHandler(C::DllQ, onDllQ);
+    agc_setHandler(C::CheckFile, onCheckFile);
+    agc_setHandler(C::NewVersion, onNewVersion);
 }

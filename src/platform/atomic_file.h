@@ -13,3 +13,8 @@ bool writeFileAtomic(const std::string& path, std::string_view bytes);
 
 // Reads the whole file into *bytes.  False when it cannot be opened or read.
 bool readWholeFile(const std::string& path, std::string* bytes);
+
+// Renames `from` over `to` in one step, replacing an existing `to` (which
+// std::rename refuses on Windows).  False when it could not be done; `to`
+// then keeps its previous content.
+bool replaceFile(const std::string& from, const std::string& to);

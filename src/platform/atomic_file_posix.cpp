@@ -39,3 +39,7 @@ bool readWholeFile(const std::string& path, std::string* bytes) {
     if (ok) *bytes = std::move(out);
     return ok;
 }
+
+bool replaceFile(const std::string& from, const std::string& to) {
+    return std::rename(from.c_str(), to.c_str()) == 0;
+}

@@ -43,3 +43,7 @@ bool readWholeFile(const std::string& path, std::string* bytes) {
     if (ok) *bytes = std::move(out);
     return ok;
 }
+
+bool replaceFile(const std::string& from, const std::string& to) {
+    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}

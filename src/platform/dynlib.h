@@ -31,3 +31,8 @@ DynLibLoader& systemLibraries();
 // Folder of the running executable, with a trailing separator; empty when it
 // cannot be found.
 std::string programFolder();
+
+// Loads the library file `fileName` from `folder` (with its trailing
+// separator) and from nowhere else: no system search path, no PATH.  Used
+// for libraries whose names come from the server.  nullptr on failure.
+std::unique_ptr<DynLib> loadLibraryFrom(const std::string& folder, const std::string& fileName);

@@ -35,6 +35,14 @@ std::string programFolder() {
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
+std::unique_ptr<DynLib> loadLibraryFrom(const std::string& folder, const std::string& fileName) {
+    // A path with a "/" in it: dlopen opens exactly that file, no search.
+    std::string path = (folder.empty() ? std::string("./") : folder) + fileName;
+    void* h = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!h) return nullptr;
+    return std::make_unique<PosixLib>(h);
+}
+
 DynLibLoader& systemLibraries() {
     static PosixLoader loader;
     return loader;

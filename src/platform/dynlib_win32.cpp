@@ -36,6 +36,15 @@ std::string programFolder() {
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
+std::unique_ptr<DynLib> loadLibraryFrom(const std::string& folder, const std::string& fileName) {
+    std::string path = (folder.empty() ? std::string(".\\") : folder) + fileName;
+    // A path with a separator is opened as given, never searched for; the
+    // altered search order makes its own imports resolve from its folder.
+    HMODULE h = LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    if (!h) return nullptr;
+    return std::make_unique<Win32Lib>(h);
+}
+
 DynLibLoader& systemLibraries() {
     static Win32Loader loader;
     return loader;

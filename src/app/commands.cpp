@@ -1,0 +1,128 @@
+#include "app/commands.h"
+
+#include <cstdint>
+#include <mutex>
+
+#include "app/keyboard.h"
+#include "history/history.h"
+#include "menu/menus.h"
+#include "net/agc.h"
+#include "net/stats.h"
+#include "platform/ui.h"
+#include "speech/speech.h"
+
+namespace {
+// Set once at start-up before the loop runs; read on the UI thread.
+CommandAudio commandAudio;
+
+constexpr int F4 = 115, F5 = 116, F6 = 117, F7 = 118, F8 = 119, F12 = 123;
+
+void connectionStatistics() {
+    int32_t elapsed = 0, received = 0, sent = 0;
+    agc_getstats(&elapsed, &received, &sent);
+    historyAdd(statsText(elapsed, received, sent), HIST_SPEAK | HIST_INTERRUPT);
+}
+
+void forceClose() {
+    // Descending tones, so the player hears the command was taken before the
+    // connection goes; each beep returns when it has sounded.
+    for (int hz : {524, 392, 349, 262}) ui().beep(hz, 60);
+    if (AGCHandle* h = gch.load()) agc_forceclose(h);
+}
+}  // namespace
+
+const std::array<Accelerator, 15> kAccelerators = {{
+    {F5, false, false, false, 1006},
+    {F6, false, false, false, 1005},
+    {F7, false, false, false, 1004},
+    {F8, false, false, false, 1003},
+    {F5, false, true, false, 1007},
+    {F6, false, true, false, 1008},
+    {F7, false, true, false, 1010},
+    {F8, false, true, false, 1009},
+    {F12, false, false, false, 1002},
+    {F4, false, false, false, 1011},
+    {VKEY_DELETE, true, true, false, 3001},
+    {'C', false, false, true, 2020},
+    {'H', false, false, true, 2021},
+    {'L', false, false, true, 2022},
+    {'M', false, false, true, 2022},
+}};
+
+int accelCommand(int vk, bool shift, bool ctrl, bool alt) {
+    for (const Accelerator& a : kAccelerators)
+        if (a.vk == vk && a.shift == shift && a.ctrl == ctrl && a.alt == alt) return a.command;
+    return 0;
+}
+
+void setCommandAudio(const CommandAudio& audio) { commandAudio = audio; }
+
+void runCommand(int id) {
+    switch (id) {
+        case 1002: historySave(); break;
+        case 1003:
+        case 1004:
+            if (commandAudio.setSoundVolume) commandAudio.setSoundVolume(id == 1003 ? 1 : -1);
+            break;
+        case 1005:
+        case 1006:
+            if (commandAudio.setMusicVolume) commandAudio.setMusicVolume(id == 1005 ? 1 : -1);
+            break;
+        case 1007:
+            if (commandAudio.toggleMusicPause) commandAudio.toggleMusicPause();
+            break;
+        case 1008: sapiSwitch(); break;
+        case 1009: sapiSpeedChange(5); break;
+        case 1010: sapiSpeedChange(-5); break;
+        case 1011: connectionStatistics(); break;
+        case 2020:
+            ui().setFocus(UiControl::Chat);
+            ui().chatSelectRange(0, static_cast<int>(ui().chatText().size()));
+            break;
+        case 2021: ui().setFocus(UiControl::History); break;
+        case 2022: ui().setFocus(UiControl::List); break;
+        case 3001: forceClose(); break;
+        default: break;
+    }
+}
+
+void selectionStep() {
+    // The lock is taken only to read and write the selection: menuMove and
+    // menuSelect take it themselves, and must be free to hand their work to
+    // the UI thread when a test calls from elsewhere.
+    // Takes the list's selection into the current menu; false when no menu
+    // is shown (the receive thread may close it at any time).
+    int selection = -1, flags = 0;
+    auto setSelectionFromList = [&] {
+        int listSel = ui().listSelection();
+        std::lock_guard<std::recursive_mutex> g(menus.lock);
+        if (!menus.curmenu) return false;
+        menus.curmenu->selection = listSel;
+        selection = listSel;
+        flags = menus.curmenu->flags;
+        return true;
+    };
+    if (!setSelectionFromList()) return;
+    menuMove(0, false, false);
+    if (!setSelectionFromList()) {
+        keyboard.listClicked = 0;
+        return;
+    }
+    if (keyboard.listClicked != 0 || (flags & MENU_CHOOSE_ON_CHANGE)) {
+        if (keyboard.listClicked == 2 && (flags & MENU_KEY_CONTEXT))
+            sendKeyDown(VKEY_APPS, false, false, false);
+        else if (selection >= 0)  // -1: no item under the click; never a cancellation
+            menuSelect(selection);
+    }
+    keyboard.listClicked = 0;
+}
+
+MainLayout mainLayout(int W, int H) {
+    const int half = W / 2;
+    return MainLayout{
+        {10, 10, half - 10, H - 60},
+        {half + 10, 10, half - 10, H - 60},
+        {10, H - 45, 50, 40},
+        {60, H - 45, W - 70, 40},
+    };
+}

@@ -1,0 +1,96 @@
+#include "app/extensions.h"
+
+#include <filesystem>
+#include <vector>
+
+#include "net/agc.h"
+#include "platform/fields.h"
+
+ExtensionState extensionState;
+
+void extensionsReset() {
+    extensionState.functions.clear();
+    extensionState.libraries.clear();
+    extensionState.folder.clear();
+    extensionState.argument.clear();
+}
+
+namespace {
+// Unsigned decimal up to the first non-digit, modulo 2^32, as the signed
+// 32-bit id the function takes.
+int32_t parseId(std::string_view f) {
+    uint32_t v = 0;
+    for (char c : f) {
+        if (c < '0' || c > '9') break;
+        v = v * 10 + static_cast<uint32_t>(c - '0');
+    }
+    return static_cast<int32_t>(v);
+}
+
+std::string libraryFolder() {
+    if (!extensionState.folder.empty()) return extensionState.folder;
+    std::error_code ec;
+    std::string cwd = std::filesystem::current_path(ec).string();
+    if (ec || cwd.empty()) return {};
+    if (cwd.back() != '/' && cwd.back() != '\\') cwd += '/';
+    return cwd;
+}
+
+ExtensionFunction resolve(std::string_view field) {
+    auto f = extensionState.functions.find(field);
+    if (f != extensionState.functions.end()) return f->second;
+    size_t colon = field.find(':');
+    if (colon == std::string_view::npos) return nullptr;
+    std::string_view libName = field.substr(0, colon);
+    std::string funcName(field.substr(colon + 1));
+    auto l = extensionState.libraries.find(libName);
+    if (l == extensionState.libraries.end()) {
+        std::string file = extensionFileName(libName);
+        if (file.empty()) return nullptr;
+        std::string folder = libraryFolder();
+        if (folder.empty()) return nullptr;
+        std::unique_ptr<DynLib> lib = loadLibraryFrom(folder, file);
+        if (!lib) return nullptr;
+        l = extensionState.libraries.emplace(std::string(libName), std::move(lib)).first;
+    }
+    void* sym = l->second->symbol(funcName.c_str());
+    if (!sym) return nullptr;
+    auto fn = reinterpret_cast<ExtensionFunction>(sym);
+    extensionState.functions.emplace(std::string(field), fn);
+    return fn;
+}
+}  // namespace
+
+std::string extensionFileName(std::string_view name) {
+    if (name.empty() || name == "." || name == "..") return {};
+    for (unsigned char c : name)
+        if (c < 0x20 || c == '/' || c == '\\' || c == ':') return {};
+    std::string file(name);
+#ifndef _WIN32
+    if (file.size() > 4 && file.compare(file.size() - 4, 4, ".dll") == 0) file.replace(file.size() - 4, 4, ".so");
+#endif
+    return file;
+}
+
+const char* dllRun(std::string_view s, int32_t* idptr) {
+    std::vector<std::string_view> fields = splitFields(s);
+    *idptr = 0;
+    if (fields.empty()) return nullptr;
+    ExtensionFunction fn = resolve(fields[0]);
+    if (!fn) return nullptr;
+    *idptr = fields.size() > 1 ? parseId(fields[1]) : 0;
+    // The payload has no terminator: the function gets a NUL-terminated
+    // copy, kept until the next call because a function may hand back a
+    // pointer into its argument.
+    const bool hasArg = fields.size() > 2;
+    extensionState.argument.assign(hasArg ? fields[2] : std::string_view());
+    return fn(*idptr, hasArg ? extensionState.argument.c_str() : nullptr);
+}
+
+void doDllRun(std::string_view s) {
+    int32_t id = 0;
+    const char* r = dllRun(s, &id);
+    if (!r) return;
+    std::string line = "dllqr " + std::to_string(id) + "|" + r + "\n";
+    agc_sendCurrent(line);
+}

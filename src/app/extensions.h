@@ -1,0 +1,60 @@
+// Extension library calls: the server has the client call a function of a
+// library in the program folder and gets back the text it returns.
+//
+// Threads: the receive thread only (the cache is not locked).  An extension
+// function must not wait for a UI-thread call.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/dynlib.h"
+
+// The extension function's calling convention: callee cleans the stack on
+// 32-bit Windows, the platform's C convention elsewhere.
+#if defined(_WIN32) && defined(__i386__)
+#define KORDO_EXT_CALL __attribute__((stdcall))
+#else
+#define KORDO_EXT_CALL
+#endif
+
+// (id, argument text or null) -> NUL-terminated text owned by the library,
+// or null.  Texts are CP1252 bytes.
+using ExtensionFunction = const char*(KORDO_EXT_CALL*)(int32_t id, const char* argument);
+
+struct ExtensionState {
+    // Loaded libraries by the name the server gave; never unloaded while the
+    // program runs (returned texts and cached functions point into them).
+    std::map<std::string, std::unique_ptr<DynLib>, std::less<>> libraries;
+    // Functions by the whole "library:function" field.
+    std::map<std::string, ExtensionFunction, std::less<>> functions;
+    // Folder libraries are loaded from, with its trailing separator; empty:
+    // the working directory (the program folder after start-up).
+    std::string folder;
+    // The argument text of the latest call (see dllRun).
+    std::string argument;
+};
+extern ExtensionState extensionState;
+// Forgets the cache and unloads the libraries (tests only: no function
+// returned earlier may still be in use).
+void extensionsReset();
+
+// File name the library `name` is loaded from: on Linux a name ending in
+// ".dll" becomes the same stem ending in ".so".  Empty when `name` is not a
+// bare file name (path separators, drive letter, "." or "..").
+std::string extensionFileName(std::string_view name);
+
+// Resolves and calls the function named by payload `s` ("lib:func|id|arg",
+// runs of "|" count as one).  Stores the id (0 when the field is missing)
+// through idptr.  Returns the function's text, or null when the field has no
+// ":", the library or the function cannot be found, or it returned null.
+// The text stays valid until the next call (it may point into the argument
+// copy, which is kept until then).
+const char* dllRun(std::string_view s, int32_t* idptr);
+
+// Handler of "dllq ": sends "dllqr <id>|<text>\n" with the whole returned
+// text; nothing when dllRun returned null.
+void doDllRun(std::string_view s);

@@ -1,0 +1,354 @@
+#include "app/headless/headless_ui.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+
+#include "app/commands.h"
+#include "app/keyboard.h"
+#include "audio/sound.h"
+#include "net/conndlg.h"
+#include "platform/text.h"
+
+std::string escapeEventText(const std::string& s) {
+    std::string out;
+    out.reserve(s.size());
+    for (char c : s) {
+        if (c == '\\') out += "\\\\";
+        else if (c == '\r') out += "\\r";
+        else if (c == '\n') out += "\\n";
+        else out += c;
+    }
+    return out;
+}
+
+void EventOut::emit(const std::string& head, const std::string& text, bool withText) {
+    std::string line = head;
+    if (withText) {
+        line += ' ';
+        line += escapeEventText(cp1252ToUtf8(text));
+    }
+    line += '\n';
+    std::lock_guard<std::mutex> lock(mu_);
+    std::fwrite(line.data(), 1, line.size(), out_);
+    std::fflush(out_);
+}
+
+void EventSpeech::speak(const std::string& text, bool interrupt) {
+    out_.emit(interrupt ? "speak 1" : "speak 0", text, true);
+}
+
+namespace {
+const char* controlName(UiControl c) {
+    switch (c) {
+        case UiControl::History: return "history";
+        case UiControl::List: return "list";
+        case UiControl::Chat: return "chat";
+    }
+    return "list";
+}
+
+bool parseControl(const std::string& s, UiControl* c) {
+    if (s == "history") *c = UiControl::History;
+    else if (s == "list") *c = UiControl::List;
+    else if (s == "chat") *c = UiControl::Chat;
+    else return false;
+    return true;
+}
+
+// Splits "a b rest..." into its first word and the rest.
+std::pair<std::string, std::string> firstWord(const std::string& s) {
+    size_t sp = s.find(' ');
+    if (sp == std::string::npos) return {s, {}};
+    return {s.substr(0, sp), s.substr(sp + 1)};
+}
+
+int toInt(const std::string& s) { return static_cast<int>(std::strtol(s.c_str(), nullptr, 10)); }
+}  // namespace
+
+HeadlessUi::HeadlessUi(std::istream& in, EventOut& out)
+    : in_(in), out_(out), shared_(std::make_shared<InputShared>()) {
+    queue_.open();
+    shared_->wake = &queue_;
+    std::thread([shared = shared_, &in = in_] {
+        std::string line;
+        for (;;) {
+            Input item;
+            if (std::getline(in, line)) {
+                if (!line.empty() && line.back() == '\r') line.pop_back();
+                auto [verb, rest] = firstWord(line);
+                item.verb = verb;
+                item.rest = rest;
+            } else {
+                item.eof = true;
+            }
+            std::lock_guard<std::mutex> lock(shared->mu);
+            shared->lines.push_back(item);
+            if (shared->wake) shared->wake->wake();
+            if (item.eof) return;
+        }
+    }).detach();
+}
+
+HeadlessUi::~HeadlessUi() {
+    std::lock_guard<std::mutex> lock(shared_->mu);
+    shared_->wake = nullptr;
+}
+
+std::optional<HeadlessUi::Input> HeadlessUi::nextInput() {
+    std::lock_guard<std::mutex> lock(shared_->mu);
+    if (shared_->lines.empty()) return std::nullopt;
+    Input in = shared_->lines.front();
+    if (!in.eof) shared_->lines.pop_front();  // end of input stays seen
+    return in;
+}
+
+bool HeadlessUi::createMainWindow() {
+    windowOpen_ = true;
+    return true;
+}
+
+void HeadlessUi::showMainWindow() { out_.emit("ready"); }
+
+void HeadlessUi::closeMainWindow() {
+    windowOpen_ = false;
+    queue_.close();
+}
+
+void HeadlessUi::fatalError(const std::string& text) { out_.emit("dialog error", text, true); }
+
+void HeadlessUi::sleepRunningTasks(int ms) {
+    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    for (;;) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        until - std::chrono::steady_clock::now())
+                        .count();
+        if (left <= 0) break;
+        queue_.waitAndRun(static_cast<int>(left));
+    }
+    queue_.runPending();
+}
+
+std::optional<std::string> HeadlessUi::waitForAnswer() {
+    for (;;) {
+        queue_.runPending();
+        if (quit_) return std::nullopt;
+        auto in = nextInput();
+        if (!in) {
+            queue_.waitAndRun(50);
+            continue;
+        }
+        if (in->eof || in->verb == "cancel") return std::nullopt;
+        if (in->verb == "answer") return in->rest;
+        if (in->verb == "sleep") sleepRunningTasks(toInt(in->rest));
+        else if (in->verb == "activate") handle(*in);
+        else deferred_.push_back(*in);
+    }
+}
+
+void HeadlessUi::runConnectionDialog(ConnDialog* d) {
+    while (d->open && !quit_) {
+        std::string names;
+        for (size_t i = 0; i < d->serverNames.size(); ++i) {
+            if (i) names += '|';
+            names += d->serverNames[i];
+        }
+        out_.emit("dialog connection " + std::to_string(d->selection), names, true);
+        auto answer = waitForAnswer();
+        if (!answer) {
+            connDlgCancel(d);
+            break;
+        }
+        // "<index>|<login>|<password>": the password is the rest, '|' and all.
+        std::string a = utf8ToCp1252(*answer);
+        size_t p1 = a.find('|');
+        size_t p2 = p1 == std::string::npos ? std::string::npos : a.find('|', p1 + 1);
+        int index = toInt(a.substr(0, p1));
+        if (index != d->selection) connDlgSelectionChanged(d, index);
+        if (p1 != std::string::npos) d->login = a.substr(p1 + 1, p2 == std::string::npos ? std::string::npos : p2 - p1 - 1);
+        if (p2 != std::string::npos) d->password = a.substr(p2 + 1);
+        connDlgConnect(d);
+    }
+}
+
+int HeadlessUi::messageBox(const std::string& text, const std::string& title, unsigned flags) {
+    if (!windowOpen_) return 0;
+    out_.emit("dialog msgbox " + std::to_string(flags), title + "|" + text, true);
+    auto answer = waitForAnswer();
+    if (answer) return toInt(*answer);
+    // Escape: Cancel where the box has one; an OK-only box answers OK.
+    switch (flags & 0xF) {
+        case MBX_OK: return 1;
+        case MBX_YESNO: return 7;
+        case MBX_ABORTRETRYIGNORE: return 3;
+        default: return 2;
+    }
+}
+
+bool HeadlessUi::inputBox(const std::string& title, const std::string& prompt,
+                          const std::string& initial, std::string* answer) {
+    if (!windowOpen_) return false;
+    out_.emit("dialog input", title + "|" + prompt + "|" + initial, true);
+    auto a = waitForAnswer();
+    if (!a) return false;
+    *answer = utf8ToCp1252(*a);
+    return true;
+}
+
+bool HeadlessUi::saveFileDialog(std::string* path) {
+    if (!windowOpen_) return false;
+    out_.emit("dialog save");
+    auto a = waitForAnswer();
+    if (!a || a->empty()) return false;
+    *path = utf8ToCp1252(*a);
+    return true;
+}
+
+void HeadlessUi::beep(int hz, int ms) {
+    out_.emit("beep " + std::to_string(hz) + " " + std::to_string(ms));
+    // A beep holds the UI thread for its length, as the desktop's does.
+    playTone(hz, ms);
+    sleepRunningTasks(ms);
+}
+
+void HeadlessUi::historyAppend(const std::string& text) {
+    history_ += text;
+    out_.emit("history", text, true);
+}
+
+void HeadlessUi::historySetText(const std::string& text) {
+    history_ = text;
+    out_.emit("history-set", text, true);
+}
+
+void HeadlessUi::historyGetSelection(int* start, int* end) {
+    *start = histSelStart_;
+    *end = histSelEnd_;
+}
+
+void HeadlessUi::historySetSelection(int start, int end) {
+    histSelStart_ = start;
+    histSelEnd_ = end;
+}
+
+void HeadlessUi::listReset() {
+    list_.clear();
+    listSel_ = -1;
+    out_.emit("list-reset");
+}
+
+void HeadlessUi::listAdd(const std::string& label) {
+    list_.push_back(label);
+    out_.emit("list-add", label, true);
+}
+
+void HeadlessUi::listDelete(int index) {
+    if (index < 0 || index >= static_cast<int>(list_.size())) return;
+    list_.erase(list_.begin() + index);
+    if (listSel_ >= static_cast<int>(list_.size())) listSel_ = static_cast<int>(list_.size()) - 1;
+    out_.emit("list-del " + std::to_string(index));
+}
+
+void HeadlessUi::listSelect(int index) {
+    if (index < -1 || index >= static_cast<int>(list_.size())) index = -1;
+    listSel_ = index;
+    out_.emit("list-select " + std::to_string(index));
+}
+
+void HeadlessUi::chatSetText(const std::string& text) {
+    chat_ = text;
+    out_.emit("chat-text", text, true);
+}
+
+void HeadlessUi::chatSelectRange(int, int) {}
+
+void HeadlessUi::setFocus(UiControl control) {
+    focus_ = control;
+    out_.emit(std::string("focus ") + controlName(control));
+}
+
+void HeadlessUi::setTitle(const std::string& title) { out_.emit("title", title, true); }
+
+void HeadlessUi::requestQuit(int status) {
+    if (quit_) return;  // the first quit message ends the loop
+    quit_ = true;
+    quitStatus_ = status;
+    queue_.wake();
+}
+
+void HeadlessUi::handle(const Input& in) {
+    const std::string& v = in.verb;
+    if (in.eof) {
+        // End of input: the player closes the main window.
+        mainWindowDestroyed();
+        return;
+    }
+    auto [a, rest] = firstWord(in.rest);
+    UiControl c = UiControl::List;
+    if (v == "keydown") {
+        auto [control, more] = firstWord(rest);
+        (void)more;
+        if (!parseControl(control, &c)) return;
+        int vk = toInt(a) & 0xFF;
+        // The loop offers the key to the accelerator table first; the
+        // control still sees the key afterwards.
+        if (int cmd = accelCommand(vk, keyboard.shiftDown, keyboard.ctrlDown, keyboard.altDown)) runCommand(cmd);
+        handleKeyDown(vk, c);
+    } else if (v == "keyup") {
+        if (!parseControl(rest, &c)) return;
+        handleKeyUp(toInt(a) & 0xFF, c);
+    } else if (v == "char") {
+        if (!parseControl(rest, &c)) return;
+        int code = toInt(a);
+        if (c == UiControl::List) {
+            if (!listAcceptsChar()) return;
+            int target = listTypeAheadTarget(static_cast<char>(code));
+            if (target >= 0 && target != listSel_) {
+                listSelect(target);
+                selectionStep();
+            }
+        } else if (c == UiControl::Chat && code >= 32) {
+            chat_ += static_cast<char>(code);
+        }
+    } else if (v == "command") {
+        runCommand(toInt(a));
+    } else if (v == "click") {
+        int index = toInt(rest);
+        keyboard.listClicked = a == "right" ? 2 : 1;
+        if (index >= 0 && index < static_cast<int>(list_.size())) listSelect(index);
+        selectionStep();
+    } else if (v == "type") {
+        chat_ = utf8ToCp1252(in.rest);
+    } else if (v == "caret") {
+        int start = toInt(a);
+        int end = rest.empty() ? start : toInt(rest);
+        historySetSelection(start, end);
+    } else if (v == "activate") {
+        active_ = toInt(a) != 0;
+        if (!active_) mainWindowLostFocus();
+    } else if (v == "sleep") {
+        sleepRunningTasks(toInt(a));
+    }
+    // "answer" and "cancel" outside a dialog, and unknown verbs, are ignored.
+}
+
+int HeadlessUi::runMessageLoop() {
+    while (!quit_) {
+        queue_.runPending();
+        if (quit_) break;
+        std::optional<Input> in;
+        if (!deferred_.empty()) {
+            in = deferred_.front();
+            deferred_.pop_front();
+        } else {
+            in = nextInput();
+        }
+        if (!in) {
+            queue_.waitAndRun(50);
+            continue;
+        }
+        handle(*in);
+    }
+    out_.emit("quit " + std::to_string(quitStatus_));
+    return quitStatus_;
+}

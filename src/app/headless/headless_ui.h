@@ -1,0 +1,125 @@
+// The scripted front-end: player actions arrive as lines on an input stream,
+// and what a player would see and hear leaves as event lines on an output
+// stream.  The protocol is a contract for tests (events are only ever added).
+//
+// Threads: the UI thread is the one that runs clientMain; a reader thread
+// turns input lines into a queue; speech and sound events may be emitted
+// from any thread, each line whole.
+#pragma once
+
+#include <cstdio>
+#include <deque>
+#include <istream>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/client.h"
+#include "platform/speech_backend.h"
+#include "platform/ui_queue.h"
+
+// Writes event lines: UTF-8, `\` as `\\`, CR as `\r`, LF as `\n`.
+class EventOut {
+public:
+    explicit EventOut(std::FILE* out) : out_(out) {}
+    // `head` is ASCII (the event name and numbers); `text` is CP1252.
+    void emit(const std::string& head, const std::string& text = {}, bool withText = false);
+
+private:
+    std::mutex mu_;
+    std::FILE* out_;
+};
+
+// Escapes a UTF-8 text for an event line.
+std::string escapeEventText(const std::string& utf8);
+
+// A speech back-end that prints "speak <0|1> <text>".
+class EventSpeech : public SpeechBackend {
+public:
+    explicit EventSpeech(EventOut& out) : out_(out) {}
+    void speak(const std::string& text, bool interrupt) override;
+
+private:
+    EventOut& out_;
+};
+
+class HeadlessUi : public FrontEnd {
+public:
+    HeadlessUi(std::istream& in, EventOut& out);
+    ~HeadlessUi() override;
+
+    // FrontEnd
+    bool createMainWindow() override;
+    void showMainWindow() override;
+    void runConnectionDialog(ConnDialog* d) override;
+    int runMessageLoop() override;
+    void closeMainWindow() override;
+    void fatalError(const std::string& text) override;
+
+    // UiSeam
+    bool runOnUiThread(const std::function<void()>& task) override { return queue_.call(task); }
+    bool isUiThread() const override { return queue_.isUiThread(); }
+    void historyAppend(const std::string& text) override;
+    void historySetText(const std::string& text) override;
+    std::string historyText() override { return history_; }
+    void historyGetSelection(int* start, int* end) override;
+    void historySetSelection(int start, int end) override;
+    void listReset() override;
+    void listAdd(const std::string& label) override;
+    void listDelete(int index) override;
+    int listCount() override { return static_cast<int>(list_.size()); }
+    void listSelect(int index) override;
+    int listSelection() override { return listSel_; }
+    std::string chatText() override { return chat_; }
+    void chatSetText(const std::string& text) override;
+    void chatSelectRange(int start, int end) override;
+    void setFocus(UiControl control) override;
+    UiControl focusedControl() override { return focus_; }
+    void setTitle(const std::string& title) override;
+    bool isMainWindowActive() override { return active_; }
+    void requestQuit(int status) override;
+    int messageBox(const std::string& text, const std::string& title, unsigned flags) override;
+    bool inputBox(const std::string& title, const std::string& prompt, const std::string& initial,
+                  std::string* answer) override;
+    bool saveFileDialog(std::string* path) override;
+    void beep(int hz, int ms) override;
+
+private:
+    struct Input {
+        std::string verb, rest;
+        bool eof = false;
+    };
+    // Shared with the reader thread, which is detached: a blocking read of
+    // the input cannot be interrupted, and the process may end under it.
+    struct InputShared {
+        std::mutex mu;
+        std::deque<Input> lines;
+        UiTaskQueue* wake = nullptr;  // cleared when the UI goes away
+    };
+    std::optional<Input> nextInput();
+    // Runs UI tasks until an answer or a cancel arrives (a modal dialog's
+    // loop); other commands wait until the dialog is closed.
+    std::optional<std::string> waitForAnswer();
+    void handle(const Input& in);
+    void sleepRunningTasks(int ms);
+
+    std::istream& in_;
+    EventOut& out_;
+    UiTaskQueue queue_;
+    std::shared_ptr<InputShared> shared_;
+    std::deque<Input> deferred_;  // arrived while a dialog was up
+    bool quit_ = false;
+    int quitStatus_ = 0;
+    bool windowOpen_ = false;
+
+    std::string history_;
+    int histSelStart_ = 0, histSelEnd_ = 0;
+    std::vector<std::string> list_;
+    int listSel_ = -1;
+    std::string chat_;
+    UiControl focus_ = UiControl::List;
+    bool active_ = true;
+};

@@ -1,0 +1,112 @@
+// kordo-headless [--dir DIR] [--speech reader|voice|system] [--wav FILE]
+//
+// The whole client with a scripted front-end: commands on standard input,
+// events on standard output (see headless_ui.h).
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <memory>
+#include <string>
+
+#include "app/client.h"
+#include "app/headless/headless_ui.h"
+#include "app/headless/wav_writer.h"
+#include "audio/null/null_sink.h"
+#include "audio/sound.h"
+#include "platform/shell.h"
+#include "speech/speech.h"
+#ifdef __linux__
+#include "speech/spd/spd_speech.h"
+#endif
+
+namespace {
+// The shell: reports what would be opened or started.
+struct EventShell : ShellSeam {
+    explicit EventShell(EventOut& out) : out(out) {}
+    bool openAddress(const std::string& address) override {
+        out.emit("browse", address, true);
+        return true;
+    }
+    bool executeFile(const std::string& path) override {
+        out.emit("execute", path, true);
+        return true;
+    }
+    EventOut& out;
+};
+
+std::string fmt(float v) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%g", static_cast<double>(v));
+    return buf;
+}
+
+int usage() {
+    std::fprintf(stderr,
+                 "usage: kordo-headless [--dir DIR] [--speech reader|voice|system] [--wav FILE]\n");
+    return 64;
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string dir = ".", speech = "reader", wav;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        if ((a == "--dir" || a == "--speech" || a == "--wav") && i + 1 < argc) {
+            std::string v = argv[++i];
+            if (a == "--dir") dir = v;
+            else if (a == "--speech") speech = v;
+            else wav = v;
+        } else {
+            return usage();
+        }
+    }
+    if (speech != "reader" && speech != "voice" && speech != "system") return usage();
+
+    EventOut out(stdout);
+    EventSpeech eventSpeech(out);
+    EventShell eventShell(out);
+    setShell(&eventShell);
+
+    setSoundStartObserver([&out](std::string_view name, float volume, float pan, float rate) {
+        out.emit("sound " + std::string(name) + " " + fmt(volume) + " " + fmt(pan) + " " +
+                 fmt(rate));
+    });
+    setMusicEventObserver([&out](std::string_view event, std::string_view arg) {
+        out.emit(arg.empty() ? std::string(event) : std::string(event) + " " + std::string(arg));
+    });
+
+    NullSink sink;
+    std::unique_ptr<WavWriter> wavWriter;
+    if (!wav.empty()) {
+        wavWriter = std::make_unique<WavWriter>(wav);
+        if (!wavWriter->ok()) {
+            std::fprintf(stderr, "kordo-headless: cannot write %s\n", wav.c_str());
+            return 1;
+        }
+        sink.tap = [w = wavWriter.get()](const float* frames, int count) { w->write(frames, count); };
+    }
+
+    HeadlessUi ui(std::cin, out);
+    ClientOptions options;
+    options.programFolder = dir;
+    options.audioSink = &sink;
+    options.selectSpeech = [&] {
+        if (speech == "reader") {
+            selectSpeechBackend(kSpeechScreenReader, &eventSpeech);
+        } else if (speech == "voice") {
+            selectSpeechBackend(kSpeechVoice, &eventSpeech);
+        } else {
+#ifdef __linux__
+            installSystemSpeech();
+#endif
+            autodetectScreenReader();
+        }
+    };
+    int status = clientMain(ui, options);
+    sink.close();
+    if (wavWriter) wavWriter->finish();
+    std::fflush(stdout);
+    // The input reader may still be blocked in a read: leave without
+    // waiting for it.
+    std::_Exit(status);
+}

@@ -1,0 +1,297 @@
+#include "app/keyboard.h"
+
+#include <mutex>
+#include <optional>
+
+#include "history/chat.h"
+#include "history/history.h"
+#include "menu/menus.h"
+#include "net/agc.h"
+#include "speech/speech.h"
+
+KeyboardState keyboard;
+
+namespace {
+
+// The history distance that means "to the first or last message"; the
+// history clamps it.
+constexpr int kHistoryEnds = 1000000000;
+
+// What the key logic needs from the current menu, copied under the lock so
+// no menu operation runs while it is held.
+struct MenuView {
+    int id = 0;
+    int nItems = 0;
+    int width = 0;
+    int selection = -1;
+    int flags = 0;
+};
+
+std::optional<MenuView> currentMenu() {
+    std::lock_guard<std::recursive_mutex> g(menus.lock);
+    const menu* m = menus.curmenu;
+    if (!m) return std::nullopt;
+    return MenuView{m->id, m->nItems, m->width, m->selection, m->flags};
+}
+
+bool anyModifier() { return keyboard.shiftDown || keyboard.ctrlDown || keyboard.altDown; }
+
+void report(int key) { sendKeyDown(key, keyboard.shiftDown, keyboard.ctrlDown, keyboard.altDown); }
+
+// Ctrl+arrow target in menu `m`.  In a grid, Ctrl+Down goes to the last item
+// of the selected column: when the last row is short, that item is on the row
+// above it.  Every target is then kept on an existing item.
+int ctrlArrowTarget(int key, const MenuView& m) {
+    const int n = m.nItems, w = m.width, s = m.selection;
+    if (n <= 0) return 0;
+    int t = 0;
+    if (w > 1) {
+        switch (key) {
+            case VKEY_LEFT: t = (s / w) * w; break;
+            case VKEY_RIGHT: t = (s / w + 1) * w - 1; break;
+            case VKEY_UP: t = s % w; break;
+            default: {
+                t = ((n - 1) / w) * w + s % w;
+                if (t >= n) t -= w;
+                break;
+            }
+        }
+    } else {
+        t = (key == VKEY_LEFT || key == VKEY_UP) ? 0 : n - 1;
+    }
+    if (t < 0) t = 0;
+    if (t > n - 1) t = n - 1;
+    return t;
+}
+
+// Arrow keys in the list with a menu shown.
+void arrowInMenu(int key, const MenuView& m) {
+    if (keyboard.shiftDown && (m.flags & MENU_KEY_CONTEXT)) {
+        report(key);
+        return;
+    }
+    if (keyboard.ctrlDown) {
+        menuMove(ctrlArrowTarget(key, m), true, true);
+        return;
+    }
+    // A width below 2 means a plain list, where Up and Down step one item (a
+    // width of 0 would otherwise leave them without effect).
+    int w = m.width > 1 ? m.width : 1;
+    int d = key == VKEY_LEFT ? -1 : key == VKEY_RIGHT ? 1 : key == VKEY_UP ? -w : w;
+    menuMove(d, true, false);
+}
+
+void selectAllChat() {
+    ui().chatSelectRange(0, static_cast<int>(ui().chatText().size()));
+}
+
+// Tab's key-up: history -> list -> chat -> history, Shift+Tab the other way.
+void focusMove(UiControl from) {
+    const bool shift = keyboard.shiftDown;
+    if ((from == UiControl::Chat && shift) || (from == UiControl::History && !shift)) {
+        ui().setFocus(UiControl::List);
+        if (speakMenuOnItemChange.load() && currentMenu()) menuMove(0, true, false);
+    } else if ((from == UiControl::History && shift) || (from == UiControl::List && !shift)) {
+        ui().setFocus(UiControl::Chat);
+        selectAllChat();
+        if (speakMenuOnItemChange.load()) sayString("&Chat", true);
+    } else {
+        ui().setFocus(UiControl::History);
+        // Said in every speech mode: a screen reader reads the history
+        // control's whole text otherwise.
+        sayString("Historique", true);
+    }
+}
+
+bool isShift(int k) { return k == VKEY_SHIFT || k == VKEY_LSHIFT || k == VKEY_RSHIFT; }
+bool isCtrl(int k) { return k == VKEY_CONTROL || k == VKEY_LCONTROL || k == VKEY_RCONTROL; }
+bool isAlt(int k) { return k == VKEY_MENU || k == VKEY_LMENU || k == VKEY_RMENU; }
+
+// Upper-case fold of a CP1252 byte for type-ahead: ASCII letters, the
+// accented letters of 0xE0-0xFE (but the division sign) and the four
+// letters of 0x8A-0x9F that have a case pair.
+unsigned char foldCase(unsigned char c) {
+    if (c >= 'a' && c <= 'z') return static_cast<unsigned char>(c - 32);
+    if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return static_cast<unsigned char>(c - 32);
+    switch (c) {
+        case 0x9A: return 0x8A;  // s caron
+        case 0x9C: return 0x8C;  // oe
+        case 0x9E: return 0x8E;  // z caron
+        case 0xFF: return 0x9F;  // y diaeresis
+        default: return c;
+    }
+}
+
+}  // namespace
+
+void fillKeymap() {
+    auto& km = keyboard.keymap;
+    km.fill(0);
+    for (int k : {10, 13, 32, 46, 93}) km[static_cast<size_t>(k)] = 1;
+    for (int k = 48; k <= 57; ++k) km[static_cast<size_t>(k)] = 1;
+    for (int k = 65; k <= 90; ++k) km[static_cast<size_t>(k)] = 1;
+    for (int k = 96; k <= 135; ++k) km[static_cast<size_t>(k)] = 1;
+    // F4-F8 and F12 are accelerator commands; the control still sees their
+    // key-down after the command ran, and must not report it.
+    for (int k = 115; k <= 119; ++k) km[static_cast<size_t>(k)] = 0;
+    km[123] = 0;
+}
+
+bool handleKeyDown(int key, UiControl control) {
+    if (isShift(key)) {
+        keyboard.shiftDown = true;
+        return false;
+    }
+    if (isCtrl(key)) {
+        keyboard.ctrlDown = true;
+        return false;
+    }
+    if (isAlt(key)) {
+        keyboard.altDown = true;
+        return false;
+    }
+    const bool inList = control == UiControl::List;
+    const bool inChat = control == UiControl::Chat;
+    const bool inHistory = control == UiControl::History;
+    const bool ctrlOrShift = keyboard.ctrlDown || keyboard.shiftDown;
+
+    switch (key) {
+        case VKEY_RETURN:
+            if (inList) {
+                std::optional<MenuView> m = currentMenu();
+                if (m && !anyModifier()) {
+                    // An empty menu has no item to choose; Enter must not
+                    // turn into a cancellation (index -1) there.
+                    if (m->selection >= 0) menuSelect(m->selection);
+                } else {
+                    report(VKEY_RETURN);
+                }
+            } else if (inHistory) {
+                if (!anyModifier() && !openClickableLink()) report(VKEY_RETURN);
+            } else {
+                handleChatEnter();
+            }
+            return true;
+        case VKEY_ESCAPE:
+            if (inList && currentMenu()) menuSelect(-1);
+            return true;
+        case VKEY_TAB:
+            return true;  // the focus moves on key-up
+        case VKEY_PRIOR:
+        case VKEY_NEXT:
+            if (inHistory) return false;  // the view scrolls as usual
+            if (key == VKEY_PRIOR)
+                historyMove(ctrlOrShift ? -kHistoryEnds : -1);
+            else
+                historyMove(ctrlOrShift ? kHistoryEnds : 1);
+            return true;
+        case VKEY_HOME:
+        case VKEY_END: {
+            if (!inList) return false;
+            std::optional<MenuView> m = currentMenu();
+            if (keyboard.ctrlDown && m)
+                menuMove(key == VKEY_HOME ? 0 : m->nItems - 1, true, true);
+            else
+                historyMove(key == VKEY_HOME ? -kHistoryEnds : kHistoryEnds);
+            return true;
+        }
+        case VKEY_LEFT:
+        case VKEY_RIGHT:
+        case VKEY_UP:
+        case VKEY_DOWN: {
+            if (inList) {
+                std::optional<MenuView> m = currentMenu();
+                if (!m) return false;
+                arrowInMenu(key, *m);
+                return true;
+            }
+            if (inChat && (key == VKEY_UP || key == VKEY_DOWN))
+                return chatHistoryMove(key == VKEY_UP ? 1 : -1);
+            return false;
+        }
+        default:
+            break;
+    }
+
+    if (key < 0 || key > 255) return false;
+    if (inList && !anyModifier() && ((key >= 'A' && key <= 'Z') || (key >= '0' && key <= '9'))) {
+        std::optional<MenuView> m = currentMenu();
+        if (m && (m->flags & MENU_LIST_KEYS)) return false;  // the list's type-ahead
+    }
+    if (inChat && !keyboard.ctrlDown && !keyboard.altDown) return false;  // typing
+    if (keyboard.keymap[static_cast<size_t>(key)]) report(key);
+    return false;
+}
+
+bool handleKeyUp(int key, UiControl control) {
+    if (isShift(key)) {
+        keyboard.shiftDown = false;
+        return false;
+    }
+    if (isCtrl(key)) {
+        keyboard.ctrlDown = false;
+        return false;
+    }
+    if (isAlt(key)) {
+        // Alt's key-up clears Ctrl too: with AltGr (Ctrl+Alt) the Ctrl
+        // key-up is not always delivered to the control.
+        keyboard.ctrlDown = false;
+        keyboard.altDown = false;
+        return false;
+    }
+    if (key >= VKEY_PRIOR && key <= VKEY_DOWN) return control == UiControl::List;
+    if (key == VKEY_TAB) {
+        focusMove(control);
+        return true;
+    }
+    return false;
+}
+
+std::string keyReportLine(int key, bool shift, bool ctrl, bool alt) {
+    int code = key + (shift ? 256 : 0) + (ctrl ? 512 : 0) + (alt ? 1024 : 0);
+    std::lock_guard<std::recursive_mutex> g(menus.lock);
+    const menu* m = menus.curmenu;
+    if (m && (m->flags & MENU_KEY_CONTEXT)) {
+        std::string value;
+        if (m->selection >= 0 && m->selection < m->nItems) {
+            const std::optional<std::string>& v = m->items[static_cast<size_t>(m->selection)].value;
+            if (v) value = *v;
+        }
+        return "kem " + std::to_string(code) + "|" + std::to_string(m->id) + "|" +
+               std::to_string(m->selection) + "|" + value + "\n";
+    }
+    return "key " + std::to_string(code) + "\n";
+}
+
+void sendKeyDown(int key, bool shift, bool ctrl, bool alt) {
+    AGCHandle* h = gch.load();
+    if (!h) return;
+    agc_send(h, keyReportLine(key, shift, ctrl, alt));
+}
+
+bool listAcceptsChar() {
+    std::optional<MenuView> m = currentMenu();
+    return m && (m->flags & MENU_LIST_KEYS);
+}
+
+int listTypeAheadTarget(char c) {
+    std::lock_guard<std::recursive_mutex> g(menus.lock);
+    const menu* m = menus.curmenu;
+    if (!m || m->nItems <= 0) return -1;
+    const unsigned char want = foldCase(static_cast<unsigned char>(c));
+    const int n = m->nItems;
+    const int start = (m->selection >= 0 && m->selection < n) ? m->selection : -1;
+    for (int step = 1; step <= n; ++step) {
+        int i = (start + step) % n;
+        const std::optional<std::string>& label = m->items[static_cast<size_t>(i)].label;
+        if (label && !label->empty() && foldCase(static_cast<unsigned char>((*label)[0])) == want) return i;
+    }
+    return -1;
+}
+
+void mainWindowLostFocus() {
+    keyboard.shiftDown = false;
+    keyboard.ctrlDown = false;
+}
+
+void keyboardReset() { keyboard = KeyboardState{}; }

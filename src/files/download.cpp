@@ -1,0 +1,158 @@
+#include "files/download.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <vector>
+
+#include "files/http_reader.h"
+#include "platform/atomic_file.h"
+#include "platform/sockets.h"
+
+#ifndef KORDO_DOWNLOAD_HOST
+#define KORDO_DOWNLOAD_HOST "localhost"
+#endif
+
+FilesState filesState;
+
+DownloadEndpoint defaultDownloadEndpoint() {
+    DownloadEndpoint ep;
+    ep.host = KORDO_DOWNLOAD_HOST;
+    ep.port = 80;
+    ep.base = "/autodl";
+    ep.idleTimeoutMs = 30000;
+    return ep;
+}
+
+void filesReset() { filesState = FilesState{}; }
+
+DownloadNames downloadNames(std::string_view fn) {
+    size_t p = fn.find(".dll");
+    if (p == std::string_view::npos) return {std::string(fn), std::string(fn)};
+    return {std::string(fn.substr(0, p)) + ".dle", std::string(fn.substr(0, p + 4))};
+}
+
+bool isSafeRelativeName(std::string_view fn) {
+    if (fn.empty() || fn.front() == '/') return false;
+    for (unsigned char c : fn)
+        if (c < 0x20 || c == 0x7F || c == '\\' || c == ':') return false;
+    size_t start = 0;
+    while (start <= fn.size()) {
+        size_t end = fn.find('/', start);
+        if (end == std::string_view::npos) end = fn.size();
+        std::string_view part = fn.substr(start, end - start);
+        if (part.empty() || part == "." || part == "..") return false;
+        start = end + 1;
+    }
+    return true;
+}
+
+std::string downloadRequest(const DownloadEndpoint& ep, std::string_view remote) {
+    std::string req = "GET ";
+    req += ep.base;
+    req += '/';
+    req += remote;
+    req += " HTTP/1.0\r\nHost:";
+    req += ep.host;
+    req += "\r\nUser-Agent:Orvandel Audiogame client\r\n\r\n";
+    return req;
+}
+
+namespace {
+struct SocketGuard {
+    SocketHandle s;
+    ~SocketGuard() {
+        if (s != kNoSocket) sockClose(s);
+    }
+};
+
+struct FileGuard {
+    std::FILE* f = nullptr;
+    std::string path;  // removed unless released
+    ~FileGuard() {
+        if (f) std::fclose(f);
+        if (!path.empty()) std::remove(path.c_str());
+    }
+};
+
+// Creates the folders leading to `local` (relative, already checked safe).
+void makeParentFolders(const std::string& root, const std::string& local) {
+    size_t slash = local.rfind('/');
+    if (slash == std::string::npos) return;
+    std::error_code ec;
+    std::filesystem::create_directories(std::filesystem::path(root + local.substr(0, slash)), ec);
+}
+
+bool sendAll(SocketHandle s, const std::string& bytes) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+        long n = sockSend(s, bytes.data() + done, bytes.size() - done);
+        if (n <= 0) return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+}  // namespace
+
+DownloadResult downloadFileFrom(const DownloadEndpoint& ep, const std::string& root, std::string_view fn) {
+    DownloadNames names = downloadNames(fn);
+    if (!isSafeRelativeName(names.local) || !isSafeRelativeName(names.remote)) return DownloadResult::Refused;
+
+    uint32_t addr = 0;
+    if (!sockResolveIPv4(ep.host, &addr)) return DownloadResult::NoHost;
+    SocketGuard sock{sockConnect(addr, ep.port)};
+    if (sock.s == kNoSocket) return DownloadResult::NoConnection;
+    if (ep.idleTimeoutMs > 0) sockSetRecvTimeout(sock.s, ep.idleTimeoutMs);
+    if (!sendAll(sock.s, downloadRequest(ep, names.remote))) return DownloadResult::Incomplete;
+
+    // The temporary file is opened only once the head says 200, so an error
+    // page or a dead server leaves no trace at all.
+    const std::string target = root + names.local;
+    FileGuard tmp;
+    HttpReader reader;
+    std::vector<char> buf(64 * 1024);
+    bool writeFailed = false;
+    for (;;) {
+        long n = sockRecv(sock.s, buf.data(), buf.size());
+        if (n <= 0) break;  // 0: closed; <0: error or idle time-out
+        std::string_view body = httpFeed(&reader, std::string_view(buf.data(), static_cast<size_t>(n)));
+        if (reader.state == HttpState::Malformed) return DownloadResult::BadResponse;
+        if (reader.state != HttpState::Head && reader.status != 200) return DownloadResult::BadResponse;
+        if (reader.state != HttpState::Head && !tmp.f && !writeFailed) {
+            makeParentFolders(root, names.local);
+            tmp.path = target + ".part";
+            tmp.f = std::fopen(tmp.path.c_str(), "wb");
+            if (!tmp.f) {
+                std::fputs("Failed to open file\r\n", stdout);
+                std::fflush(stdout);
+                tmp.path.clear();
+                writeFailed = true;
+            }
+        }
+        // Keep receiving after a write failure: the exchange still runs to
+        // its end, as the server expects, and the old file stays.
+        if (tmp.f && !body.empty() && std::fwrite(body.data(), 1, body.size(), tmp.f) != body.size())
+            writeFailed = true;
+        if (reader.state == HttpState::Complete) break;
+    }
+    if (reader.state == HttpState::Head) return DownloadResult::BadResponse;
+    if (!httpBodyComplete(reader)) return DownloadResult::Incomplete;
+    if (writeFailed || !tmp.f) return DownloadResult::WriteFailed;
+    std::FILE* f = tmp.f;
+    tmp.f = nullptr;
+    if (std::fclose(f) != 0) return DownloadResult::WriteFailed;
+    if (!replaceFile(tmp.path, target)) return DownloadResult::WriteFailed;
+    tmp.path.clear();
+    return DownloadResult::Written;
+}
+
+int downloadFile(std::string_view fn) {
+    switch (downloadFileFrom(filesState.endpoint, filesState.root, fn)) {
+    case DownloadResult::Refused:
+    case DownloadResult::NoHost:
+    case DownloadResult::NoConnection:
+        return 0;
+    default:
+        return 1;
+    }
+}

@@ -1,0 +1,70 @@
+// HTTP/1.0 download of one game file from the download area into the
+// program folder.  Runs on the caller's thread (the receive thread) and
+// blocks it for the whole transfer.  Names are CP1252 bytes with "/"
+// separators, as the server gives them.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// Where files come from.  `base` starts with "/" and has no trailing "/".
+struct DownloadEndpoint {
+    std::string host;
+    int port = 80;
+    std::string base;
+    int idleTimeoutMs = 30000;  // a receive that waits longer fails the transfer
+};
+
+// The built-in download area: the build's download host, port 80, "/autodl".
+DownloadEndpoint defaultDownloadEndpoint();
+
+// Process-wide settings of the file delivery unit.  Set at start-up before
+// any connection exists, or by tests between runs.
+struct FilesState {
+    DownloadEndpoint endpoint = defaultDownloadEndpoint();
+    // Folder the relative names are resolved in, with its trailing "/";
+    // empty: the working directory (which start-up makes the program folder).
+    std::string root;
+};
+extern FilesState filesState;
+void filesReset();
+
+// Remote and local names of a given name: when `fn` contains ".dll"
+// (first occurrence, case-sensitive) the remote name is the text before it
+// plus ".dle" and the local name ends with that ".dll"; text after the first
+// ".dll" belongs to neither.  Otherwise both are `fn`.
+struct DownloadNames {
+    std::string remote, local;
+};
+DownloadNames downloadNames(std::string_view fn);
+
+// True for a relative path that stays inside the program folder: not empty,
+// no leading "/", no drive letter or other ":", no "\", no "." or ".."
+// component, no empty component, no control byte.
+bool isSafeRelativeName(std::string_view fn);
+
+// The request bytes for `remote` (sent verbatim, no percent-encoding).
+std::string downloadRequest(const DownloadEndpoint& ep, std::string_view remote);
+
+enum class DownloadResult {
+    Written,      // the body replaced the local file
+    Refused,      // the name is not a safe relative name: nothing sent
+    NoHost,       // the host name did not resolve
+    NoConnection, // TCP connect failed
+    BadResponse,  // no header end, unreadable head, or status other than 200
+    Incomplete,   // closed before Content-Length, receive error or idle time-out
+    WriteFailed,  // the temporary file could not be written or renamed
+};
+
+// The whole exchange against `ep`, with local names under `root` (see
+// FilesState::root).  The body goes to "<local>.part" next to the target and
+// is renamed over it only once complete, so the local file is either the old
+// one or the whole new one.  Missing sub-folders of an accepted name are
+// created.  Prints "Failed to open file\r\n" on standard output when the
+// temporary file cannot be created.
+DownloadResult downloadFileFrom(const DownloadEndpoint& ep, const std::string& root, std::string_view fn);
+
+// downloadFileFrom with the process-wide settings.  1 when the exchange took
+// place (whether or not the file could be written), 0 when it could not
+// (name refused, host not resolved, no connection).
+int downloadFile(std::string_view fn);

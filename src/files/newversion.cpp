@@ -1,0 +1,58 @@
+#include "files/newversion.h"
+
+#include <filesystem>
+
+#include "files/download.h"
+#include "platform/clock.h"
+#include "platform/shell.h"
+#include "platform/ui.h"
+#include "speech/speech.h"
+
+namespace {
+constexpr int kIdYes = 6;
+
+const char kRequiredPrompt[] =
+    "Une nouvelle version du client est disponible.\r\n"
+    "Cette mise \xE0 jour est obligatoire pour pouvoir continuer \xE0 jouer.\r\n"
+    "Voulez-vous la t\xE9l\xE9" "charger et l'installer maintenant ?";
+const char kOptionalPrompt[] =
+    "Une nouvelle version du client est disponible.\r\n"
+    "Voulez-vous la t\xE9l\xE9" "charger et l'installer maintenant ?";
+}  // namespace
+
+void execute(std::string_view s) {
+    if (!isSafeRelativeName(s)) return;
+    const std::string path = filesState.root + std::string(s);
+#ifdef _WIN32
+    shell().executeFile(path);
+#else
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    fs::perms p = fs::status(fs::path(path), ec).permissions();
+    const bool executable =
+        !ec && (p & (fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec)) != fs::perms::none;
+    if (executable)
+        shell().executeFile(path);
+    else
+        shell().openAddress(path);
+#endif
+}
+
+void kill() {
+    sysClock().sleepMs(1000);
+    uiCall([] { ui().beep(131, 60); });
+    uiCall([] { ui().requestQuit(0); });
+}
+
+void downloadNewVersion(std::string_view s, bool required) {
+    int answer = 0;  // no main window: counts as No
+    const std::string text = required ? kRequiredPrompt : kOptionalPrompt;
+    uiCall([&] { answer = ui().messageBox(text, "Nouvelle version", MBX_YESNO | MBX_ICONWARNING); });
+    if (answer == kIdYes) {
+        sayString("T\xE9l\xE9" "chargement du programme d'installation en cours...", true);
+        downloadFile(s);
+        sayString("T\xE9l\xE9" "chargement termin\xE9", true);
+        execute(s);
+    }
+    if (answer == kIdYes || required) kill();
+}

@@ -1,0 +1,24 @@
+// The client update: the server names the installer of a newer client; the
+// player is asked, and on consent the installer is fetched and started and
+// the client closes.  Runs on the receive thread.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// Asks the player (Yes/No message box, warning icon, "Nouvelle version")
+// with the required or the optional prompt; on Yes speaks the progress,
+// downloads `s`, starts it; on Yes or when `required`, closes the client.
+// When there is no main window the answer counts as No.
+void downloadNewVersion(std::string_view s, bool required);
+
+// Starts the downloaded file `path` (relative names under filesState.root)
+// through the shell seam.  On Windows the shell's "open" action; elsewhere
+// the file is executed when it has an execute permission bit, else opened
+// with the desktop's default handler.  Unsafe names start nothing.
+void execute(std::string_view s);
+
+// Closes the client: waits 1 s (clock seam), beeps 131 Hz for 60 ms, then
+// asks the front-end to quit through the ordinary shut-down (status 0).
+// Both UI steps go through the UI-thread call.
+void kill();

@@ -1,0 +1,189 @@
+// The main window's commands, the accelerator table, the selection step of
+// the list and the layout of the controls.
+#include "app/commands.h"
+
+#include <algorithm>
+
+#include "app_session.h"
+#include "net/stats.h"
+#include "platform/clock.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+using Events = std::vector<std::string>;
+
+TEST(Accelerators, TableAndExactModifiers) {
+    struct Case {
+        int vk;
+        bool shift, ctrl, alt;
+        int command;
+    };
+    const Case cases[] = {
+        {116, false, false, false, 1006}, {117, false, false, false, 1005}, {118, false, false, false, 1004},
+        {119, false, false, false, 1003}, {116, false, true, false, 1007},  {117, false, true, false, 1008},
+        {118, false, true, false, 1010},  {119, false, true, false, 1009},  {123, false, false, false, 1002},
+        {115, false, false, false, 1011}, {46, true, true, false, 3001},    {'C', false, false, true, 2020},
+        {'H', false, false, true, 2021},  {'L', false, false, true, 2022},  {'M', false, false, true, 2022},
+        // Modifiers must match exactly, as Windows accelerators do.
+        {116, true, false, false, 0},     {116, false, true, true, 0},      {46, false, true, false, 0},
+        {46, true, true, true, 0},        {'C', false, true, true, 0},      {'C', false, false, false, 0},
+        {'c', false, false, true, 0},     {114, false, false, false, 0},    {'L', true, false, true, 0},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(accelCommand(c.vk, c.shift, c.ctrl, c.alt), c.command)
+            << c.vk << (c.shift ? " shift" : "") << (c.ctrl ? " ctrl" : "") << (c.alt ? " alt" : "");
+    // The resource order.
+    std::vector<int> order;
+    for (const Accelerator& a : kAccelerators) order.push_back(a.command);
+    EXPECT_EQ(order, (std::vector<int>{1006, 1005, 1004, 1003, 1007, 1008, 1010, 1009, 1002, 1011, 3001, 2020,
+                                       2021, 2022, 2022}));
+}
+
+TEST(Layout, ClientArea801By600) {
+    MainLayout l = mainLayout(801, 600);
+    EXPECT_EQ(l.history, (LayoutRect{10, 10, 390, 540}));
+    EXPECT_EQ(l.list, (LayoutRect{410, 10, 390, 540}));
+    EXPECT_EQ(l.chatLabel, (LayoutRect{10, 555, 50, 40}));
+    EXPECT_EQ(l.chat, (LayoutRect{60, 555, 731, 40}));
+}
+
+// Recording audio operations for commands 1003-1007.
+std::vector<std::string> audioCalls;
+
+class Commands : public AppSession {
+protected:
+    void SetUp() override {
+        AppSession::SetUp();
+        audioCalls.clear();
+        CommandAudio a;
+        a.setSoundVolume = [](int n) { audioCalls.push_back("fx " + std::to_string(n)); };
+        a.setMusicVolume = [](int n) { audioCalls.push_back("mu " + std::to_string(n)); };
+        a.toggleMusicPause = [] { audioCalls.push_back("pause"); };
+        setCommandAudio(a);
+    }
+    void TearDown() override {
+        setCommandAudio({});
+        setClock(nullptr);
+        AppSession::TearDown();
+    }
+    void run(int id) {
+        onUi([id] { runCommand(id); });
+    }
+};
+
+TEST_F(Commands, AudioCommandsGoThroughTheInstalledOperations) {
+    for (int id : {1003, 1004, 1005, 1006, 1007, 1007}) run(id);
+    EXPECT_EQ(audioCalls, (Lines{"fx 1", "fx -1", "mu 1", "mu -1", "pause", "pause"}));
+    setCommandAudio({});
+    run(1007);  // nothing installed: nothing happens
+    EXPECT_EQ(audioCalls.size(), 6u);
+    EXPECT_TRUE(sent().empty());
+}
+
+TEST_F(Commands, StatisticsGoToTheHistoryAndAreSpokenInterrupting) {
+    FakeClock clock;
+    setClock(&clock);
+    conTime = static_cast<int32_t>(clock.now() - 4);
+    download = 8192;
+    upload = 2048;
+    ui.take();
+    run(1011);
+    std::string expected = statsText(4, 8192, 2048);
+    ASSERT_EQ(historyState.histLen, 1);
+    EXPECT_EQ(historyAt(0), expected);
+    Events ev = ui.take();
+    EXPECT_NE(std::find(ev.begin(), ev.end(), "speak 1 " + expected), ev.end());
+    EXPECT_EQ(expected.rfind("Statistiques de connexion:\r\nT\xE9l\xE9" "chargement: 2.00 Ko/s (16384bps)", 0), 0u);
+}
+
+TEST_F(Commands, FocusCommands) {
+    ui.setChat("bonjour");
+    run(2020);
+    EXPECT_EQ(ui.focusedControl(), UiControl::Chat);
+    EXPECT_EQ(ui.take(), (Events{"chat-select 0 7"}));
+    run(2021);
+    EXPECT_EQ(ui.focusedControl(), UiControl::History);
+    run(2022);
+    EXPECT_EQ(ui.focusedControl(), UiControl::List);
+    EXPECT_TRUE(ui.take().empty());
+}
+
+TEST_F(Commands, VoiceSwitchSpeaksOnlyWhenSwitchedOn) {
+    run(1008);
+    EXPECT_EQ(ui.take(), (Events{"speak 1 Voix SAPI activ\xE9" "e"}));
+    run(1008);
+    EXPECT_TRUE(ui.take().empty());
+    sapiEnable(false);
+}
+
+TEST_F(Commands, ForceCloseBeepsThenClosesAndUnknownCommandsDoNothing) {
+    run(4000);
+    EXPECT_TRUE(ui.beeps().empty());
+    EXPECT_TRUE(sent().empty());
+    run(3001);
+    EXPECT_EQ(ui.beeps(), (std::vector<std::pair<int, int>>{{524, 60}, {392, 60}, {349, 60}, {262, 60}}));
+    EXPECT_TRUE(conn->waitClosed());
+    // Without a connection the beeps still sound.
+    gch = nullptr;
+    run(3001);
+    EXPECT_EQ(ui.beeps().size(), 8u);
+}
+
+// The list's own selection changes.
+class Selection : public Commands {
+protected:
+    void open(int flags, int sel = 0) {
+        menuReset();
+        menuOpen(menuText(7, 1, 5, sel, flags));
+        ui.take();
+    }
+    void click(int button, int index) {
+        onUi([&] {
+            keyboard.listClicked = button;
+            ui.listSelect(index);
+            selectionStep();
+        });
+    }
+};
+
+TEST_F(Selection, ClicksAndFlagsDecide) {
+    struct Case {
+        const char* what;
+        int flags, button, index;
+        Lines lines;
+        int selectionAfter;  // -2: the menu was closed
+    };
+    const Case cases[] = {
+        {"left click chooses", 0, 1, 2, {"select 7|2|v2"}, -2},
+        {"right click with flag 8 reports the Applications key", 8, 2, 3, {"kem 93|7|3|ok"}, 3},
+        {"right click without flag 8 chooses", 0, 2, 4, {"select 7|4|v4"}, -2},
+        {"left click with flag 8 chooses", 8, 1, 1, {"select 7|1|v1"}, -2},
+        {"flag 4 chooses without a click", 4, 0, 3, {"select 7|3|ok"}, -2},
+        {"type-ahead without flag 4 only moves", 2, 0, 4, {}, 4},
+        {"a selection beyond the items is kept on the last", 0, 0, 9, {}, 4},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        open(c.flags);
+        click(c.button, c.index);
+        EXPECT_EQ(sent(), c.lines);
+        EXPECT_EQ(selection(), c.selectionAfter);
+        EXPECT_EQ(keyboard.listClicked, 0);
+    }
+}
+
+TEST_F(Selection, PlaysAndShowsTheItemAndKeepsTheClickWithoutMenu) {
+    open(0);
+    click(0, 3);
+    EXPECT_EQ(ui.take(), (Events{"list-select 3", "sound s3", "list-select 3"}));
+    speakMenuOnItemChange = true;
+    click(0, 1);
+    EXPECT_EQ(ui.take(), (Events{"list-select 1", "sound s1", "list-select 1", "speak 0 L1"}));
+    menuReset();
+    click(2, 1);
+    EXPECT_EQ(keyboard.listClicked, 2);
+    EXPECT_TRUE(sent().empty());
+}
+
+}  // namespace

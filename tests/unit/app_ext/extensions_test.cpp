@@ -1,0 +1,111 @@
+#include "app/extensions.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <thread>
+
+#include "app/dispatch.h"
+#include "net/agc.h"
+#include "support/script_server.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+// A session whose server sends "dllq" lines: the receive thread runs them
+// through the dispatch table and the replies come back on the connection.
+class Extensions : public ::testing::Test {
+protected:
+    void SetUp() override {
+        root = fs::temp_directory_path() / ("kordo-ext-" + std::to_string(::getpid()));
+        fs::remove_all(root);
+        fs::create_directories(root / "prog" / "sub");
+        for (const fs::path& p : {root / "prog" / "testext.so", root / "testext.so", root / "prog" / "sub" / "testext.so"})
+            fs::copy_file(TESTEXT_PATH, p);
+        extensionsReset();
+        extensionState.folder = (root / "prog").string() + "/";
+        registerServerCommands();
+        agc_init();
+        std::thread t([&] { conn = server.acceptLogin(1); });
+        ASSERT_EQ(agc_connect(&gch, "127.0.0.1", server.port(), "u", "p"), 1);
+        t.join();
+        ASSERT_TRUE(conn);
+    }
+    void TearDown() override {
+        agc_deinit();
+        gch = nullptr;
+        extensionsReset();
+        fs::remove_all(root);
+    }
+    // Sends the request, then a marker request that always answers, and
+    // returns what came back before the marker's reply.
+    std::string ask(const std::string& payload) {
+        conn->send("dllq " + payload + "\ndllq testext.dll:echo|999|marker\n");
+        std::string got;
+        for (int i = 0; i < 3; i++) {
+            std::optional<std::string> line = conn->readLine();
+            if (!line) return got + "<timeout>";
+            if (*line == "dllqr 999|marker") return got;
+            got += *line;
+        }
+        return got + "<no marker>";
+    }
+
+    ScriptServer server;
+    std::unique_ptr<ServerConn> conn;
+    fs::path root;
+};
+
+TEST_F(Extensions, Requests) {
+    struct Case {
+        const char* payload;
+        std::string reply;
+    } cases[] = {
+        {"testext.dll:echo|5|bonjour \xE0 tous", "dllqr 5|bonjour \xE0 tous"},
+        {"testext.dll:echo|7", "dllqr 7|(none)"},          // no argument: null text
+        {"testext.dll:echo||8|||arg|", "dllqr 8|arg"},      // runs of separators
+        {"testext.dll:echo", "dllqr 0|(none)"},             // no id
+        {"testext.dll:echo|4294967295|x", "dllqr -1|x"},    // id is 32-bit signed
+        {"testext.dll:nothing|3|x", ""},                    // null result: no reply
+        {"testext.dll:absent|3|x", ""},
+        {"other.dll:echo|3|x", ""},
+        {"testext.dll|3|x", ""},                            // no ":"
+        {"", ""},
+    };
+    for (const Case& c : cases) EXPECT_EQ(ask(c.payload), c.reply) << c.payload;
+    EXPECT_EQ(ask("testext.dll:big|1"), "dllqr 1|" + std::string(100000, 'z'));
+}
+
+TEST_F(Extensions, LoadedOnceAndKept) {
+    EXPECT_EQ(ask("testext.dll:echo|1|a"), "dllqr 1|a");
+    // With the file gone, the cached function and the loaded library serve:
+    // the same function, and another function of that library.
+    fs::remove(root / "prog" / "testext.so");
+    EXPECT_EQ(ask("testext.dll:echo|2|b"), "dllqr 2|b");
+    EXPECT_EQ(ask("testext.dll:big|3"), "dllqr 3|" + std::string(100000, 'z'));
+    EXPECT_EQ(extensionState.libraries.size(), 1u);
+    EXPECT_EQ(extensionState.functions.size(), 2u);
+    // A function the library lacks leaves the library loaded and cached.
+    EXPECT_EQ(ask("testext.dll:absent|4"), "");
+    EXPECT_EQ(extensionState.libraries.size(), 1u);
+}
+
+TEST_F(Extensions, OnlyBareNamesInTheProgramFolder) {
+    std::string abs = (root / "testext.so").string();
+    const std::vector<std::string> refused = {"../testext.dll", "sub/testext.dll", "sub\\testext.dll", abs, "..",
+                                              "testext.so/"};
+    for (const std::string& name : refused) {
+        EXPECT_EQ(ask(name + ":echo|1|x"), "") << name;
+        EXPECT_EQ(extensionFileName(name), "") << name;
+    }
+    // A drive letter cuts the field at its ":": library "C", not present.
+    EXPECT_EQ(ask("C:" + abs + ":echo|1|x"), "");
+    // Only the marker's library was ever loaded.
+    ASSERT_EQ(extensionState.libraries.size(), 1u);
+    EXPECT_EQ(extensionState.libraries.begin()->first, "testext.dll");
+    EXPECT_EQ(extensionFileName("tool.dll"), "tool.so");
+    EXPECT_EQ(extensionFileName("tool.dll.dll"), "tool.dll.so");
+    EXPECT_EQ(extensionFileName("tool.dlls"), "tool.dlls");
+}
+}  // namespace

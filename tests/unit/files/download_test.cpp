@@ -1,0 +1,181 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "files/download.h"
+#include "files/http_reader.h"
+#include "files_fixture.h"
+
+namespace {
+using Download = FilesFixture;
+const char kAgent[] = "\r\nUser-Agent:Orvandel Audiogame client\r\n\r\n";
+
+TEST_F(Download, RequestBytesAndWrittenNames) {
+    struct Case {
+        const char *given, *requestLine, *written;
+    } cases[] = {
+        {"sounds/step.ogg", "GET /autodl/sounds/step.ogg HTTP/1.0", "sounds/step.ogg"},
+        {"ext/tool.dll", "GET /autodl/ext/tool.dle HTTP/1.0", "ext/tool.dll"},
+        {"a.dll.old", "GET /autodl/a.dle HTTP/1.0", "a.dll"},
+        {"caf\xE9 x.ogg", "GET /autodl/caf\xE9 x.ogg HTTP/1.0", "caf\xE9 x.ogg"},  // verbatim, no escaping
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.given);
+        server.setReply(ok(std::string("body of ") + c.given));
+        const std::string given = c.given;
+        size_t before = server.requests().size();
+        EXPECT_EQ(downloadFile(given), 1);
+        EXPECT_EQ(given, c.given);
+        ASSERT_EQ(server.requests().size(), before + 1);
+        EXPECT_EQ(server.requests().back(), std::string(c.requestLine) + "\r\nHost:127.0.0.1" + kAgent);
+        EXPECT_EQ(read(c.written), std::string("body of ") + c.given);
+    }
+    // Sub-folders were created ("sounds/", "ext/"), nothing else left behind.
+    EXPECT_EQ(fileCount(), 4);
+}
+
+TEST_F(Download, BuiltInEndpoint) {
+    DownloadEndpoint ep = defaultDownloadEndpoint();
+    EXPECT_EQ(ep.port, 80);
+    EXPECT_EQ(ep.base, "/autodl");
+    EXPECT_EQ(ep.idleTimeoutMs, 30000);
+    EXPECT_FALSE(ep.host.empty());
+    EXPECT_EQ(downloadRequest(ep, "x.ogg"), "GET /autodl/x.ogg HTTP/1.0\r\nHost:" + ep.host + kAgent);
+}
+
+TEST_F(Download, BodiesWrittenExactly) {
+    const std::string zeros("a\0b\0\0c\r\n\r\nd", 11);
+    struct Case {
+        const char* name;
+        HttpReply reply;
+        std::string expected;
+    } cases[] = {
+        {"empty body truncates", ok(""), ""},
+        {"zero bytes and a second separator", ok(zeros), zeros},
+        {"no Content-Length: body runs to the close", {"HTTP/1.0 200 OK\r\n\r\nuntil close"}, "until close"},
+        {"bytes past Content-Length dropped", {"HTTP/1.0 200 OK\r\ncontent-length:  3 \r\n\r\nabcdef"}, "abc"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        put("f.ogg", "old content");
+        server.setReply(c.reply);
+        EXPECT_EQ(downloadFileFrom(filesState.endpoint, filesState.root, "f.ogg"), DownloadResult::Written);
+        EXPECT_EQ(read("f.ogg"), c.expected);
+        EXPECT_EQ(fileCount(), 1);
+    }
+}
+
+// Every faulty answer leaves the good local copy and no temporary file.
+TEST_F(Download, FaultsKeepTheLocalCopy) {
+    filesState.endpoint.idleTimeoutMs = 200;
+    struct Case {
+        const char* name;
+        HttpReply reply;
+        DownloadResult result;
+    } cases[] = {
+        {"404 with a page", {"HTTP/1.0 404 Not Found\r\nContent-Length: 9\r\n\r\nnot found"}, DownloadResult::BadResponse},
+        {"500 without length", {"HTTP/1.0 500 Oops\r\n\r\nerror"}, DownloadResult::BadResponse},
+        {"no header end", {"HTTP/1.0 200 OK\r\nContent-Length: 4\r\nabcd"}, DownloadResult::BadResponse},
+        {"nothing at all", {""}, DownloadResult::BadResponse},
+        {"not HTTP", {"garbage\r\n\r\nbody"}, DownloadResult::BadResponse},
+        {"bad Content-Length", {"HTTP/1.0 200 OK\r\nContent-Length: -4\r\n\r\nabcd"}, DownloadResult::BadResponse},
+        {"short body then close", {"HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\nhalf"}, DownloadResult::Incomplete},
+        {"stall mid-body", {"HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\nhalf", 0, true}, DownloadResult::Incomplete},
+        {"stall before the head ends", {"HTTP/1.0 200 OK\r\n", 0, true}, DownloadResult::BadResponse},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        put("sounds/a.ogg", "good copy");
+        server.setReply(c.reply);
+        EXPECT_EQ(downloadFileFrom(filesState.endpoint, filesState.root, "sounds/a.ogg"), c.result);
+        EXPECT_EQ(downloadFile("sounds/a.ogg"), 1);  // the exchange took place
+        EXPECT_EQ(read("sounds/a.ogg"), "good copy");
+        EXPECT_EQ(fileCount(), 1);
+    }
+}
+
+TEST_F(Download, NamesOutsideTheFolderAreRefusedUnsent) {
+    put("keep.ogg", "kept");
+    server.setReply(ok("evil"));
+    for (const char* name : {"/etc/passwd", "../keep.ogg", "sounds/../../x.ogg", "C:/x.ogg", "c:x.ogg",
+                             "sounds\\x.ogg", "", "sounds//x.ogg", "./x.ogg", "sounds/", "x\n.ogg",
+                             "../evil.dll"}) {
+        SCOPED_TRACE(name);
+        EXPECT_FALSE(isSafeRelativeName(downloadNames(name).local) && isSafeRelativeName(downloadNames(name).remote));
+        EXPECT_EQ(downloadFileFrom(filesState.endpoint, filesState.root, name), DownloadResult::Refused);
+        EXPECT_EQ(downloadFile(name), 0);
+    }
+    EXPECT_TRUE(server.requests().empty());
+    EXPECT_EQ(read("keep.ogg"), "kept");
+    EXPECT_EQ(fileCount(), 1);
+    for (const char* name : {"a.ogg", "sounds/x y/a..b.ogg", ".hidden", "ext/tool.dll"})
+        EXPECT_TRUE(isSafeRelativeName(name)) << name;
+}
+
+TEST_F(Download, UnwritableTargetSaysSoAndKeepsGoing) {
+    put("sounds", "a file where the folder should be");
+    server.setReply(ok("data"));
+    ::testing::internal::CaptureStdout();
+    DownloadResult r = downloadFileFrom(filesState.endpoint, filesState.root, "sounds/a.ogg");
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Failed to open file\r\n");
+    EXPECT_EQ(r, DownloadResult::WriteFailed);
+    EXPECT_EQ(downloadFile("sounds/a.ogg"), 1);
+    EXPECT_EQ(read("sounds"), "a file where the folder should be");
+}
+
+TEST_F(Download, NoServerMeansNoExchange) {
+    int port = 0;
+    SocketHandle l = sockListenLoopback(0, &port);
+    sockClose(l);  // a port nobody listens on
+    filesState.endpoint.port = port;
+    EXPECT_EQ(downloadFileFrom(filesState.endpoint, filesState.root, "a.ogg"), DownloadResult::NoConnection);
+    EXPECT_EQ(downloadFile("a.ogg"), 0);
+    filesState.endpoint.host = "name.invalid";
+    EXPECT_EQ(downloadFileFrom(filesState.endpoint, filesState.root, "a.ogg"), DownloadResult::NoHost);
+    EXPECT_EQ(fileCount(), 0);
+}
+
+// The reader gives the same body and state however the bytes are split.
+TEST(HttpReader, SplitAnywhere) {
+    const std::string resp = "HTTP/1.0 200 OK\r\nX: y\r\nContent-Length: 6\r\n\r\nab\r\n\r\ncd";
+    for (size_t a = 0; a <= resp.size(); a++)
+        for (size_t b = a; b <= resp.size(); b++) {
+            HttpReader r;
+            std::string body;
+            body += httpFeed(&r, std::string_view(resp).substr(0, a));
+            body += httpFeed(&r, std::string_view(resp).substr(a, b - a));
+            body += httpFeed(&r, std::string_view(resp).substr(b));
+            ASSERT_EQ(body, "ab\r\n\r\n") << a << "," << b;
+            ASSERT_EQ(r.state, HttpState::Complete);
+            ASSERT_EQ(r.status, 200);
+            ASSERT_TRUE(httpBodyComplete(r));
+        }
+}
+
+TEST(HttpReader, Heads) {
+    struct Case {
+        std::string bytes;
+        HttpState state;
+        int status;
+        int64_t length;
+    } cases[] = {
+        {"HTTP/1.1 404 Not Found\r\n\r\n", HttpState::Body, 404, -1},
+        {"HTTP/1.0 200\r\n\r\n", HttpState::Body, 200, -1},
+        {"HTTP/1.0 200 OK\r\nContent-Length: 0\r\n\r\n", HttpState::Complete, 200, 0},
+        {"HTTP/1.0 200 OK\r\nContent-Length: 2\r\nContent-Length: 2\r\n\r\n", HttpState::Body, 200, 2},
+        {"HTTP/1.0 200 OK\r\nContent-Length: 2\r\nContent-Length: 3\r\n\r\n", HttpState::Malformed, 200, 2},
+        {"HTTP/1.0 200 OK\r\nContent-Length: 99999999999999999999\r\n\r\n", HttpState::Malformed, 200, -1},
+        {"HTTP/1.0 20x OK\r\n\r\n", HttpState::Malformed, 0, -1},
+        {"HTTP/1.0 2000\r\n\r\n", HttpState::Malformed, 0, -1},
+        {"HTTP/1.0 200 OK\r\n", HttpState::Head, 0, -1},
+        {"HTTP/1.0 200 OK\r\n" + std::string(kHttpMaxHead, 'x'), HttpState::Malformed, 0, -1},
+    };
+    for (const Case& c : cases) {
+        HttpReader r;
+        httpFeed(&r, c.bytes);
+        EXPECT_EQ(r.state, c.state) << c.bytes.substr(0, 60);
+        EXPECT_EQ(r.status, c.status) << c.bytes.substr(0, 60);
+        EXPECT_EQ(r.contentLength, c.length) << c.bytes.substr(0, 60);
+    }
+}
+}  // namespace

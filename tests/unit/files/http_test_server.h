@@ -1,0 +1,105 @@
+// A loopback HTTP/1.0 server for tests and the download benchmark: listens
+// on 127.0.0.1 (ephemeral port), serves one connection at a time on its own
+// thread, records each request's head, and answers with the set reply.
+// Every wait is bounded.  Linux only (poll).
+#pragma once
+
+#include <poll.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/sockets.h"
+
+struct HttpReply {
+    std::string bytes;        // sent as given, then the connection closes
+    int64_t zeroBody = 0;     // then this many zero bytes, in 64 KiB sends
+    bool stall = false;       // after sending, keep the connection open
+                              // until the client closes (at most 10 s)
+};
+
+class HttpTestServer {
+public:
+    HttpTestServer() {
+        listener_ = sockListenLoopback(0, &port_);
+        thread_ = std::thread([this] { loop(); });
+    }
+    ~HttpTestServer() {
+        stop_ = true;
+        thread_.join();
+        sockClose(listener_);
+    }
+    int port() const { return port_; }
+    void setReply(HttpReply r) {
+        std::lock_guard<std::mutex> l(mu_);
+        reply_ = std::move(r);
+    }
+    std::vector<std::string> requests() const {
+        std::lock_guard<std::mutex> l(mu_);
+        return requests_;
+    }
+
+private:
+    static bool readable(SocketHandle s, int ms) {
+        pollfd p{static_cast<int>(s), POLLIN, 0};
+        return ::poll(&p, 1, ms) > 0;
+    }
+    void loop() {
+        while (!stop_) {
+            if (!readable(listener_, 50)) continue;
+            SocketHandle c = sockAccept(listener_);
+            if (c == kNoSocket) continue;
+            serve(c);
+            sockClose(c);
+        }
+    }
+    void serve(SocketHandle c) {
+        std::string req;
+        char buf[4096];
+        while (req.find("\r\n\r\n") == std::string::npos && readable(c, 5000)) {
+            long n = sockRecv(c, buf, sizeof buf);
+            if (n <= 0) break;
+            req.append(buf, static_cast<size_t>(n));
+        }
+        HttpReply r;
+        {
+            std::lock_guard<std::mutex> l(mu_);
+            requests_.push_back(req);
+            r = reply_;
+        }
+        if (!send(c, r.bytes.data(), r.bytes.size())) return;
+        std::vector<char> zeros(64 * 1024, 0);
+        for (int64_t left = r.zeroBody; left > 0;) {
+            size_t n = static_cast<size_t>(std::min<int64_t>(left, static_cast<int64_t>(zeros.size())));
+            if (!send(c, zeros.data(), n)) return;
+            left -= static_cast<int64_t>(n);
+        }
+        if (r.stall) {
+            // Wait for the client to give up (its read returns 0 here).
+            for (int i = 0; i < 200 && !stop_; i++)
+                if (readable(c, 50) && sockRecv(c, buf, sizeof buf) <= 0) break;
+        }
+    }
+    static bool send(SocketHandle c, const char* p, size_t n) {
+        while (n > 0) {
+            long k = sockSend(c, p, n);
+            if (k <= 0) return false;
+            p += k;
+            n -= static_cast<size_t>(k);
+        }
+        return true;
+    }
+
+    SocketHandle listener_ = kNoSocket;
+    int port_ = 0;
+    std::thread thread_;
+    std::atomic<bool> stop_{false};
+    mutable std::mutex mu_;
+    HttpReply reply_;
+    std::vector<std::string> requests_;
+};

@@ -1,0 +1,128 @@
+#include "files/newversion.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <mutex>
+
+#include "files_fixture.h"
+#include "platform/clock.h"
+#include "platform/shell.h"
+#include "speech/record/record_backend.h"
+#include "speech/speech.h"
+#include "support/recording_ui.h"
+
+namespace {
+struct RecordingShell : ShellSeam {
+    std::mutex mu;
+    std::vector<std::string> calls;
+    bool openAddress(const std::string& a) override {
+        std::lock_guard<std::mutex> l(mu);
+        calls.push_back("open " + a);
+        return true;
+    }
+    bool executeFile(const std::string& p) override {
+        std::lock_guard<std::mutex> l(mu);
+        calls.push_back("execute " + p);
+        return true;
+    }
+};
+
+const char kRequired[] =
+    "Une nouvelle version du client est disponible.\r\n"
+    "Cette mise \xE0 jour est obligatoire pour pouvoir continuer \xE0 jouer.\r\n"
+    "Voulez-vous la t\xE9l\xE9" "charger et l'installer maintenant ?";
+const char kOptional[] =
+    "Une nouvelle version du client est disponible.\r\n"
+    "Voulez-vous la t\xE9l\xE9" "charger et l'installer maintenant ?";
+
+class NewVersion : public FilesFixture {
+protected:
+    void SetUp() override {
+        FilesFixture::SetUp();
+        setShell(&shellRec);
+        setClock(&clock);
+        speechReset();
+        setSpeechBackend(&speech);
+    }
+    void TearDown() override {
+        speechReset();
+        setClock(nullptr);
+        setShell(nullptr);
+        FilesFixture::TearDown();
+    }
+    RecordingShell shellRec;
+    FakeClock clock;
+    RecordingSpeech speech;
+};
+
+TEST_F(NewVersion, Answers) {
+    const int yes = 6, no = 7;
+    struct Case {
+        bool required;
+        int answer;
+        const char* prompt;
+        bool installs, quits;
+    } cases[] = {
+        {false, no, kOptional, false, false},
+        {false, yes, kOptional, true, true},
+        {true, no, kRequired, false, true},
+        {true, yes, kRequired, true, true},
+        {false, 2, kOptional, false, false},  // a closed box counts as No
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.required) + " " + std::to_string(c.answer));
+        RecordingUi ui;
+        ui.messageBoxAnswer = c.answer;
+        server.setReply(ok("installer"));
+        std::filesystem::remove(path("setup.exe"));
+        shellRec.calls.clear();
+        speech.clear();
+        size_t requests = server.requests().size();
+        int64_t slept = clock.sleptMs();
+
+        downloadNewVersion("setup.exe", c.required);
+
+        ASSERT_EQ(ui.messageBoxes().size(), 1u);
+        EXPECT_EQ(ui.messageBoxes()[0].text, c.prompt);
+        EXPECT_EQ(ui.messageBoxes()[0].title, "Nouvelle version");
+        EXPECT_EQ(ui.messageBoxes()[0].flags, 0x34u);
+        EXPECT_EQ(server.requests().size() - requests, c.installs ? 1u : 0u);
+        if (c.installs) {
+            EXPECT_EQ(read("setup.exe"), "installer");
+            // Written without an execute bit: handed to the default handler.
+            EXPECT_EQ(shellRec.calls, std::vector<std::string>{"open " + path("setup.exe")});
+            EXPECT_EQ(speech.lines(),
+                      (std::vector<SpokenLine>{
+                          {"T\xE9l\xE9" "chargement du programme d'installation en cours...", true},
+                          {"T\xE9l\xE9" "chargement termin\xE9", true}}));
+        } else {
+            EXPECT_TRUE(shellRec.calls.empty());
+            EXPECT_TRUE(speech.lines().empty());
+        }
+        EXPECT_EQ(clock.sleptMs() - slept, c.quits ? 1000 : 0);
+        using Beeps = std::vector<std::pair<int, int>>;
+        const Beeps beeps = c.quits ? Beeps{{131, 60}} : Beeps{};
+        EXPECT_EQ(ui.beeps(), beeps);
+        EXPECT_EQ(ui.quits(), c.quits ? std::vector<int>{0} : std::vector<int>{});
+    }
+}
+
+TEST_F(NewVersion, ExecutableInstallerIsRun) {
+    put("setup.run", "#!/bin/sh\n");
+    ::chmod(path("setup.run").c_str(), 0755);
+    execute("setup.run");
+    execute("../outside.run");  // never started
+    EXPECT_EQ(shellRec.calls, std::vector<std::string>{"execute " + path("setup.run")});
+}
+
+TEST_F(NewVersion, NoWindowRequiredStillCloses) {
+    // Null UI: the question cannot be shown; a required update still ends
+    // the session (through the quit request, which the null UI ignores).
+    downloadNewVersion("setup.exe", true);
+    EXPECT_TRUE(server.requests().empty());
+    EXPECT_EQ(clock.sleptMs(), 1000);
+    downloadNewVersion("setup.exe", false);
+    EXPECT_EQ(clock.sleptMs(), 1000);
+}
+}  // namespace
