@@ -19,8 +19,11 @@ export GSETTINGS_BACKEND=memory
 mkdir -p "$HOME" "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
 # The client opens its audio device through SDL: no sound card in tests.
 export SDL_AUDIODRIVER=dummy
-# No Speech Dispatcher is reached (nor started on demand) by the client.
+# No Speech Dispatcher is reached by the client, nor started on demand
+# (the spawned daemon reads the user's configuration first).
 export SPEECHD_ADDRESS="unix_socket:$tmp/no-speechd"
+mkdir -p "$XDG_CONFIG_HOME/speech-dispatcher"
+echo "DisableAutoSpawn" >"$XDG_CONFIG_HOME/speech-dispatcher/speechd.conf"
 export KORDO_TEST_TMP="$tmp"
 unset WAYLAND_DISPLAY NO_AT_BRIDGE
 

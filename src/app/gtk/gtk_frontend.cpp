@@ -1,7 +1,8 @@
 #include "app/gtk/gtk_frontend.h"
 
 #include <algorithm>
-#include <set>
+#include <chrono>
+#include <deque>
 
 #include "app/commands.h"
 #include "app/gtk/keys.h"
@@ -13,41 +14,74 @@
 // ---------------------------------------------------------------------------
 // UI-thread call.
 //
-// A call from another thread queues an idle source on the default main
-// context and waits on the hub's condition until the UI thread has run it or
-// the window has gone.  g_idle_add is used rather than g_main_context_invoke:
-// invoke runs the function on the calling thread whenever it can acquire the
-// context, which happens while the UI thread is between loops (start-up,
-// shut-down), and widgets must never be touched off the UI thread.
+// A call from another thread joins the hub's queue and waits on the hub's
+// condition until the UI thread has run it or the window has gone.  The UI
+// thread drains the queue from an idle source on the default main context,
+// so calls also run inside the nested loops of modal dialogs.
+//
+// g_idle_add is used rather than g_main_context_invoke: invoke runs the
+// function on the calling thread whenever it can acquire the context, which
+// happens while the UI thread is between loops (start-up, shut-down), and
+// widgets must never be touched off the UI thread.
+//
+// A flood of calls (one per history line) is drained in slices: after each
+// task the UI thread waits briefly for the caller's next call instead of
+// going back to the loop, where GTK's idle text layout would run between
+// every two lines.  A slice ends after kSlice, so input, redraw and layout
+// and redraw still get their turn during a flood.
+
+namespace {
+constexpr auto kNextCallWait = std::chrono::microseconds(1000);
+constexpr auto kSlice = std::chrono::milliseconds(20);
+}  // namespace
 
 struct GtkFrontEnd::CallHub {
     std::mutex mu;
-    std::condition_variable cv;
-    bool open = false;  // UI-thread calls accepted
-    std::set<std::shared_ptr<Call>> pending;
+    std::condition_variable doneCv;  // callers: a task ran or was dropped
+    std::condition_variable workCv;  // the UI thread: a call was queued
+    bool open = false;               // UI-thread calls accepted
+    bool scheduled = false;          // a drain source will look at the queue
+    std::deque<std::shared_ptr<Call>> queue;
 };
 
 struct GtkFrontEnd::Call {
-    std::shared_ptr<CallHub> hub;
     const std::function<void()>* task;  // the caller's, valid until done
     bool done = false;
     bool ran = false;
 };
 
 gboolean GtkFrontEnd::runCall(gpointer data) {
-    std::shared_ptr<Call>& c = *static_cast<std::shared_ptr<Call>*>(data);
-    {
-        std::lock_guard<std::mutex> lock(c->hub->mu);
-        if (c->done) return G_SOURCE_REMOVE;  // released when the window went
-    }
-    (*c->task)();
-    {
-        std::lock_guard<std::mutex> lock(c->hub->mu);
+    const std::shared_ptr<CallHub>& hub = *static_cast<std::shared_ptr<CallHub>*>(data);
+    const auto sliceEnd = std::chrono::steady_clock::now() + kSlice;
+    std::unique_lock<std::mutex> lock(hub->mu);
+    for (;;) {
+        if (hub->queue.empty())
+            hub->workCv.wait_for(lock, kNextCallWait, [&] { return !hub->queue.empty() || !hub->open; });
+        if (hub->queue.empty() || !hub->open) {
+            hub->scheduled = false;
+            return G_SOURCE_REMOVE;
+        }
+        std::shared_ptr<Call> c = std::move(hub->queue.front());
+        hub->queue.pop_front();
+        // The task may run a modal loop: calls queued meanwhile need a source
+        // of their own, since this one is not dispatched again while it runs.
+        hub->scheduled = false;
+        lock.unlock();
+        (*c->task)();
+        lock.lock();
         c->done = c->ran = true;
-        c->hub->pending.erase(c);
+        hub->doneCv.notify_all();
+        if (hub->scheduled) return G_SOURCE_REMOVE;  // another source took over
+        hub->scheduled = true;
+        if (std::chrono::steady_clock::now() >= sliceEnd) {
+            // Input, resizing and redrawing run before the next slice; the
+            // text view's layout of off-screen lines waits for the flood's
+            // end (GTK runs it at a lower priority than redraw).
+            g_idle_add_full(GDK_PRIORITY_REDRAW, runCall, new std::shared_ptr<CallHub>(hub),
+                            [](gpointer p) { delete static_cast<std::shared_ptr<CallHub>*>(p); });
+            return G_SOURCE_REMOVE;
+        }
     }
-    c->hub->cv.notify_all();
-    return G_SOURCE_REMOVE;
 }
 
 bool GtkFrontEnd::runOnUiThread(const std::function<void()>& task) {
@@ -60,17 +94,17 @@ bool GtkFrontEnd::runOnUiThread(const std::function<void()>& task) {
         return true;
     }
     auto c = std::make_shared<Call>();
-    c->hub = hub_;
     c->task = &task;
-    {
-        std::lock_guard<std::mutex> lock(hub_->mu);
-        if (!hub_->open) return false;
-        hub_->pending.insert(c);
-    }
-    g_idle_add_full(G_PRIORITY_DEFAULT, runCall, new std::shared_ptr<Call>(c),
-                    [](gpointer p) { delete static_cast<std::shared_ptr<Call>*>(p); });
     std::unique_lock<std::mutex> lock(hub_->mu);
-    hub_->cv.wait(lock, [&] { return c->done; });
+    if (!hub_->open) return false;
+    hub_->queue.push_back(c);
+    if (!hub_->scheduled) {
+        hub_->scheduled = true;
+        g_idle_add_full(G_PRIORITY_DEFAULT, runCall, new std::shared_ptr<CallHub>(hub_),
+                        [](gpointer p) { delete static_cast<std::shared_ptr<CallHub>*>(p); });
+    }
+    hub_->workCv.notify_one();
+    hub_->doneCv.wait(lock, [&] { return c->done; });
     return c->ran;
 }
 
@@ -80,10 +114,11 @@ void GtkFrontEnd::markGone() {
     {
         std::lock_guard<std::mutex> lock(hub_->mu);
         hub_->open = false;
-        for (const auto& c : hub_->pending) c->done = true;
-        hub_->pending.clear();
+        for (const auto& c : hub_->queue) c->done = true;
+        hub_->queue.clear();
     }
-    hub_->cv.notify_all();
+    hub_->doneCv.notify_all();
+    hub_->workCv.notify_all();
 }
 
 // ---------------------------------------------------------------------------
@@ -177,9 +212,16 @@ struct GtkFrontEndSignals {
     static void activeChanged(GObject* w, GParamSpec*, gpointer self) {
         static_cast<GtkFrontEnd*>(self)->active_ = gtk_window_is_active(GTK_WINDOW(w));
     }
+    static gboolean layoutIdle(gpointer self) {
+        GtkFrontEnd* fe = static_cast<GtkFrontEnd*>(self);
+        fe->layoutPending_ = false;
+        if (fe->area_) fe->layout(fe->layoutW_, fe->layoutH_);
+        return G_SOURCE_REMOVE;
+    }
     static gboolean scrollIdle(gpointer self) {
         GtkFrontEnd* fe = static_cast<GtkFrontEnd*>(self);
         fe->scrollPending_ = false;
+        fe->placeCaretAtEnd();
         if (fe->history_) {
             GtkTextBuffer* b = gtk_text_view_get_buffer(GTK_TEXT_VIEW(fe->history_));
             gtk_text_view_scroll_mark_onscreen(GTK_TEXT_VIEW(fe->history_), gtk_text_buffer_get_insert(b));
@@ -192,7 +234,8 @@ GtkFrontEnd::GtkFrontEnd() : uiThread_(std::this_thread::get_id()), hub_(std::ma
 
 GtkFrontEnd::~GtkFrontEnd() {
     markGone();
-    if (scrollPending_) g_source_remove_by_user_data(this);
+    while (g_source_remove_by_user_data(this)) {
+    }
     for (GMainLoop* l : loops_) g_main_loop_unref(l);
 }
 
@@ -243,6 +286,7 @@ bool GtkFrontEnd::createMainWindow() {
     list_ = gtk_list_box_new();
     gtk_list_box_set_selection_mode(GTK_LIST_BOX(list_), GTK_SELECTION_SINGLE);
     gtk_list_box_set_activate_on_single_click(GTK_LIST_BOX(list_), FALSE);
+    gtk_widget_set_can_focus(list_, TRUE);  // an empty list still takes the focus
     listScroll_ = gtk_scrolled_window_new(nullptr, nullptr);
     gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(listScroll_), GTK_POLICY_AUTOMATIC,
                                    GTK_POLICY_AUTOMATIC);
@@ -292,7 +336,15 @@ void GtkFrontEnd::showMainWindow() {
 
 void GtkFrontEnd::onAllocate(int w, int h) {
     if (w == layoutW_ && h == layoutH_) return;
-    layout(w, h);
+    layoutW_ = w;
+    layoutH_ = h;
+    // Size requests made during an allocation are not honoured until the
+    // next one: place the controls from an idle that runs before GTK's own
+    // resize pass.
+    if (!layoutPending_) {
+        layoutPending_ = true;
+        g_idle_add_full(G_PRIORITY_HIGH_IDLE, GtkFrontEndSignals::layoutIdle, this, nullptr);
+    }
 }
 
 void GtkFrontEnd::layout(int w, int h) {
@@ -440,13 +492,27 @@ void GtkFrontEnd::historyAppend(const std::string& text) {
     gtk_text_buffer_get_end_iter(b, &end);
     std::string u = cp1252ToUtf8(text);
     gtk_text_buffer_insert(b, &end, u.data(), static_cast<int>(u.size()));
-    // As an edit control's replace-selection at the end: the caret follows.
+    // As an edit control's replace-selection at the end, the caret follows
+    // the text.  Moving GTK's insert mark lays the caret's line out at once,
+    // which costs more than the insert itself in a flood of messages: the
+    // move is only recorded here and made when the caret is next looked at,
+    // set, scrolled to or given the focus.
+    caretAtEnd_ = true;
+}
+
+void GtkFrontEnd::placeCaretAtEnd() {
+    if (!caretAtEnd_ || !history_) return;
+    caretAtEnd_ = false;
+    GtkTextBuffer* b = gtk_text_view_get_buffer(GTK_TEXT_VIEW(history_));
+    GtkTextIter end;
+    gtk_text_buffer_get_end_iter(b, &end);
     gtk_text_buffer_place_cursor(b, &end);
 }
 
 void GtkFrontEnd::historySetText(const std::string& text) {
     if (!history_) return;
     std::string u = cp1252ToUtf8(text);
+    caretAtEnd_ = false;
     gtk_text_buffer_set_text(gtk_text_view_get_buffer(GTK_TEXT_VIEW(history_)), u.data(),
                              static_cast<int>(u.size()));
 }
@@ -466,6 +532,10 @@ void GtkFrontEnd::historyGetSelection(int* start, int* end) {
     *start = *end = 0;
     if (!history_) return;
     GtkTextBuffer* b = gtk_text_view_get_buffer(GTK_TEXT_VIEW(history_));
+    if (caretAtEnd_) {
+        *start = *end = gtk_text_buffer_get_char_count(b);
+        return;
+    }
     GtkTextIter s, e;
     gtk_text_buffer_get_selection_bounds(b, &s, &e);
     *start = gtk_text_iter_get_offset(&s);
@@ -474,6 +544,7 @@ void GtkFrontEnd::historyGetSelection(int* start, int* end) {
 
 void GtkFrontEnd::historySetSelection(int start, int end) {
     if (!history_) return;
+    caretAtEnd_ = false;
     GtkTextBuffer* b = gtk_text_view_get_buffer(GTK_TEXT_VIEW(history_));
     GtkTextIter s, e;
     gtk_text_buffer_get_iter_at_offset(b, &s, start);
@@ -608,7 +679,10 @@ void GtkFrontEnd::chatSelectRange(int start, int end) {
 void GtkFrontEnd::setFocus(UiControl control) {
     if (!window_) return;
     switch (control) {
-        case UiControl::History: gtk_widget_grab_focus(history_); break;
+        case UiControl::History:
+            placeCaretAtEnd();
+            gtk_widget_grab_focus(history_);
+            break;
         case UiControl::Chat: gtk_widget_grab_focus(chat_); break;
         case UiControl::List: {
             GtkListBoxRow* row = gtk_list_box_get_selected_row(GTK_LIST_BOX(list_));
@@ -664,6 +738,9 @@ int GtkFrontEnd::messageBox(const std::string& text, const std::string& title, u
     GtkWidget* dlg = gtk_message_dialog_new(window_ ? GTK_WINDOW(window_) : nullptr, GTK_DIALOG_MODAL,
                                             type, GTK_BUTTONS_NONE, "%s", cp1252ToUtf8(text).c_str());
     gtk_window_set_title(GTK_WINDOW(dlg), cp1252ToUtf8(title).c_str());
+    // An alert is named after its type ("Question") unless told otherwise;
+    // the screen reader should say the server's title.
+    setAccessibleName(dlg, cp1252ToUtf8(title));
     for (const BoxButton& b : buttons) gtk_dialog_add_button(GTK_DIALOG(dlg), b.label, b.result);
     // Default button: MB_DEFBUTTON2..4 are 0x100..0x300.
     size_t def = (flags >> 8) & 0xF;

@@ -85,6 +85,7 @@ private:
     void forgetWidgets();
     void typeAhead(guint keyval);
     void scrollHistoryLater();
+    void placeCaretAtEnd();
 
     gboolean onKey(GdkEventKey* ev, bool down);
     void onRowSelected();
@@ -106,6 +107,8 @@ private:
     int layoutW_ = -1, layoutH_ = -1;
     int clientSelecting_ = 0;  // > 0 while the client itself changes the selection
     bool scrollPending_ = false;
+    bool layoutPending_ = false;
+    bool caretAtEnd_ = false;  // the history's caret belongs at the end (see historyAppend)
 
     std::vector<GMainLoop*> loops_;  // the main loop and nested dialog loops, innermost last
     bool quitRequested_ = false;
