@@ -13,6 +13,10 @@
 #include "speech/speech.h"
 
 int main(int argc, char** argv) {
+    // The client draws nothing with OpenGL.  Left enabled, GDK probes GLX
+    // for its visuals at start-up, which maps the display's GL driver (with
+    // Mesa's software one, LLVM: some 50 MB resident) for the whole run.
+    g_setenv("GDK_GL", "disable", FALSE);
     gtk_init(&argc, &argv);
 
     ClientOptions options;
