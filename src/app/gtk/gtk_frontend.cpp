@@ -712,10 +712,22 @@ struct BoxButton {
 
 int GtkFrontEnd::messageBox(const std::string& text, const std::string& title, unsigned flags) {
     if (!isUiThread()) {
+        // GTK allows no widget off the UI thread: a box asked for elsewhere
+        // runs there while the asking thread waits.
         int r = 0;
         runOnUiThread([&] { r = messageBox(text, title, flags); });
         return r;
     }
+    return showMessageBox(text, title, flags, window_);
+}
+
+void GtkFrontEnd::fatalError(const std::string& text) {
+    // Start-up failures have no owner, as the window may not be usable.
+    showMessageBox(text, "Fatal error", MBX_ICONERROR, nullptr);
+}
+
+int GtkFrontEnd::showMessageBox(const std::string& text, const std::string& title, unsigned flags,
+                                GtkWidget* owner) {
     static const BoxButton kOk{"_OK", 1}, kCancel{"_Annuler", 2}, kAbort{"_Abandonner", 3},
         kRetry{"_Recommencer", 4}, kIgnore{"_Ignorer", 5}, kYes{"_Oui", 6}, kNo{"_Non", 7};
     std::vector<BoxButton> buttons;
@@ -735,7 +747,7 @@ int GtkFrontEnd::messageBox(const std::string& text, const std::string& title, u
         case MBX_ICONINFORMATION: type = GTK_MESSAGE_INFO; break;
         default: break;
     }
-    GtkWidget* dlg = gtk_message_dialog_new(window_ ? GTK_WINDOW(window_) : nullptr, GTK_DIALOG_MODAL,
+    GtkWidget* dlg = gtk_message_dialog_new(owner ? GTK_WINDOW(owner) : nullptr, GTK_DIALOG_MODAL,
                                             type, GTK_BUTTONS_NONE, "%s", cp1252ToUtf8(text).c_str());
     gtk_window_set_title(GTK_WINDOW(dlg), cp1252ToUtf8(title).c_str());
     // An alert is named after its type ("Question") unless told otherwise;

@@ -32,6 +32,7 @@ public:
     void runConnectionDialog(ConnDialog* d) override;
     int runMessageLoop() override;
     void closeMainWindow() override;
+    void fatalError(const std::string& text) override;
 
     // UiSeam
     bool runOnUiThread(const std::function<void()>& task) override;
@@ -63,12 +64,15 @@ public:
     void beep(int hz, int ms) override;
 
 private:
-    struct CallHub;
+    int showMessageBox(const std::string& text, const std::string& title, unsigned flags,
+                       GtkWidget* owner);
+
+    struct CallHub;  // the call queue, shared with queued idle sources
     struct Call;
     static gboolean runCall(gpointer data);
 
-    // Runs a nested main loop until `done` is true, a quit request arrives or
-    // the main window goes; dialogs use it instead of gtk_dialog_run so that
+    // Iterates the main context (a nested loop) until `done` is true or a
+    // quit request arrives; dialogs use it instead of gtk_dialog_run so that
     // a quit request ends them too.
     void runNested(const bool& done);
     void quitLoops();
@@ -76,7 +80,7 @@ private:
     // further UI-thread call runs, and waiting callers are released.
     void markGone();
 
-    // Which of the three controls holds the keyboard focus (nullptr: none).
+    // Which of the three controls holds the keyboard focus (false: none).
     bool focusedControlOf(UiControl* out);
     void layout(int w, int h);
     void applyFont();
