@@ -196,6 +196,41 @@ class Events:
         return wait_for(lambda: any(e[0] == kind and e[2] == name for e in self.seen), timeout)
 
 
+# --- speech ----------------------------------------------------------------------
+
+
+def start_speech():
+    """A private speech-dispatcher whose only voice appends each message to a
+    file, and the accessibility bus saying that a screen reader runs: the
+    client then speaks through its screen-reader back-end.  Returns the
+    daemon, the file and the address for the client."""
+    d = os.path.join(TMP, "spd")
+    os.makedirs(d)
+    heard = os.path.join(d, "heard.txt")
+    with open(os.path.join(d, "recorder.conf"), "w") as f:
+        f.write("GenericExecuteSynth \"printf '%%s\\\\n' \\'$DATA\\' >> %s\"\n" % heard)
+        f.write('GenericLanguage "fr" "fr" "utf-8"\nAddVoice "fr" "MALE1" "recorder"\n')
+    with open(os.path.join(d, "speechd.conf"), "w") as f:
+        f.write('AddModule "recorder" "sd_generic" "%s/recorder.conf"\n' % d)
+        f.write('DefaultModule recorder\nDefaultLanguage "fr"\nAudioOutputMethod "libao"\n')
+    daemon = subprocess.Popen(["/usr/bin/speech-dispatcher", "-s", "-t", "0", "-C", d, "-S", d + "/sock",
+                               "-P", d + "/pid"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    wait_for(lambda: os.path.exists(d + "/sock"), 10)
+    subprocess.run(["dbus-send", "--session", "--print-reply", "--dest=org.a11y.Bus", "/org/a11y/bus",
+                    "org.freedesktop.DBus.Properties.Set", "string:org.a11y.Status",
+                    "string:ScreenReaderEnabled", "variant:boolean:true"],
+                   stdout=subprocess.DEVNULL, timeout=10)
+    return daemon, heard, "unix_socket:" + d + "/sock"
+
+
+def spoken(heard):
+    try:
+        with open(heard, encoding="utf-8", errors="replace") as f:
+            return f.read()
+    except OSError:
+        return ""
+
+
 # --- the session ----------------------------------------------------------------
 
 
@@ -209,11 +244,15 @@ def main():
         f.write(("language=fr\r\nserver.default=0\r\nsound.volume=1\r\nmusic.volume=0.5\r\nmusic.on=0\r\n"
                  "server=Local,127.0.0.1,%d,(null),(null),(null),(null),(null),alice,secret1\r\n"
                  % server.port).encode())
+    daemon, heard, address = start_speech()
+    env = dict(os.environ, SPEECHD_ADDRESS=address)
     log = open(os.path.join(TMP, "kordo.log"), "wb")
-    proc = subprocess.Popen([exe], cwd="/", stdout=log, stderr=subprocess.STDOUT)
+    proc = subprocess.Popen([exe], cwd="/", stdout=log, stderr=subprocess.STDOUT, env=env)
     try:
-        run(server, proc, prog)
+        run(server, proc, prog, heard)
     finally:
+        daemon.terminate()
+        daemon.wait(10)
         if proc.poll() is None:
             proc.kill()
             proc.wait(5)
@@ -224,7 +263,7 @@ def main():
             print("--- client output\n" + out[-4000:])
 
 
-def run(server, proc, prog):
+def run(server, proc, prog, heard):
     app = wait_for(app_root, 20)
     if not check(app is not None, "the client appears on the accessibility bus"):
         return
@@ -285,6 +324,8 @@ def run(server, proc, prog):
     check(wait_for(lambda: rows(lst) == ["Jouer", "Options", "Quitter"]), "menu rows named: %r" % rows(lst))
     check(wait_for(lambda: focused(lst.getChildAtIndex(0))), "the focus is on the selected row 'Jouer'")
     check(wait_for(lambda: "Bienvenue" in history.queryText().getText(0, -1)), "say line shown in the history")
+    check(wait_for(lambda: "Bienvenue sur le serveur de test" in spoken(heard)),
+          "say line spoken with the window active")
 
     # Arrow keys: the events a screen reader speaks.
     events.clear()
@@ -334,6 +375,9 @@ def run(server, proc, prog):
         else:
             tab_order.append("?")
     check(tab_order == ["chat", "history", "list", "history"], "Tab order: %r" % tab_order)
+    # With a screen reader the client itself names only the history.
+    check(wait_for(lambda: spoken(heard).count("Historique") == 2, 5),
+          "Tab into the history says 'Historique' (heard: %r)" % spoken(heard)[-200:])
 
     # Focus commands.
     for key, want in (("alt+c", chat), ("alt+h", history), ("alt+l", lst.getChildAtIndex(1))):
