@@ -1,5 +1,6 @@
 #include "net/protocol.h"
 
+#include <cstring>
 #include <limits>
 
 namespace {
@@ -50,17 +51,22 @@ constexpr int kRows = static_cast<int>(ServerCommand::Count);
 // while a line of an unknown keyword is refused after one lookup.
 struct FirstByteIndex {
     signed char rows[256][kRows + 1];
-    // Each prefix as two little-endian words and masks, so that a line of 16
+    // Each prefix as two words and masks, so that a line of 16
     // bytes or more is compared with two loads and one branch per row.
     uint64_t word[kRows][2];
     uint64_t mask[kRows][2];
     FirstByteIndex() : rows{}, word{}, mask{} {
         for (int i = 0; i < kRows; ++i) {
+            // Bytes laid out as in the line, so the comparison holds whatever
+            // the machine's byte order.
+            unsigned char w[16] = {}, m[16] = {};
             std::string_view p = kCommandTable[i].prefix;
             for (size_t k = 0; k < p.size() && k < 16; ++k) {
-                word[i][k / 8] |= uint64_t{static_cast<unsigned char>(p[k])} << (8 * (k % 8));
-                mask[i][k / 8] |= uint64_t{0xFF} << (8 * (k % 8));
+                w[k] = static_cast<unsigned char>(p[k]);
+                m[k] = 0xFF;
             }
+            std::memcpy(word[i], w, 16);
+            std::memcpy(mask[i], m, 16);
         }
         for (auto& r : rows) r[0] = -1;
         for (int i = 0; i < kRows; ++i) {
@@ -74,8 +80,8 @@ struct FirstByteIndex {
 };
 const FirstByteIndex kIndex;
 
-// Whether row `r` matches `line`; a, b are the line's first 16 bytes as
-// little-endian words when `wide`.
+// Whether row `r` matches `line`; a, b are the line's first 16 bytes as two
+// words when `wide`.
 inline bool rowMatches(int r, std::string_view line, bool wide, uint64_t a, uint64_t b) {
     if (wide)
         return (((a ^ kIndex.word[r][0]) & kIndex.mask[r][0]) |
@@ -83,9 +89,9 @@ inline bool rowMatches(int r, std::string_view line, bool wide, uint64_t a, uint
     return startsWith(line, kCommandTable[r].prefix);
 }
 
-inline uint64_t loadLE(const char* p) {
-    uint64_t v = 0;
-    for (int k = 0; k < 8; ++k) v |= uint64_t{static_cast<unsigned char>(p[k])} << (8 * k);
+inline uint64_t load8(const char* p) {
+    uint64_t v;
+    std::memcpy(&v, p, 8);
     return v;
 }
 }  // namespace
@@ -94,7 +100,7 @@ bool parseCommand(std::string_view line, ParsedCommand* out) {
     if (line.empty()) return false;
     static_assert(sizeof("close all menus") - 1 <= 16, "prefixes fit two words");
     const bool wide = line.size() >= 16;
-    const uint64_t a = wide ? loadLE(line.data()) : 0, b = wide ? loadLE(line.data() + 8) : 0;
+    const uint64_t a = wide ? load8(line.data()) : 0, b = wide ? load8(line.data() + 8) : 0;
     for (const signed char* r = kIndex.rows[static_cast<unsigned char>(line[0])]; *r != -1; ++r) {
         const CommandRow& row = kCommandTable[*r];
         if (!rowMatches(*r, line, wide, a, b)) continue;
