@@ -1,0 +1,121 @@
+#!/usr/bin/python3
+# History ingest of the desktop client: the window shown and inactive, a
+# loopback server sends 200,000 "say" lines of 40-80 bytes, then "ping"; the
+# client's "pong" marks the end (handlers run in order).  Prints lines per
+# second, the resident memory after the run, and the idle resident memory
+# after login.  Run under tests/gtk/with_desktop.sh (private X, D-Bus and
+# accessibility bus); see bench/CMakeLists.txt for the target.
+#
+# Usage: bench_gtk_ingest.py KORDO [LINES]
+import os
+import random
+import shutil
+import socket
+import subprocess
+import sys
+import time
+
+KORDO = sys.argv[1]
+LINES = int(sys.argv[2]) if len(sys.argv) > 2 else 200000
+TMP = os.environ["KORDO_TEST_TMP"]
+
+
+def rss_kb(pid):
+    with open("/proc/%d/status" % pid) as f:
+        for line in f:
+            if line.startswith("VmRSS:"):
+                return int(line.split()[1])
+    return 0
+
+
+def cpu_seconds(pid):
+    """User + system CPU time of the process and all its threads."""
+    with open("/proc/%d/stat" % pid) as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def read_line(conn, buf, timeout):
+    conn.settimeout(timeout)
+    while b"\n" not in buf[0]:
+        data = conn.recv(65536)
+        if not data:
+            raise RuntimeError("client closed")
+        buf[0] += data
+    line, buf[0] = buf[0].split(b"\n", 1)
+    return line.decode("cp1252")
+
+
+def expect(conn, buf, prefix, timeout=60):
+    end = time.monotonic() + timeout
+    while time.monotonic() < end:
+        line = read_line(conn, buf, max(0.1, end - time.monotonic()))
+        if line.startswith(prefix):
+            return line
+    raise RuntimeError("no %r" % prefix)
+
+
+def main():
+    listener = socket.socket()
+    listener.bind(("127.0.0.1", 0))
+    listener.listen(1)
+    listener.settimeout(30)
+    port = listener.getsockname()[1]
+    prog = os.path.join(TMP, "prog")
+    os.makedirs(prog)
+    exe = os.path.join(prog, "kordo")
+    shutil.copy(KORDO, exe)
+    with open(os.path.join(prog, "config-debug.ini"), "wb") as f:
+        f.write(("language=fr\r\nserver.default=0\r\nsound.volume=1\r\nmusic.volume=0.5\r\nmusic.on=0\r\n"
+                 "server=Local,127.0.0.1,%d,(null),(null),(null),(null),(null),bench,benchpw\r\n" % port).encode())
+    proc = subprocess.Popen([exe], cwd="/", stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        # The connection dialog opens with the remembered credentials: Enter.
+        wid = subprocess.run(["xdotool", "search", "--sync", "--onlyvisible", "--name", "^Connexion$"],
+                             capture_output=True, text=True, timeout=20).stdout.split()[0]
+        subprocess.run(["xdotool", "windowfocus", "--sync", wid, "key", "Return"], timeout=20)
+        conn, _ = listener.accept()
+        buf = [b""]
+        conn.sendall(b"challenge abc\n")
+        expect(conn, buf, "login ")
+        conn.sendall(b"status 1\n")
+        # No window has the focus (no window manager, the dialog is gone): the
+        # main window stays inactive.  Idle memory once the session settles.
+        conn.sendall(b"ping\n")
+        expect(conn, buf, "pong")
+        time.sleep(2)
+        idle = rss_kb(proc.pid)
+
+        rnd = random.Random(1)
+        words = "le la les un une des joueur partie carte table tour gagne perd points salle".split()
+        payload = bytearray()
+        for i in range(LINES):
+            n = rnd.randint(40, 80)
+            text = ("say %d " % i)
+            while len(text) < n:
+                text += rnd.choice(words) + " "
+            payload += text[:n].encode() + b"\n"
+        payload += b"ping\n"
+        start = time.monotonic()
+        cpu0 = cpu_seconds(proc.pid)
+        conn.sendall(payload)
+        expect(conn, buf, "pong", timeout=600)
+        elapsed = time.monotonic() - start
+        after = rss_kb(proc.pid)
+        cpu = cpu_seconds(proc.pid) - cpu0
+        print("ingest: %d lines in %.2f s = %.0f lines/s" % (LINES, elapsed, LINES / elapsed))
+        print("client CPU time during ingest: %.2f s" % cpu)
+        print("resident memory after ingest: %.1f MB" % (after / 1024))
+        print("idle resident memory after login: %.1f MB" % (idle / 1024))
+        conn.close()
+    finally:
+        if proc.poll() is None:
+            proc.terminate()
+            try:
+                proc.wait(10)
+            except subprocess.TimeoutExpired:
+                proc.kill()
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,127 @@
+// The Linux desktop front-end: the GTK 3 main window "Le Kordo" with its
+// four controls, the key routing into the keyboard logic, the modal dialogs
+// and the UI-thread call on the GLib main loop.
+//
+// Threads: the object is made, and every method but runOnUiThread() and
+// isUiThread() is called, on the thread that called gtk_init (the UI
+// thread).  Texts crossing the seam are CP1252; widgets hold UTF-8, and
+// since every CP1252 byte is one code point, byte offsets of the core are
+// character offsets of the widgets.
+#pragma once
+
+#include <gtk/gtk.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/client.h"
+
+class GtkFrontEnd : public FrontEnd {
+public:
+    GtkFrontEnd();
+    ~GtkFrontEnd() override;
+
+    // FrontEnd
+    bool createMainWindow() override;
+    void showMainWindow() override;
+    void runConnectionDialog(ConnDialog* d) override;
+    int runMessageLoop() override;
+    void closeMainWindow() override;
+    void fatalError(const std::string& text) override;
+
+    // UiSeam
+    bool runOnUiThread(const std::function<void()>& task) override;
+    bool isUiThread() const override;
+    void historyAppend(const std::string& text) override;
+    void historySetText(const std::string& text) override;
+    std::string historyText() override;
+    void historyGetSelection(int* start, int* end) override;
+    void historySetSelection(int start, int end) override;
+    void historyScrollToCaret() override;
+    void listReset() override;
+    void listAdd(const std::string& label) override;
+    void listDelete(int index) override;
+    int listCount() override;
+    void listSelect(int index) override;
+    int listSelection() override;
+    std::string chatText() override;
+    void chatSetText(const std::string& text) override;
+    void chatSelectRange(int start, int end) override;
+    void setFocus(UiControl control) override;
+    UiControl focusedControl() override;
+    void setTitle(const std::string& title) override;
+    bool isMainWindowActive() override { return active_.load(); }
+    void requestQuit(int status) override;
+    int messageBox(const std::string& text, const std::string& title, unsigned flags) override;
+    bool inputBox(const std::string& title, const std::string& prompt, const std::string& initial,
+                  std::string* answer) override;
+    bool saveFileDialog(std::string* path) override;
+    void beep(int hz, int ms) override;
+
+private:
+    int showMessageBox(const std::string& text, const std::string& title, unsigned flags,
+                       GtkWidget* owner);
+
+    struct CallHub;  // the call queue, shared with queued idle sources
+    struct Call;
+    static gboolean runCall(gpointer data);
+
+    // Iterates the main context (a nested loop) until `done` is true or a
+    // quit request arrives; dialogs use it instead of gtk_dialog_run so that
+    // a quit request ends them too.
+    void runNested(const bool& done);
+    void quitLoops();
+    // The main window is gone (closed by the player or at shut-down): no
+    // further UI-thread call runs, and waiting callers are released.
+    void markGone();
+
+    // Which of the three controls holds the keyboard focus (false: none).
+    bool focusedControlOf(UiControl* out);
+    void layout(int w, int h);
+    void applyFont();
+    int rowIndex(GtkListBoxRow* row) const;
+
+    void forgetWidgets();
+    void typeAhead(guint keyval);
+    void scrollHistoryLater();
+    void placeCaretAtEnd();
+
+    gboolean onKey(GdkEventKey* ev, bool down);
+    void onRowSelected();
+    gboolean onListButton(GdkEventButton* ev);
+    void onDestroy();
+    void onAllocate(int w, int h);
+
+    friend struct GtkFrontEndSignals;
+
+    GtkWidget* window_ = nullptr;
+    GtkWidget* area_ = nullptr;  // GtkLayout: places the controls, asks no size
+    GtkWidget* historyScroll_ = nullptr;
+    GtkWidget* history_ = nullptr;  // GtkTextView
+    GtkWidget* listScroll_ = nullptr;
+    GtkWidget* list_ = nullptr;  // GtkListBox
+    GtkWidget* chatLabel_ = nullptr;
+    GtkWidget* chat_ = nullptr;  // GtkEntry
+    std::vector<GtkWidget*> rows_;  // the list's rows, in order
+    int layoutW_ = -1, layoutH_ = -1;
+    int clientSelecting_ = 0;  // > 0 while the client itself changes the selection
+    bool scrollPending_ = false;
+    bool layoutPending_ = false;
+    bool caretAtEnd_ = false;  // the history's caret belongs at the end (see historyAppend)
+
+    std::vector<GMainLoop*> loops_;  // the main loop and nested dialog loops, innermost last
+    bool quitRequested_ = false;
+    int status_ = 0;
+    bool closing_ = false;
+    std::atomic<bool> active_{false};
+
+    const std::thread::id uiThread_;
+    // Shared with queued calls, which may outlive the window (and this object
+    // when the process ends with sources still queued).
+    std::shared_ptr<CallHub> hub_;
+};
