@@ -29,3 +29,21 @@ kordo_install_deps() {
   apt-get update -q >/dev/null || return 1
   apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null || return 1
 }
+
+# Wine for the Windows test stage only: 32-bit Wine needs the i386
+# architecture (about a minute on a fresh machine).  Separate from
+# kordo_install_deps so that the other stages never pay for it.
+kordo_install_wine() {
+  if command -v wine >/dev/null 2>&1 && dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed"; then
+    return 0
+  fi
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "Wine is missing. Run as root:" >&2
+    echo "  dpkg --add-architecture i386 && apt-get update && apt-get install -y wine wine32:i386" >&2
+    return 1
+  fi
+  export DEBIAN_FRONTEND=noninteractive
+  dpkg --add-architecture i386 || return 1
+  apt-get update -q >/dev/null || return 1
+  apt-get install -y -q wine wine32:i386 >/dev/null || return 1
+}
