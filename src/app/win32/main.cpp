@@ -9,7 +9,7 @@
 
 #include "app/client.h"
 #include "app/win32/win32_ui.h"
-#include "audio/wasapi/waveout_sink.h"
+#include "audio/wasapi/wasapi_sink.h"
 #include "platform/dynlib.h"
 #include "platform/shell.h"
 #include "speech/speech.h"
@@ -62,7 +62,7 @@ int WINAPI WinMain(HINSTANCE hThisInstance, HINSTANCE, LPSTR, int) {
     static Win32Shell winShell;
     setShell(&winShell);
 
-    WaveOutSink sink;
+    WindowsSink sink;
     Win32Ui ui(hThisInstance);
 
     ClientOptions options;

@@ -2,9 +2,9 @@
 // a ring of buffers refilled by a thread of the sink's own, which pulls from
 // the mixer and converts its float frames (clipped) to 16-bit.
 //
-// waveOut is the interface every Windows since 95 has and that Wine maps to
-// PulseAudio or ALSA.  The WASAPI shared-mode path is meant to sit in front
-// of it in this folder; until it does, this sink is the Windows output.
+// waveOut is the interface every Windows since 95 has; WindowsSink
+// (wasapi_sink.h) falls back to it when WASAPI cannot open.  A device lost
+// while playing leaves this sink silent until it is opened again.
 #pragma once
 
 #include <windows.h>
