@@ -13,6 +13,7 @@
 #include "platform/dynlib.h"
 #include "platform/shell.h"
 #include "speech/speech.h"
+#include "speech/win/window_eyes.h"
 
 namespace {
 
@@ -73,6 +74,7 @@ int WINAPI WinMain(HINSTANCE hThisInstance, HINSTANCE, LPSTR, int) {
         p.libraries = &systemLibraries();
         p.jawsWindowExists = jawsWindowExists;
         p.isIn64BitMode = isIn64BitMode;
+        p.windowEyes = windowEyesSpeech;
         setSpeechPlatform(std::move(p));
         autodetectScreenReader();
     };
