@@ -15,7 +15,8 @@ window title, menu moves with the select line, F8 (no key report, the sound
 volume raised in the saved configuration), F1 reported as "key 112", an
 input box and a message box answered by keys, the history saved through the
 save dialog, the speech double selected and called cancel, speak, braille in
-that order, Alt+F4 sending "quit" and a clean exit.  A screenshot of the
+that order, the chat line (Alt+C, typing, Enter) arriving in CP1252,
+Alt+F4 sending "quit" and a clean exit.  A screenshot of the
 main window with a menu is left in the artefact folder.
 Run 2 (no screen-reader library): start-up still reaches the connection
 dialog, and Escape there ends the program with status 0.
@@ -294,6 +295,14 @@ def run_main_path(env, exe, dll, artefacts):
         # F8 is a command, never a key report; F1 is reported.
         env.keys(main, "F8", "F1")
         check(server.expect(r"key .*") == "key 112", "F1 reported as key 112, F8 not reported")
+
+        # The chat line: Alt+C, typed text with an accented letter (CP1252 on
+        # the wire), Enter.
+        env.keys(main, "alt+c")
+        env.type(main, "bonjour à tous")
+        env.keys(main, "Return")
+        check(server.expect(r"input 60003\|.*") == "input 60003|bonjour à tous",
+              "chat line sent in CP1252")
 
         # Speech through the double: an interrupting message.
         server.send("sayi Bonjour interrompu")
