@@ -17,6 +17,7 @@ UI-thread call, but no history view work, which separates the two costs.
 import argparse
 import os
 import shutil
+import signal
 import socket
 import subprocess
 import sys
@@ -100,6 +101,8 @@ def main():
     ap.add_argument("--lines", type=int, default=200000)
     ap.add_argument("--command", default="say", help="say, or saynh (not kept: no history view work)")
     a = ap.parse_args()
+    # A terminated run still tears down Xvfb, PulseAudio and Wine (finally).
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
     global COMMAND
     COMMAND = a.command.encode()
     t = run_wine(os.path.abspath(a.exe), a.lines)

@@ -386,6 +386,8 @@ def main():
     if artefacts:
         os.makedirs(artefacts, exist_ok=True)
 
+    # A terminated run still tears down Xvfb, PulseAudio and Wine (finally).
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
     # A hard cap on the whole stage.
     signal.signal(signal.SIGALRM, lambda *_: (_ for _ in ()).throw(Failure("deadline reached")))
     signal.alarm(int(DEADLINE))
