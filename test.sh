@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, runs every test.
-#   ./test.sh           everything: plain, ASan+UBSan, TSan, MinGW cross build, fuzzing
+#   ./test.sh           everything: plain, ASan+UBSan, TSan, MinGW cross build,
+#                       kordo.exe under Wine, fuzzing
 #   QUICK=1 ./test.sh   the plain build and its tests only
 # FUZZ_SECONDS sets how long each fuzz target runs (default 10).
 set -euo pipefail
@@ -37,6 +38,13 @@ step "MinGW-w64 i686 cross build of the portable libraries"
 cmake -S . -B build-mingw -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
   -DCMAKE_BUILD_TYPE=Release -DKORDO_CORE_ONLY=ON >/dev/null
 cmake --build build-mingw -j "$JOBS"
+
+step "kordo.exe under Wine"
+# The cross build of the whole client, then the key-driven Wine test; the
+# screenshot of the main window is left in build-windows/artefacts.
+kordo_install_wine
+JOBS=$JOBS ./build-windows.sh
+python3 tests/win/wine_test.py --exe build-windows/kordo.exe --artefacts build-windows/artefacts
 
 step "fuzz targets (${FUZZ_SECONDS}s each)"
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \

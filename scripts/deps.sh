@@ -9,7 +9,7 @@ KORDO_PACKAGES=(
   g++-mingw-w64-i686-posix
   libstb-dev libsdl2-dev libgtk-3-dev libspeechd-dev libbrlapi-dev
   speech-dispatcher speech-dispatcher-audio-plugins xvfb xdotool dbus dbus-x11 at-spi2-core python3-pyatspi gir1.2-atspi-2.0 python3-gi gir1.2-gtk-3.0 libx11-dev
-  pulseaudio sox libsox-fmt-all vorbis-tools
+  pulseaudio sox libsox-fmt-all vorbis-tools zip
 )
 
 kordo_install_deps() {
@@ -28,4 +28,22 @@ kordo_install_deps() {
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -q >/dev/null || return 1
   apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null || return 1
+}
+
+# Wine for the Windows test stage only: 32-bit Wine needs the i386
+# architecture (about a minute on a fresh machine).  Separate from
+# kordo_install_deps so that the other stages never pay for it.
+kordo_install_wine() {
+  if command -v wine >/dev/null 2>&1 && dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed"; then
+    return 0
+  fi
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "Wine is missing. Run as root:" >&2
+    echo "  dpkg --add-architecture i386 && apt-get update && apt-get install -y wine wine32:i386" >&2
+    return 1
+  fi
+  export DEBIAN_FRONTEND=noninteractive
+  dpkg --add-architecture i386 || return 1
+  apt-get update -q >/dev/null || return 1
+  apt-get install -y -q wine wine32:i386 >/dev/null || return 1
 }

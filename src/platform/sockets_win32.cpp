@@ -1,7 +1,23 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
+#include <mutex>
+#include <set>
+
 #include "platform/sockets.h"
+
+namespace {
+// Sockets that sockShutdown() has shut, until sockClose().  Winsock (and
+// Wine) do not wake a recv() blocked in another thread when the socket is
+// shut down, so sockRecv() waits in slices and looks here between them.
+std::mutex shutMutex;
+std::set<SOCKET> shutSockets;
+
+bool isShut(SOCKET s) {
+    std::lock_guard<std::mutex> lock(shutMutex);
+    return shutSockets.count(s) != 0;
+}
+}  // namespace
 
 bool sockStartup() {
     WSADATA data;
@@ -44,17 +60,40 @@ long sockSend(SocketHandle s, const char* data, size_t len) {
 }
 
 long sockRecv(SocketHandle s, char* buf, size_t len) {
+    const SOCKET sock = static_cast<SOCKET>(s);
+    // Waits for data in slices of 100 ms; a shut socket reads as the end of
+    // the stream.
+    for (;;) {
+        if (isShut(sock)) return 0;
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(sock, &readable);
+        timeval slice{0, 100000};
+        int ready = ::select(0, &readable, nullptr, nullptr, &slice);
+        if (ready == SOCKET_ERROR) return -1;
+        if (ready > 0) break;
+    }
     int n = len > 0x7fffffff ? 0x7fffffff : static_cast<int>(len);
-    int r = ::recv(static_cast<SOCKET>(s), buf, n, 0);
+    int r = ::recv(sock, buf, n, 0);
     return r == SOCKET_ERROR ? -1 : r;
 }
 
 void sockShutdown(SocketHandle s) {
-    if (s != kNoSocket) ::shutdown(static_cast<SOCKET>(s), SD_BOTH);
+    if (s == kNoSocket) return;
+    {
+        std::lock_guard<std::mutex> lock(shutMutex);
+        shutSockets.insert(static_cast<SOCKET>(s));
+    }
+    ::shutdown(static_cast<SOCKET>(s), SD_BOTH);
 }
 
 void sockClose(SocketHandle s) {
-    if (s != kNoSocket) ::closesocket(static_cast<SOCKET>(s));
+    if (s == kNoSocket) return;
+    {
+        std::lock_guard<std::mutex> lock(shutMutex);
+        shutSockets.erase(static_cast<SOCKET>(s));
+    }
+    ::closesocket(static_cast<SOCKET>(s));
 }
 
 SocketHandle sockListen(uint32_t addr, int port, int* boundPort) {

@@ -1,0 +1,440 @@
+#include "app/win32/win32_ui.h"
+
+#include <commdlg.h>
+
+#include <vector>
+
+#include "app/commands.h"
+#include "app/keyboard.h"
+#include "net/conndlg.h"
+
+namespace {
+
+constexpr UINT kUiTaskMessage = WM_USER + 100;  // 1124
+constexpr char kClassName[] = "NimbaClient1";
+
+// The window handles of the Data model; written once on the UI thread at
+// creation, read by winproc and the seam methods (UI thread).
+HWND win = nullptr;
+HWND edit = nullptr;
+HWND list = nullptr;
+HWND chatlbl = nullptr;
+HWND chat = nullptr;
+HFONT font = nullptr;
+WNDPROC oldeditproc = nullptr;   // history edit's standard procedure
+WNDPROC oldeditproc2 = nullptr;  // chat edit's standard procedure
+WNDPROC oldlistproc = nullptr;
+
+// True once shut-down has begun: UI-thread calls no longer run, and the
+// window's destruction is ours, not the player's.
+std::atomic<bool> closing{false};
+
+// What a UI-thread call sends in lParam of message 1124: the task, and
+// whether winproc ran it (the caller's answer).
+struct UiCall {
+    const std::function<void()>* task;
+    bool ran = false;
+};
+
+std::string windowText(HWND h) {
+    int n = GetWindowTextLengthA(h);
+    if (n <= 0) return {};
+    std::string s(static_cast<size_t>(n) + 1, '\0');
+    int got = GetWindowTextA(h, s.data(), n + 1);
+    s.resize(got > 0 ? static_cast<size_t>(got) : 0);
+    return s;
+}
+
+UiControl controlOf(HWND h) {
+    if (h == edit) return UiControl::History;
+    if (h == chat) return UiControl::Chat;
+    return UiControl::List;
+}
+
+HWND handleOf(UiControl c) {
+    switch (c) {
+        case UiControl::History: return edit;
+        case UiControl::Chat: return chat;
+        case UiControl::List: return list;
+    }
+    return list;
+}
+
+void layout() {
+    RECT rc;
+    GetClientRect(win, &rc);
+    MainLayout l = mainLayout(rc.right - rc.left, rc.bottom - rc.top);
+    auto move = [](HWND h, const LayoutRect& r) { MoveWindow(h, r.left, r.top, r.width, r.height, TRUE); };
+    move(edit, l.history);
+    move(list, l.list);
+    move(chatlbl, l.chatLabel);
+    move(chat, l.chat);
+}
+
+LRESULT CALLBACK winproc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    switch (msg) {
+        case WM_DESTROY:
+            if (!closing) mainWindowDestroyed();
+            break;
+        case WM_SIZE:
+            layout();
+            SetFocus(list);
+            break;
+        case WM_SETFOCUS:
+            SetFocus(list);
+            break;
+        case WM_KILLFOCUS:
+            mainWindowLostFocus();
+            break;
+        case WM_COMMAND:
+            // Accelerator commands and the list's selection change share the
+            // notification code 1; only the list's own (lParam = the list)
+            // is the player's selection change.
+            if (lp == 0) {
+                runCommand(LOWORD(wp));
+            } else if (reinterpret_cast<HWND>(lp) == list && HIWORD(wp) == LBN_SELCHANGE) {
+                selectionStep();
+            }
+            break;
+        case kUiTaskMessage:
+            if (lp) {
+                auto* call = reinterpret_cast<UiCall*>(lp);
+                if (!closing) {
+                    (*call->task)();
+                    call->ran = true;
+                }
+            }
+            break;
+        default:
+            break;
+    }
+    return DefWindowProcA(hwnd, msg, wp, lp);
+}
+
+LRESULT CALLBACK listproc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    switch (msg) {
+        case WM_GETDLGCODE:
+            // Enter, Tab and the arrows are ours, whoever asks.
+            return DLGC_WANTALLKEYS | CallWindowProcA(oldlistproc, hwnd, msg, wp, lp);
+        case WM_KEYDOWN:
+            if (handleKeyDown(LOWORD(wp), UiControl::List)) return 1;
+            break;
+        case WM_KEYUP:
+            if (handleKeyUp(LOWORD(wp), UiControl::List)) return 1;
+            break;
+        case WM_CHAR:
+            if (!listAcceptsChar()) return 1;
+            break;
+        case WM_SYSCOMMAND:
+            if (wp == SC_KEYMENU) return 1;
+            break;
+        case WM_LBUTTONDOWN:
+            keyboard.listClicked = 1;
+            break;
+        case WM_RBUTTONDOWN:
+            keyboard.listClicked = 2;
+            break;
+        default:
+            break;
+    }
+    return CallWindowProcA(oldlistproc, hwnd, msg, wp, lp);
+}
+
+LRESULT CALLBACK editproc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    WNDPROC old = hwnd == chat ? oldeditproc2 : oldeditproc;
+    switch (msg) {
+        case WM_GETDLGCODE:
+            return DLGC_WANTALLKEYS | CallWindowProcA(old, hwnd, msg, wp, lp);
+        case WM_KEYDOWN:
+            if (handleKeyDown(LOWORD(wp), controlOf(hwnd))) return 1;
+            break;
+        case WM_KEYUP:
+            if (handleKeyUp(LOWORD(wp), controlOf(hwnd))) return 1;
+            break;
+        case WM_SYSCOMMAND:
+            if (wp == SC_KEYMENU) return 1;
+            break;
+        case WM_CHAR:
+            if (wp == '\t' || wp == '\r') return 1;
+            break;
+        default:
+            break;
+    }
+    return CallWindowProcA(old, hwnd, msg, wp, lp);
+}
+
+// Copies a ConnDialog's fields into the dialog's controls.
+void showCredentials(HWND dlg, const ConnDialog* d) {
+    SetDlgItemTextA(dlg, 1001, d->login.c_str());
+    SetDlgItemTextA(dlg, 1002, d->password.c_str());
+}
+
+INT_PTR CALLBACK connectionDlgProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    auto* d = reinterpret_cast<ConnDialog*>(GetWindowLongPtrA(hwnd, DWLP_USER));
+    switch (msg) {
+        case WM_INITDIALOG: {
+            d = reinterpret_cast<ConnDialog*>(lp);
+            SetWindowLongPtrA(hwnd, DWLP_USER, lp);
+            HWND combo = GetDlgItem(hwnd, 1000);
+            for (const std::string& name : d->serverNames)
+                SendMessageA(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name.c_str()));
+            SendMessageA(combo, CB_SETCURSEL, static_cast<WPARAM>(d->selection), 0);
+            showCredentials(hwnd, d);
+            SetFocus(GetDlgItem(hwnd, 1001));
+            return FALSE;  // the focus is set
+        }
+        case WM_COMMAND: {
+            if (!d) return FALSE;
+            const int id = LOWORD(wp);
+            if (id == 2001) {
+                connDlgCreateAccount(*d);
+            } else if (id == 2002) {
+                connDlgLostPassword(*d);
+            } else if (id == IDOK) {
+                d->login = windowText(GetDlgItem(hwnd, 1001));
+                d->password = windowText(GetDlgItem(hwnd, 1002));
+                if (connDlgConnect(d)) {
+                    EndDialog(hwnd, 1);
+                } else {
+                    SetFocus(GetDlgItem(hwnd, 1001));
+                }
+            } else if (id == IDCANCEL) {
+                connDlgCancel(d);
+                EndDialog(hwnd, 0);
+            }
+            if (id == 1000 && HIWORD(wp) == CBN_SELCHANGE) {
+                int sel = static_cast<int>(SendMessageA(GetDlgItem(hwnd, 1000), CB_GETCURSEL, 0, 0));
+                connDlgSelectionChanged(d, sel);
+                showCredentials(hwnd, d);
+            }
+            return FALSE;
+        }
+        default:
+            return FALSE;
+    }
+}
+
+struct InputParams {
+    const std::string* title;
+    const std::string* prompt;
+    const std::string* initial;
+    std::string answer;
+};
+
+INT_PTR CALLBACK inputDlgProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    auto* p = reinterpret_cast<InputParams*>(GetWindowLongPtrA(hwnd, DWLP_USER));
+    if (msg == WM_INITDIALOG) {
+        p = reinterpret_cast<InputParams*>(lp);
+        SetWindowLongPtrA(hwnd, DWLP_USER, lp);
+        SetWindowTextA(hwnd, p->title->c_str());
+        SetDlgItemTextA(hwnd, 1001, p->prompt->c_str());
+        SetDlgItemTextA(hwnd, 1002, p->initial->c_str());
+    } else if (msg == WM_COMMAND && p) {
+        if (LOWORD(wp) == IDOK) {
+            p->answer = windowText(GetDlgItem(hwnd, 1002));
+            EndDialog(hwnd, IDOK);
+        } else if (LOWORD(wp) == IDCANCEL) {
+            EndDialog(hwnd, IDCANCEL);
+        }
+    }
+    return 0;
+}
+
+HWND createChild(const char* cls, const char* text, DWORD style) {
+    return CreateWindowExA(0, cls, text, style, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
+                           CW_USEDEFAULT, win, nullptr, GetModuleHandleA(nullptr), nullptr);
+}
+
+WNDPROC subclass(HWND h, WNDPROC proc) {
+    return reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrA(h, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(proc)));
+}
+
+}  // namespace
+
+HFONT loadFont(HWND h, const char* n, int s) {
+    HDC dc = GetDC(h);
+    int height = MulDiv(s, GetDeviceCaps(dc, LOGPIXELSY), 72);
+    ReleaseDC(h, dc);
+    return CreateFontA(height, 0, 0, 0, 0, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                       CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, VARIABLE_PITCH | FF_SWISS, n);
+}
+
+Win32Ui::Win32Ui(HINSTANCE instance) : instance_(instance), uiThread_(GetCurrentThreadId()) {}
+
+bool Win32Ui::createMainWindow() {
+    closing = false;
+    WNDCLASSEXA wc{};
+    wc.cbSize = sizeof wc;
+    wc.style = CS_DBLCLKS;
+    wc.lpfnWndProc = winproc;
+    wc.cbClsExtra = 0;
+    wc.cbWndExtra = 0;
+    wc.hInstance = instance_;
+    wc.hIcon = LoadIcon(nullptr, IDI_APPLICATION);
+    wc.hIconSm = LoadIcon(nullptr, IDI_APPLICATION);
+    wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_SCROLLBAR + 1);  // the value 1
+    wc.lpszMenuName = nullptr;
+    wc.lpszClassName = kClassName;
+    if (!RegisterClassExA(&wc)) return false;
+
+    win = CreateWindowExA(0x00010000, kClassName, "Le Kordo", 0x10CF0000, CW_USEDEFAULT,
+                          CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, HWND_DESKTOP, nullptr,
+                          instance_, nullptr);
+    edit = createChild("EDIT", "", 0x50010844);
+    list = createChild("LISTBOX", "Hello world !", 0x50110081);
+    chatlbl = createChild("STATIC", "&Chat: ", 0x50000000);
+    chat = createChild("EDIT", "", 0x50010080);
+
+    font = loadFont(win, "Arial", 14);
+    for (HWND h : {win, edit, chat, chatlbl, list})
+        SendMessageA(h, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+
+    SendMessageA(list, LB_SETHORIZONTALEXTENT, 2000, 0);
+    SendMessageA(edit, EM_SETLIMITTEXT, 0xFFFFFF, 0);
+    SendMessageA(chat, EM_SETLIMITTEXT, 3999, 0);
+    oldeditproc = subclass(edit, editproc);
+    oldeditproc2 = subclass(chat, editproc);
+    oldlistproc = subclass(list, listproc);
+    return win != nullptr;
+}
+
+void Win32Ui::showMainWindow() {
+    accel_ = LoadAcceleratorsA(instance_, "accel");
+    ShowWindow(win, SW_SHOW);
+    SendMessageA(win, WM_SIZE, 0, 0);
+}
+
+void Win32Ui::runConnectionDialog(ConnDialog* d) {
+    DialogBoxParamA(instance_, "conndlg", win, connectionDlgProc, reinterpret_cast<LPARAM>(d));
+}
+
+int Win32Ui::runMessageLoop() {
+    MSG msg{};
+    for (;;) {
+        BOOL got = GetMessageA(&msg, nullptr, 0, 0);
+        if (got == 0) break;  // WM_QUIT: its wParam is the exit status
+        if (got == -1) return 0;
+        // The accelerator's result is not used: the focused control's key
+        // handling sees the key as well.
+        if (accel_) TranslateAcceleratorA(win, accel_, &msg);
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+    return static_cast<int>(msg.wParam);
+}
+
+void Win32Ui::closeMainWindow() {
+    closing = true;
+    if (win && IsWindow(win)) DestroyWindow(win);
+    // Answer the calls other threads sent before the window went away: each
+    // returns without its task running.  Later sends fail at once (the
+    // handle is no longer a window).
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    }
+}
+
+void Win32Ui::fatalError(const std::string& text) {
+    MessageBoxA(nullptr, text.c_str(), "Fatal error", MB_ICONERROR);
+}
+
+bool Win32Ui::runOnUiThread(const std::function<void()>& task) {
+    if (closing || !win) return false;
+    if (isUiThread()) {
+        task();
+        return true;
+    }
+    UiCall call{&task};
+    SendMessageA(win, kUiTaskMessage, 0, reinterpret_cast<LPARAM>(&call));
+    return call.ran;
+}
+
+void Win32Ui::historyAppend(const std::string& text) {
+    int len = GetWindowTextLengthA(edit);
+    SendMessageA(edit, EM_SETSEL, static_cast<WPARAM>(len), len);
+    SendMessageA(edit, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+void Win32Ui::historySetText(const std::string& text) { SetWindowTextA(edit, text.c_str()); }
+
+std::string Win32Ui::historyText() { return windowText(edit); }
+
+void Win32Ui::historyGetSelection(int* start, int* end) {
+    DWORD s = 0, e = 0;
+    SendMessageA(edit, EM_GETSEL, reinterpret_cast<WPARAM>(&s), reinterpret_cast<LPARAM>(&e));
+    *start = static_cast<int>(s);
+    *end = static_cast<int>(e);
+}
+
+void Win32Ui::historySetSelection(int start, int end) { SendMessageA(edit, EM_SETSEL, start, end); }
+
+void Win32Ui::historyScrollToCaret() { SendMessageA(edit, EM_SCROLLCARET, 0, 0); }
+
+void Win32Ui::listReset() { SendMessageA(list, LB_RESETCONTENT, 0, 0); }
+
+void Win32Ui::listAdd(const std::string& label) {
+    SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(label.c_str()));
+}
+
+void Win32Ui::listDelete(int index) { SendMessageA(list, LB_DELETESTRING, index, 0); }
+
+int Win32Ui::listCount() { return static_cast<int>(SendMessageA(list, LB_GETCOUNT, 0, 0)); }
+
+void Win32Ui::listSelect(int index) { SendMessageA(list, LB_SETCURSEL, index, 0); }
+
+int Win32Ui::listSelection() { return static_cast<int>(SendMessageA(list, LB_GETCURSEL, 0, 0)); }
+
+std::string Win32Ui::chatText() { return windowText(chat); }
+
+void Win32Ui::chatSetText(const std::string& text) { SetWindowTextA(chat, text.c_str()); }
+
+void Win32Ui::chatSelectRange(int start, int end) { SendMessageA(chat, EM_SETSEL, start, end); }
+
+void Win32Ui::setFocus(UiControl control) { SetFocus(handleOf(control)); }
+
+UiControl Win32Ui::focusedControl() { return controlOf(GetFocus()); }
+
+void Win32Ui::setTitle(const std::string& title) { SetWindowTextA(win, title.c_str()); }
+
+bool Win32Ui::isMainWindowActive() { return win && GetForegroundWindow() == win; }
+
+void Win32Ui::requestQuit(int status) {
+    if (isUiThread()) PostQuitMessage(status);
+    else PostThreadMessageA(uiThread_, WM_QUIT, static_cast<WPARAM>(status), 0);
+}
+
+int Win32Ui::messageBox(const std::string& text, const std::string& title, unsigned flags) {
+    if (closing || !win) return 0;
+    return MessageBoxA(win, text.c_str(), title.c_str(), flags);
+}
+
+bool Win32Ui::inputBox(const std::string& title, const std::string& prompt,
+                       const std::string& initial, std::string* answer) {
+    if (closing || !win) return false;
+    InputParams p{&title, &prompt, &initial, {}};
+    INT_PTR r = DialogBoxParamA(instance_, "input", win, inputDlgProc, reinterpret_cast<LPARAM>(&p));
+    if (r != IDOK) return false;
+    *answer = std::move(p.answer);
+    return true;
+}
+
+bool Win32Ui::saveFileDialog(std::string* path) {
+    std::vector<char> file(MAX_PATH * 4, '\0');
+    OPENFILENAMEA ofn{};
+    ofn.lStructSize = sizeof ofn;
+    ofn.hwndOwner = win;
+    ofn.lpstrFilter = "Fichiers texte (*.txt)\0*.txt\0Tous les fichiers (*.*)\0*.*\0";
+    ofn.lpstrFile = file.data();
+    ofn.nMaxFile = static_cast<DWORD>(file.size());
+    ofn.lpstrDefExt = "txt";
+    // The current directory is the program folder, against which every
+    // relative name of the client resolves: the dialog must not move it.
+    ofn.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | OFN_HIDEREADONLY;
+    if (!GetSaveFileNameA(&ofn)) return false;
+    *path = file.data();
+    return !path->empty();
+}
+
+void Win32Ui::beep(int hz, int ms) { Beep(static_cast<DWORD>(hz), static_cast<DWORD>(ms)); }

@@ -1,0 +1,69 @@
+// The Win32 front-end: the main window "Le Kordo" with its four controls, the
+// window procedures, the server-driven dialogs and the message loop.
+//
+// Text: the core's texts are CP1252, which is the ANSI code page of the
+// French and Western Windows installations this client targets, so every
+// window call here uses the A (ANSI) functions and passes the bytes as they
+// are.
+//
+// Threads: everything runs on the thread that created the window (the UI
+// thread) except runOnUiThread(), which other threads call.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+
+#include "app/client.h"
+
+class Win32Ui : public FrontEnd {
+public:
+    explicit Win32Ui(HINSTANCE instance);
+
+    // FrontEnd
+    bool createMainWindow() override;
+    void showMainWindow() override;
+    void runConnectionDialog(ConnDialog* d) override;
+    int runMessageLoop() override;
+    void closeMainWindow() override;
+    void fatalError(const std::string& text) override;
+
+    // UiSeam
+    bool runOnUiThread(const std::function<void()>& task) override;
+    bool isUiThread() const override { return GetCurrentThreadId() == uiThread_; }
+    void historyAppend(const std::string& text) override;
+    void historySetText(const std::string& text) override;
+    std::string historyText() override;
+    void historyGetSelection(int* start, int* end) override;
+    void historySetSelection(int start, int end) override;
+    void historyScrollToCaret() override;
+    void listReset() override;
+    void listAdd(const std::string& label) override;
+    void listDelete(int index) override;
+    int listCount() override;
+    void listSelect(int index) override;
+    int listSelection() override;
+    std::string chatText() override;
+    void chatSetText(const std::string& text) override;
+    void chatSelectRange(int start, int end) override;
+    void setFocus(UiControl control) override;
+    UiControl focusedControl() override;
+    void setTitle(const std::string& title) override;
+    bool isMainWindowActive() override;
+    void requestQuit(int status) override;
+    int messageBox(const std::string& text, const std::string& title, unsigned flags) override;
+    bool inputBox(const std::string& title, const std::string& prompt, const std::string& initial,
+                  std::string* answer) override;
+    bool saveFileDialog(std::string* path) override;
+    void beep(int hz, int ms) override;
+
+private:
+    HINSTANCE instance_;
+    DWORD uiThread_;
+    HACCEL accel_ = nullptr;
+};
+
+// loadFont(h, n, s): face `n` at `s` points for the display of window `h`
+// (height = s * vertical DPI / 72, rounded to nearest), variable pitch,
+// Swiss family, default character set; every other parameter default.
+HFONT loadFont(HWND h, const char* n, int s);

@@ -1,0 +1,49 @@
+/* A stand-in for the NVDA controller client library, built by the Wine test
+ * as nvdaControllerClient32.dll with plain stdcall export names
+ * (-Wl,--kill-at).  It claims NVDA is running and appends one line per call
+ * to "nvda-calls.txt" in the current folder (the client's program folder):
+ *   cancel | speak <text> | braille <text>
+ * Texts arrive as UTF-16; they are written as UTF-8. */
+#include <stdio.h>
+#include <wchar.h>
+
+static void record(const char *what, const wchar_t *text) {
+    FILE *f = fopen("nvda-calls.txt", "ab");
+    if (!f) return;
+    fputs(what, f);
+    if (text) {
+        fputc(' ', f);
+        for (; *text; ++text) {
+            unsigned c = (unsigned)*text;
+            if (c < 0x80) {
+                fputc((int)c, f);
+            } else if (c < 0x800) {
+                fputc((int)(0xC0 | (c >> 6)), f);
+                fputc((int)(0x80 | (c & 0x3F)), f);
+            } else {
+                fputc((int)(0xE0 | (c >> 12)), f);
+                fputc((int)(0x80 | ((c >> 6) & 0x3F)), f);
+                fputc((int)(0x80 | (c & 0x3F)), f);
+            }
+        }
+    }
+    fputc('\n', f);
+    fclose(f);
+}
+
+__declspec(dllexport) unsigned long __stdcall nvdaController_testIfRunning(void) { return 0; }
+
+__declspec(dllexport) unsigned long __stdcall nvdaController_cancelSpeech(void) {
+    record("cancel", NULL);
+    return 0;
+}
+
+__declspec(dllexport) unsigned long __stdcall nvdaController_speakText(const wchar_t *text) {
+    record("speak", text);
+    return 0;
+}
+
+__declspec(dllexport) unsigned long __stdcall nvdaController_brailleMessage(const wchar_t *text) {
+    record("braille", text);
+    return 0;
+}
