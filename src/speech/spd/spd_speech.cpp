@@ -72,17 +72,23 @@ struct SpdSpeech : SpeechBackend {
 };
 
 SPDConnection* spdConnect() {
-    char* error = nullptr;
-    // Address NULL: libspeechd takes SPEECHD_ADDRESS, else the user's socket,
-    // and autospawns the daemon when allowed.  Threaded mode for the events.
-    SPDConnection* c = spd_open2("kordo", "speech", nullptr, SPD_MODE_THREADED, nullptr, 1, &error);
-    std::free(error);
-    if (!c) return nullptr;
     bool observed;
     {
         std::lock_guard<std::mutex> lock(observerMutex);
         observed = static_cast<bool>(observer);
     }
+    char* error = nullptr;
+    // Address NULL: libspeechd takes SPEECHD_ADDRESS, else the user's socket,
+    // and autospawns the daemon when allowed.  Threaded mode only for the
+    // events: its reader thread is stopped by spd_close with pthread_cancel
+    // at whatever point it reached, which an instrumented runtime (and any
+    // allocation it was in) does not survive.  Single mode reads each reply
+    // on the calling thread; libspeechd serialises commands with its own
+    // mutex in both modes, so the UI and receive threads may both speak.
+    SPDConnection* c = spd_open2("kordo", "speech", nullptr,
+                                 observed ? SPD_MODE_THREADED : SPD_MODE_SINGLE, nullptr, 1, &error);
+    std::free(error);
+    if (!c) return nullptr;
     if (observed) {
         c->callback_begin = onEvent;
         c->callback_end = onEvent;
