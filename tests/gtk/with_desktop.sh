@@ -2,7 +2,7 @@
 # Runs a command on a private desktop: its own Xvfb display, a private D-Bus
 # session bus and the accessibility bus, in a temporary HOME, and tears them
 # all down afterwards.  Usage: with_desktop.sh COMMAND [ARGS...]
-# Every wait is bounded; the whole run is limited to 150 s.
+# Every wait is bounded; the whole run is limited to KORDO_DESKTOP_LIMIT seconds (default 150).
 set -euo pipefail
 
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/kordo-gtk.XXXXXX")
@@ -35,4 +35,4 @@ for _ in $(seq 100); do [ -s "$tmp/display" ] && break; sleep 0.1; done
 export DISPLAY=":$(head -1 "$tmp/display")"
 
 here=$(cd "$(dirname "$0")" && pwd)
-timeout -k 5 150 dbus-run-session -- bash "$here/in_session.sh" "$@"
+timeout -k 5 "${KORDO_DESKTOP_LIMIT:-150}" dbus-run-session -- bash "$here/in_session.sh" "$@"

@@ -710,6 +710,18 @@ struct BoxButton {
 };
 }  // namespace
 
+namespace {
+// Destroys a modal dialog and gives the activation back to its owner, as a
+// modal box ending does on the other platform.  A window manager usually
+// does it too, but not at once and not always (there may be none): until
+// then the main window is inactive and the server's ordinary "say" lines,
+// typically its answer to the dialog, would go unspoken.
+void closeModal(GtkWidget* dlg, GtkWidget* owner) {
+    gtk_widget_destroy(dlg);
+    if (owner && gtk_widget_get_visible(owner)) gtk_window_present(GTK_WINDOW(owner));
+}
+}  // namespace
+
 int GtkFrontEnd::messageBox(const std::string& text, const std::string& title, unsigned flags) {
     if (!isUiThread()) {
         // GTK allows no widget off the UI thread: a box asked for elsewhere
@@ -773,7 +785,7 @@ int GtkFrontEnd::showMessageBox(const std::string& text, const std::string& titl
     g_signal_connect(dlg, "delete-event", G_CALLBACK(onModalDelete), nullptr);
     gtk_widget_show_all(dlg);
     runNested(m.done);
-    gtk_widget_destroy(dlg);
+    closeModal(dlg, owner);
     if (!m.done) return 0;
     return m.response > 0 ? m.response : closeResult;
 }
@@ -807,7 +819,7 @@ bool GtkFrontEnd::inputBox(const std::string& title, const std::string& prompt,
     runNested(m.done);
     const bool ok = m.done && m.response == 1;
     if (ok) *answer = utf8ToCp1252(gtk_entry_get_text(GTK_ENTRY(entry)));
-    gtk_widget_destroy(dlg);
+    closeModal(dlg, window_);
     return ok;
 }
 
@@ -837,7 +849,7 @@ bool GtkFrontEnd::saveFileDialog(std::string* path) {
             ok = true;
         }
     }
-    gtk_widget_destroy(dlg);
+    closeModal(dlg, window_);
     return ok;
 }
 

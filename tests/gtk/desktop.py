@@ -1,0 +1,171 @@
+"""Helpers for tests that drive the desktop client by keyboard (xdotool) and
+read it back through the accessibility bus, as a screen reader would, with
+a private speech-dispatcher recording what the client says.  They run under
+with_desktop.sh, which provides the display, the buses and KORDO_TEST_TMP."""
+import os
+import subprocess
+import time
+
+import gi
+
+gi.require_version("Atspi", "2.0")
+from gi.repository import GLib  # noqa: E402
+import pyatspi  # noqa: E402
+
+TMP = os.environ["KORDO_TEST_TMP"]
+failures = []
+
+
+def check(cond, what):
+    print(("ok - " if cond else "FAIL - ") + what, flush=True)
+    if not cond:
+        failures.append(what)
+    return cond
+
+
+def pump(seconds):
+    """Runs the GLib loop that delivers AT-SPI events for `seconds`."""
+    end = time.monotonic() + seconds
+    ctx = GLib.MainContext.default()
+    while time.monotonic() < end:
+        while ctx.pending():
+            ctx.iteration(False)
+        time.sleep(0.01)
+
+
+def wait_for(pred, timeout=10.0):
+    end = time.monotonic() + timeout
+    while time.monotonic() < end:
+        try:
+            v = pred()
+        except Exception:  # accessibles come and go while the UI changes
+            v = None
+        if v:
+            return v
+        pump(0.05)
+    return None
+
+
+# --- desktop helpers ----------------------------------------------------------
+
+
+def xdo(*args):
+    subprocess.run(["xdotool", *args], check=False, timeout=20)
+
+
+def keys(*names):
+    xdo("key", "--delay", "60", *names)
+    pump(0.3)
+
+
+def window_id(name):
+    out = subprocess.run(["xdotool", "search", "--sync", "--onlyvisible", "--name", "^" + name + "$"],
+                         capture_output=True, text=True, timeout=15).stdout.split()
+    return out[0] if out else None
+
+
+def focus_window(name):
+    wid = window_id(name)
+    if wid:
+        xdo("windowfocus", "--sync", wid)
+        pump(0.3)
+    return wid
+
+
+def app_root():
+    desktop = pyatspi.Registry.getDesktop(0)
+    for i in range(desktop.childCount):
+        a = desktop.getChildAtIndex(i)
+        if a is not None and a.name == "kordo":
+            return a
+    return None
+
+
+def find(root, pred):
+    return pyatspi.findDescendant(root, lambda a: a is not None and pred(a), breadth_first=True)
+
+
+def role(a):
+    return a.getRoleName()
+
+
+def focused(a):
+    return a.getState().contains(pyatspi.STATE_FOCUSED)
+
+
+def named(root, name, roles=None):
+    return find(root, lambda a: a.name == name and (roles is None or role(a) in roles))
+
+
+def rows(lst):
+    return [lst.getChildAtIndex(i).name for i in range(lst.childCount)]
+
+
+def dump(a, depth=0):
+    if a is None or depth > 12:
+        return
+    print("  " * depth + "%s %r" % (role(a), a.name))
+    for i in range(a.childCount):
+        dump(a.getChildAtIndex(i), depth + 1)
+
+
+class Events:
+    """Focus and active-descendant events, as a screen reader hears them."""
+
+    def __init__(self):
+        self.seen = []
+        pyatspi.Registry.registerEventListener(self._on, "object:state-changed:focused",
+                                               "object:active-descendant-changed")
+
+    def _on(self, ev):
+        try:
+            if ev.type.startswith("object:state-changed:focused"):
+                if ev.detail1:
+                    self.seen.append(("focus", role(ev.source), ev.source.name))
+            else:
+                child = ev.any_data
+                self.seen.append(("active", role(ev.source), child.name if child else ""))
+        except Exception:
+            pass
+
+    def clear(self):
+        pump(0.2)
+        self.seen = []
+
+    def wait(self, kind, name, timeout=5.0):
+        return wait_for(lambda: any(e[0] == kind and e[2] == name for e in self.seen), timeout)
+
+
+# --- speech ----------------------------------------------------------------------
+
+
+def start_speech():
+    """A private speech-dispatcher whose only voice appends each message to a
+    file, and the accessibility bus saying that a screen reader runs: the
+    client then speaks through its screen-reader back-end.  Returns the
+    daemon, the file and the address for the client."""
+    d = os.path.join(TMP, "spd")
+    os.makedirs(d)
+    heard = os.path.join(d, "heard.txt")
+    with open(os.path.join(d, "recorder.conf"), "w") as f:
+        f.write("GenericExecuteSynth \"printf '%%s\\\\n' \\'$DATA\\' >> %s\"\n" % heard)
+        f.write('GenericLanguage "fr" "fr" "utf-8"\nAddVoice "fr" "MALE1" "recorder"\n')
+    with open(os.path.join(d, "speechd.conf"), "w") as f:
+        f.write('AddModule "recorder" "sd_generic" "%s/recorder.conf"\n' % d)
+        f.write('DefaultModule recorder\nDefaultLanguage "fr"\nAudioOutputMethod "libao"\n')
+    daemon = subprocess.Popen(["/usr/bin/speech-dispatcher", "-s", "-t", "0", "-C", d, "-S", d + "/sock",
+                               "-P", d + "/pid"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    wait_for(lambda: os.path.exists(d + "/sock"), 10)
+    subprocess.run(["dbus-send", "--session", "--print-reply", "--dest=org.a11y.Bus", "/org/a11y/bus",
+                    "org.freedesktop.DBus.Properties.Set", "string:org.a11y.Status",
+                    "string:ScreenReaderEnabled", "variant:boolean:true"],
+                   stdout=subprocess.DEVNULL, timeout=10)
+    return daemon, heard, "unix_socket:" + d + "/sock"
+
+
+def spoken(heard):
+    try:
+        with open(heard, encoding="utf-8", errors="replace") as f:
+            return f.read()
+    except OSError:
+        return ""
