@@ -710,17 +710,29 @@ struct BoxButton {
 };
 }  // namespace
 
-namespace {
 // Destroys a modal dialog and gives the activation back to its owner, as a
-// modal box ending does on the other platform.  A window manager usually
-// does it too, but not at once and not always (there may be none): until
-// then the main window is inactive and the server's ordinary "say" lines,
-// typically its answer to the dialog, would go unspoken.
-void closeModal(GtkWidget* dlg, GtkWidget* owner) {
+// modal box ending does on the other platform: there the owner is active
+// again before the box returns.  A window manager usually does it here too,
+// but not at once and not always (there may be none); meanwhile the main
+// window is inactive and the server's ordinary "say" lines, typically its
+// answer to the dialog, would go unspoken.  So the activation is asked for
+// and awaited, for at most half a second, before the caller goes on.
+void GtkFrontEnd::closeModal(GtkWidget* dlg, GtkWidget* owner) {
     gtk_widget_destroy(dlg);
-    if (owner && gtk_widget_get_visible(owner)) gtk_window_present(GTK_WINDOW(owner));
+    if (!owner || !gtk_widget_get_visible(owner)) return;
+    gtk_window_present(GTK_WINDOW(owner));
+    bool late = false;
+    const guint timer = g_timeout_add(
+        500,
+        [](gpointer flag) -> gboolean {
+            *static_cast<bool*>(flag) = true;
+            return G_SOURCE_REMOVE;
+        },
+        &late);
+    while (!late && !quitRequested_ && !gtk_window_is_active(GTK_WINDOW(owner)))
+        g_main_context_iteration(nullptr, TRUE);
+    if (!late) g_source_remove(timer);
 }
-}  // namespace
 
 int GtkFrontEnd::messageBox(const std::string& text, const std::string& title, unsigned flags) {
     if (!isUiThread()) {

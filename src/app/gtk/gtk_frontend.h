@@ -74,6 +74,7 @@ private:
     // Iterates the main context (a nested loop) until `done` is true or a
     // quit request arrives; dialogs use it instead of gtk_dialog_run so that
     // a quit request ends them too.
+    void closeModal(GtkWidget* dlg, GtkWidget* owner);
     void runNested(const bool& done);
     void quitLoops();
     // The main window is gone (closed by the player or at shut-down): no
