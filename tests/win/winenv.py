@@ -280,7 +280,11 @@ def run_stage(prefix, deadline, body, dump=()):
     folder is kept after a failure when KEEP_WINE_TMP is set."""
     # A terminated run still tears down Xvfb, PulseAudio, Wine and the
     # servers (the finally below).
-    signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
+    def on_term(*_):
+        print("FAIL: terminated", flush=True)
+        sys.exit(1)
+
+    signal.signal(signal.SIGTERM, on_term)
 
     def on_alarm(*_):
         raise Failure("deadline of %ds reached" % deadline)
