@@ -40,11 +40,14 @@ cmake -S . -B build-mingw -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
 cmake --build build-mingw -j "$JOBS"
 
 step "kordo.exe under Wine"
-# The cross build of the whole client, then the key-driven Wine test; the
-# screenshot of the main window is left in build-windows/artefacts.
+# The cross build of the whole client, then the key-driven Wine tests: one
+# against a scripted server, one playing the practice server built by the
+# plain stage above.  Screenshots are left in build-windows/artefacts.
 kordo_install_wine
 JOBS=$JOBS ./build-windows.sh
 python3 tests/win/wine_test.py --exe build-windows/kordo.exe --artefacts build-windows/artefacts
+python3 tests/win/wine_practice.py --exe build-windows/kordo.exe --server build/server/kordo-server \
+  --artefacts build-windows/artefacts
 
 step "fuzz targets (${FUZZ_SECONDS}s each)"
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \

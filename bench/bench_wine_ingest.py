@@ -8,7 +8,7 @@ A scripted server on 127.0.0.1 logs the client in, sends LINES "say" lines
 (each one reaches the history view, the session log and speech) and then
 "ping"; the time from the first line to the "pong" gives lines per second.
 kordo.exe runs in a temporary Wine prefix under Xvfb (the set-up of
-tests/win/wine_test.py) with no screen reader; kordo-headless runs with the
+tests/win/winenv.py) with no screen reader; kordo-headless runs with the
 voice back-end, which is off, so neither spends time in speech.
 
 --command saynh sends lines that are not kept: each still costs one
@@ -27,6 +27,7 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "win"))
 import wine_test  # noqa: E402
+import winenv  # noqa: E402
 
 
 COMMAND = b"say"
@@ -51,7 +52,7 @@ def login_and_measure(server, lines):
 
 def run_wine(exe, lines):
     tmp = tempfile.mkdtemp(prefix="kordo-wine-bench-")
-    env = wine_test.Env(tmp)
+    env = winenv.Env(tmp)
     try:
         env.start_xvfb()
         env.start_pulse()
@@ -60,8 +61,8 @@ def run_wine(exe, lines):
         os.makedirs(folder)
         shutil.copy(exe, folder)
         server = wine_test.ScriptServer()
-        wine_test.write_config(folder, server.port, "1")
-        proc = wine_test.start_client(env, folder)
+        winenv.write_config(folder, server.port, "1")
+        proc = winenv.start_client(env, folder)
         dlg = env.find_window("^Connexion$", wait=60)
         env.type(dlg, "bench")
         env.keys(dlg, "Tab")
@@ -80,7 +81,7 @@ def run_headless(headless, lines):
     folder = tempfile.mkdtemp(prefix="kordo-bench-")
     try:
         server = wine_test.ScriptServer()
-        wine_test.write_config(folder, server.port, "1")
+        winenv.write_config(folder, server.port, "1")
         proc = subprocess.Popen([headless, "--dir", folder, "--speech", "voice"], stdin=subprocess.PIPE,
                                 stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         threading.Thread(target=lambda: [None for _ in proc.stdout], daemon=True).start()

@@ -37,10 +37,12 @@ enum RequestId : int {
 };
 
 // The sounds the game uses, all generated at build time.  "checkfile" and
-// "preload" list them from here.
+// "preload" list them from here.  Each name becomes a file name on the
+// player's machine: never a Windows device name (NUL, CON, COM1...), which
+// would name no file there.
 constexpr const char* kSounds[] = {"menubounds", "item1",   "item2",  "item3",    "item4",
                                    "item5",      "item6",   "item7",  "item8",    "case",
-                                   "pose",       "serveur", "victoire", "defaite", "nul",
+                                   "pose",       "serveur", "victoire", "defaite", "egalite",
                                    "message",    "chuchote", "entree", "sortie",  "alerte",
                                    "fond",       "touche"};
 constexpr const char* kMusics[] = {"mustart", "mujeu"};
@@ -260,7 +262,7 @@ void endOfGame(Server::Impl& s, Client& c, char w) {
         s.send(c, "play defaite");
         s.send(c, fr("sayi Le serveur a gagné."));
     } else {
-        s.send(c, "play nul");
+        s.send(c, "play egalite");
         s.send(c, fr("sayi Match nul."));
     }
     s.send(c, "msgbox " + std::to_string(kAskReplay) + fr("|Morpion|Voulez-vous rejouer ?|4"));

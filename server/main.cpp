@@ -24,6 +24,7 @@ void usage(FILE* to) {
                  "usage: kordo-server [options]\n"
                  "  --port N          game port on 127.0.0.1 (default 1321)\n"
                  "  --http-port N     download port when port 80 cannot be bound (default 8080)\n"
+                 "  --no-port-80      never try port 80: downloads only on --http-port\n"
                  "  --accounts FILE   accounts file (default: kordo-accounts.txt next to the server)\n"
                  "  --ban NAME        refuse this account with status -4 (repeatable)\n"
                  "  --sounds DIR      download area served as /autodl (default: autodl next to the server)\n"
@@ -74,6 +75,10 @@ int main(int argc, char** argv) {
         } else if (a == "--http-port") {
             const char* v = value();
             if (!parsePort(v, &opt.httpPort, true)) bad(v);
+        } else if (a == "--no-port-80") {
+            // For tests beside other servers: even as root, leave port 80
+            // (the one the client downloads from) to whoever else needs it.
+            opt.tryHttp80 = false;
         } else if (a == "--accounts") {
             opt.accountsFile = value();
         } else if (a == "--ban") {

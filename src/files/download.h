@@ -40,7 +40,9 @@ DownloadNames downloadNames(std::string_view fn);
 
 // True for a relative path that stays inside the program folder: not empty,
 // no leading "/", no drive letter or other ":", no "\", no "." or ".."
-// component, no empty component, no control byte.
+// component, no empty component, no control byte, and no component that
+// Windows takes for a device (NUL, CON, COM1, "nul.ogg"...), on every
+// platform alike.
 bool isSafeRelativeName(std::string_view fn);
 
 // The request bytes for `remote` (sent verbatim, no percent-encoding).

@@ -3,12 +3,10 @@
 
   wine_test.py --exe build-windows/kordo.exe [--artefacts DIR]
 
-Sets up everything in a temporary folder: Xvfb, a 32-bit Wine prefix, a
-private PulseAudio with a null sink (so the audio output opens), a scripted
-server on 127.0.0.1, and a program folder with config-debug.ini naming it.
-The test-double nvdaControllerClient32.dll is built here with the MinGW
-compiler.  Keys go through xdotool to the focused X window (Wine's windows
-are unmanaged: there is no window manager).
+The environment is winenv.py's (Xvfb, a 32-bit Wine prefix, a private
+PulseAudio, keys through xdotool, the test-double screen-reader library);
+here a scripted server on 127.0.0.1 and a program folder with
+config-debug.ini naming it.
 
 Run 1 (test double present): the connection dialog filled by keys, the
 window title, menu moves with the select line, F8 (no key report, the sound
@@ -28,22 +26,15 @@ import argparse
 import os
 import queue
 import re
-import shutil
-import signal
 import socket
-import subprocess
 import sys
-import tempfile
 import threading
 import time
 
-WAIT = 20.0
+from winenv import (WAIT, Failure, build_double, check, config_value, make_program_folder, run_stage,
+                    start_client, wait_exit, write_config)
+
 DEADLINE = float(os.environ.get("WINE_TEST_DEADLINE", "240"))
-SYSTEM_PYTHON = "/usr/bin/python3"  # has the GObject bindings for screenshots
-
-
-class Failure(Exception):
-    pass
 
 
 class ScriptServer:
@@ -111,160 +102,8 @@ class ScriptServer:
                     pass
 
 
-class Env:
-    def __init__(self, tmp):
-        self.tmp = tmp
-        self.procs = []
-        self.env = dict(os.environ)
-        run = os.path.join(tmp, "run")
-        os.makedirs(run, mode=0o700)
-        self.env.update({
-            "HOME": tmp,
-            "XDG_RUNTIME_DIR": run,
-            "WINEPREFIX": os.path.join(tmp, "prefix"),
-            "WINEARCH": "win32",
-            "WINEDEBUG": "-all",
-            "WINEDLLOVERRIDES": "mscoree,mshtml=",  # no Mono/Gecko prompts
-            "PULSE_SERVER": "unix:" + os.path.join(run, "pulse", "native"),
-        })
-        self.env.pop("WAYLAND_DISPLAY", None)
-
-    def start_xvfb(self):
-        r, w = os.pipe()
-        p = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
-                             pass_fds=(w,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        os.close(w)
-        self.procs.append(p)
-        with os.fdopen(r) as f:
-            display = f.readline().strip()
-        if not display:
-            raise Failure("Xvfb did not start")
-        self.env["DISPLAY"] = ":" + display
-
-    def start_pulse(self):
-        subprocess.run(["pulseaudio", "--daemonize=yes", "--exit-idle-time=-1", "-n",
-                        "--load=module-null-sink sink_name=kordo_null",
-                        "--load=module-native-protocol-unix",
-                        "--log-target=file:" + os.path.join(self.tmp, "pulse.log")],
-                       env=self.env, check=True, timeout=30)
-        sock = self.env["PULSE_SERVER"][5:]
-        deadline = time.monotonic() + 10
-        while not os.path.exists(sock):
-            if time.monotonic() > deadline:
-                raise Failure("PulseAudio did not start")
-            time.sleep(0.1)
-
-    def stop_pulse(self):
-        subprocess.run(["pulseaudio", "--kill"], env=self.env, timeout=10,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-
-    def boot_wine(self):
-        subprocess.run(["wineboot", "-i"], env=self.env, timeout=180,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
-        # Unmanaged windows: with a managed one every close stalls 2 s.
-        subprocess.run(["wine", "reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed",
-                        "/d", "N", "/f"], env=self.env, timeout=60,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
-        subprocess.run(["wineserver", "-w"], env=self.env, timeout=60)
-
-    def xdo(self, *args, check=True):
-        r = subprocess.run(["xdotool", *args], env=self.env, timeout=15, capture_output=True, text=True)
-        if check and r.returncode != 0:
-            raise Failure("xdotool %s failed: %s" % (" ".join(args), r.stderr.strip()))
-        return r.stdout.strip()
-
-    def find_window(self, name, wait=WAIT):
-        deadline = time.monotonic() + wait
-        while time.monotonic() < deadline:
-            out = self.xdo("search", "--onlyvisible", "--name", name, check=False)
-            if out:
-                return out.split()[-1]
-            time.sleep(0.2)
-        raise Failure("no window named %r within %.0fs" % (name, wait))
-
-    def window_gone(self, wid, wait=WAIT):
-        deadline = time.monotonic() + wait
-        while time.monotonic() < deadline:
-            out = self.xdo("search", "--onlyvisible", "--name", ".", check=False)
-            if wid not in out.split():
-                return
-            time.sleep(0.2)
-        raise Failure("window %s still shown after %.0fs" % (wid, wait))
-
-    def keys(self, wid, *keys):
-        self.xdo("windowfocus", "--sync", wid)
-        for k in keys:
-            self.xdo("key", "--delay", "60", k)
-            time.sleep(0.15)
-
-    def type(self, wid, text):
-        self.xdo("windowfocus", "--sync", wid)
-        self.xdo("type", "--delay", "60", text)
-
-    def title(self, wid):
-        return self.xdo("getwindowname", wid)
-
-    def screenshot(self, path):
-        code = ("import gi; gi.require_version('Gdk','3.0'); from gi.repository import Gdk\n"
-                "w=Gdk.get_default_root_window()\n"
-                "pb=Gdk.pixbuf_get_from_window(w,0,0,w.get_width(),w.get_height())\n"
-                "pb.savev(%r,'png',[],[])\n" % path)
-        r = subprocess.run([SYSTEM_PYTHON, "-c", code], env=self.env, timeout=30, capture_output=True)
-        return r.returncode == 0
-
-    def close(self):
-        subprocess.run(["wineserver", "-k"], env=self.env, timeout=30,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.stop_pulse()
-        for p in self.procs:
-            p.terminate()
-            try:
-                p.wait(timeout=5)
-            except subprocess.TimeoutExpired:
-                p.kill()
-
-
-def write_config(folder, port, sound_volume):
-    lines = ["language=fr", "server.default=0", "sound.volume=%s" % sound_volume, "music.volume=0.5",
-             "music.on=1",
-             "server=Test,127.0.0.1,%d,http://127.0.0.1/about,http://127.0.0.1/register,"
-             "http://127.0.0.1/lost,127.0.0.1,/autodl" % port]
-    with open(os.path.join(folder, "config-debug.ini"), "wb") as f:
-        f.write(("\r\n".join(lines) + "\r\n").encode("cp1252"))
-
-
-def config_value(folder, key):
-    with open(os.path.join(folder, "config-debug.ini"), "rb") as f:
-        for line in f.read().decode("cp1252").splitlines():
-            if line.startswith(key + "="):
-                return line[len(key) + 1:]
-    return None
-
-
-def start_client(env, folder):
-    out = open(os.path.join(folder, "stdout.txt"), "wb")
-    return subprocess.Popen(["wine", os.path.join(folder, "kordo.exe")], cwd=folder, env=env.env,
-                            stdout=out, stderr=subprocess.STDOUT)
-
-
-def wait_exit(proc, what, wait=WAIT):
-    try:
-        return proc.wait(timeout=wait)
-    except subprocess.TimeoutExpired:
-        raise Failure("kordo.exe did not end after %s" % what)
-
-
-def check(cond, what):
-    if not cond:
-        raise Failure(what)
-    print("ok  " + what, flush=True)
-
-
 def run_main_path(env, exe, dll, artefacts):
-    folder = os.path.join(env.tmp, "app1")
-    os.makedirs(folder)
-    shutil.copy(exe, folder)
-    shutil.copy(dll, os.path.join(folder, "nvdaControllerClient32.dll"))
+    folder = make_program_folder(env, "app1", exe, dll)
     server = ScriptServer()
     write_config(folder, server.port, "0.5")
     proc = start_client(env, folder)
@@ -351,9 +190,7 @@ def run_main_path(env, exe, dll, artefacts):
 
 
 def run_without_reader(env, exe):
-    folder = os.path.join(env.tmp, "app2")
-    os.makedirs(folder)
-    shutil.copy(exe, folder)
+    folder = make_program_folder(env, "app2", exe)
     server = ScriptServer()
     write_config(folder, server.port, "1")
     proc = start_client(env, folder)
@@ -368,14 +205,6 @@ def run_without_reader(env, exe):
         server.close()
 
 
-def build_double(tmp):
-    src = os.path.join(os.path.dirname(os.path.abspath(__file__)), "nvda_double.c")
-    dll = os.path.join(tmp, "nvdaControllerClient32.dll")
-    subprocess.run(["i686-w64-mingw32-gcc", "-shared", "-O1", "-o", dll, src, "-Wl,--kill-at",
-                    "-static-libgcc"], check=True, timeout=120)
-    return dll
-
-
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--exe", required=True)
@@ -386,36 +215,14 @@ def main():
     if artefacts:
         os.makedirs(artefacts, exist_ok=True)
 
-    # A terminated run still tears down Xvfb, PulseAudio and Wine (finally).
-    signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
-    # A hard cap on the whole stage.
-    signal.signal(signal.SIGALRM, lambda *_: (_ for _ in ()).throw(Failure("deadline reached")))
-    signal.alarm(int(DEADLINE))
-
-    tmp = tempfile.mkdtemp(prefix="kordo-wine-")
-    env = Env(tmp)
-    status = 0
-    try:
+    def body(env, tmp):
         dll = build_double(tmp)
-        env.start_xvfb()
-        env.start_pulse()
-        env.boot_wine()
+        env.start()
         run_main_path(env, exe, dll, artefacts)
         run_without_reader(env, exe)
         print("wine tests passed", flush=True)
-    except (Failure, subprocess.SubprocessError) as e:
-        print("FAIL: %s" % e, flush=True)
-        for name in ("app1", "app2"):
-            p = os.path.join(tmp, name, "stdout.txt")
-            if os.path.exists(p):
-                print("--- %s stdout:\n%s" % (name, open(p, "rb").read().decode("latin-1")[-2000:]))
-        status = 1
-    finally:
-        signal.alarm(0)
-        env.close()
-        if status == 0 or not os.environ.get("KEEP_WINE_TMP"):
-            shutil.rmtree(tmp, ignore_errors=True)
-    return status
+
+    return run_stage("kordo-wine-", DEADLINE, body, dump=("app1/stdout.txt", "app2/stdout.txt"))
 
 
 if __name__ == "__main__":

@@ -99,7 +99,10 @@ TEST_F(Download, NamesOutsideTheFolderAreRefusedUnsent) {
     server.setReply(ok("evil"));
     for (const char* name : {"/etc/passwd", "../keep.ogg", "sounds/../../x.ogg", "C:/x.ogg", "c:x.ogg",
                              "sounds\\x.ogg", "", "sounds//x.ogg", "./x.ogg", "sounds/", "x\n.ogg",
-                             "../evil.dll"}) {
+                             "../evil.dll",
+                             // Windows devices, whatever the folder, case or extension.
+                             "sounds/nul.ogg", "NUL", "sounds/Com1.ogg", "lpt9.dll", "aux .txt",
+                             "con/x.ogg", "CONOUT$", "prn.tar.gz", "com\xB9.ogg"}) {
         SCOPED_TRACE(name);
         EXPECT_FALSE(isSafeRelativeName(downloadNames(name).local) && isSafeRelativeName(downloadNames(name).remote));
         EXPECT_EQ(downloadFileFrom(filesState.endpoint, filesState.root, name), DownloadResult::Refused);
@@ -108,7 +111,8 @@ TEST_F(Download, NamesOutsideTheFolderAreRefusedUnsent) {
     EXPECT_TRUE(server.requests().empty());
     EXPECT_EQ(read("keep.ogg"), "kept");
     EXPECT_EQ(fileCount(), 1);
-    for (const char* name : {"a.ogg", "sounds/x y/a..b.ogg", ".hidden", "ext/tool.dll"})
+    for (const char* name : {"a.ogg", "sounds/x y/a..b.ogg", ".hidden", "ext/tool.dll", "null.ogg",
+                             "sounds/console.ogg", "com10.ogg", "xnul.ogg", "lpt.ogg"})
         EXPECT_TRUE(isSafeRelativeName(name)) << name;
 }
 
