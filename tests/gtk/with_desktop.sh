@@ -35,4 +35,11 @@ for _ in $(seq 100); do [ -s "$tmp/display" ] && break; sleep 0.1; done
 export DISPLAY=":$(head -1 "$tmp/display")"
 
 here=$(cd "$(dirname "$0")" && pwd)
-timeout -k 5 "${KORDO_DESKTOP_LIMIT:-150}" dbus-run-session -- bash "$here/in_session.sh" "$@"
+status=0
+timeout -k 5 "${KORDO_DESKTOP_LIMIT:-150}" dbus-run-session -- bash "$here/in_session.sh" "$@" || status=$?
+if [ "$status" != 0 ]; then
+  # What the display server said, for failures that come from it.
+  kill -0 "$xvfb" 2>/dev/null && echo "Xvfb on $DISPLAY still runs" || echo "Xvfb on $DISPLAY is gone"
+  tail -20 "$tmp/xvfb.log"
+fi
+exit "$status"
