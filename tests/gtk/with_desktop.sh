@@ -27,8 +27,10 @@ echo "DisableAutoSpawn" >"$XDG_CONFIG_HOME/speech-dispatcher/speechd.conf"
 export KORDO_TEST_TMP="$tmp"
 unset WAYLAND_DISPLAY NO_AT_BRIDGE
 
-# Xvfb picks a free display and writes its number on fd 3.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$tmp/display" 2>"$tmp/xvfb.log" &
+# Xvfb picks a free display and writes its number on fd 3.  -noreset: by
+# default the server resets when its last client leaves (the accessibility
+# bus launcher does, early), and a client connecting meanwhile may be refused.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$tmp/display" 2>"$tmp/xvfb.log" &
 xvfb=$!
 for _ in $(seq 100); do [ -s "$tmp/display" ] && break; sleep 0.1; done
 [ -s "$tmp/display" ] || { echo "Xvfb did not start" >&2; cat "$tmp/xvfb.log" >&2; exit 1; }

@@ -48,7 +48,10 @@ class Env:
 
     def start_xvfb(self):
         r, w = os.pipe()
-        p = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+        # -noreset: no server reset when the last client leaves, which would
+        # may refuse a client connecting at that moment.
+        p = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-screen", "0", "1024x768x24", "-nolisten", "tcp",
+                              "-noreset"],
                              pass_fds=(w,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         os.close(w)
         self.procs.append(p)
