@@ -57,28 +57,41 @@ class Player:
         return self.proc.wait(timeout=30)
 
 
-def main():
-    headless, server_bin = sys.argv[1], sys.argv[2]
-    root = tempfile.mkdtemp(prefix="kordo-e2e-")
+def start_server(server_bin, root):
+    """Starts kordo-server on free 127.0.0.1 ports with its accounts in
+    `root`; returns (process, log file, game port, whether the downloads got
+    port 80).  The log is the server's standard output and error."""
     port, http_port = free_port(), free_port()
     log = open(os.path.join(root, "server.log"), "w+b")
     server = subprocess.Popen([server_bin, "--port", str(port), "--http-port", str(http_port),
                                "--accounts", os.path.join(root, "accounts.txt")],
                               stdout=log, stderr=subprocess.STDOUT)
+    deadline = time.monotonic() + 10
+    while True:
+        try:
+            socket.create_connection(("127.0.0.1", port), timeout=1).close()
+            break
+        except OSError:
+            if time.monotonic() > deadline or server.poll() is not None:
+                server.kill()
+                server.wait()
+                log.seek(0)
+                raise AssertionError("the server did not start: %r" % log.read()[-500:])
+            time.sleep(0.05)
+    log.seek(0)
+    return server, log, port, b"127.0.0.1:80/" in log.read()
+
+
+def main():
+    headless, server_bin = sys.argv[1], sys.argv[2]
+    root = tempfile.mkdtemp(prefix="kordo-e2e-")
+    try:
+        server, log, port, downloads = start_server(server_bin, root)
+    except AssertionError as e:
+        print("FAIL", e)
+        return 1
     players = []
     try:
-        deadline = time.monotonic() + 10
-        while True:
-            try:
-                socket.create_connection(("127.0.0.1", port), timeout=1).close()
-                break
-            except OSError:
-                if time.monotonic() > deadline or server.poll() is not None:
-                    raise AssertionError("the server did not start")
-                time.sleep(0.05)
-        log.seek(0)
-        downloads = b"127.0.0.1:80/" in log.read()
-
         wav = os.path.join(root, "alice1.wav")
         alice = Player(headless, root, "alice1", port, ["--wav", wav])
         players.append(alice)

@@ -22,43 +22,22 @@ fetch nothing, and the fetched extension must answer.
 import glob
 import os
 import shutil
-import socket
 import subprocess
 import sys
-import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "gtk"))
 sys.path.insert(0, HERE)
 from desktop import (TMP, Events, app_root, check, dump, failures, find, focus_window, focused,  # noqa: E402
-                     keys, named, pump, role, rows, spoken, start_speech, wait_for, window_id, xdo)
-from e2e_practice import Player, free_port  # noqa: E402
+                     keys, named, pump, role, rows, spoken, start_speech, wait_for, xdo, close_window)
+from e2e_practice import Player, start_server  # noqa: E402
 
 KORDO, HEADLESS, SERVER, X11_CLOSE = sys.argv[1:5]
 NAME, PASSWORD = "camille", "secret3"
 
 
-def start_server():
-    port, http_port = free_port(), free_port()
-    log = open(os.path.join(TMP, "server.log"), "w+b")
-    proc = subprocess.Popen([SERVER, "--port", str(port), "--http-port", str(http_port),
-                             "--accounts", os.path.join(TMP, "accounts.txt")], stdout=log, stderr=subprocess.STDOUT)
-    deadline = time.monotonic() + 10
-    while True:
-        try:
-            socket.create_connection(("127.0.0.1", port), timeout=1).close()
-            break
-        except OSError:
-            if time.monotonic() > deadline or proc.poll() is not None:
-                raise SystemExit("the server did not start")
-            time.sleep(0.05)
-    log.seek(0)
-    downloads = b"127.0.0.1:80/" in log.read()
-    return proc, log, port, downloads
-
-
 def main():
-    server, server_log, port, downloads = start_server()
+    server, server_log, port, downloads = start_server(SERVER, TMP)
     prog = os.path.join(TMP, "prog")
     os.makedirs(prog)
     exe = os.path.join(prog, "kordo")
@@ -284,13 +263,7 @@ def run(proc, prog, heard, port, downloads, players):
         check(p.close() == 0, "%s closes with status 0" % p.name)
 
     # Closing the window: "quit", status 0, configuration and log on disk.
-    wid = window_id("Le Kordo \\[%s\\]" % NAME)
-    subprocess.run([X11_CLOSE, wid or "0"], timeout=10)
-    try:
-        status = proc.wait(15)
-    except subprocess.TimeoutExpired:
-        status = None
-    check(status == 0, "the client ends with status 0 (%r)" % status)
+    check(close_window(X11_CLOSE, "Le Kordo \\[%s\\]" % NAME, proc) == 0, "the client ends with status 0")
     with open(os.path.join(prog, "config-debug.ini"), "rb") as f:
         conf = f.read().decode("cp1252")
     check(",%s,%s" % (NAME, PASSWORD) in conf, "the configuration is saved with the typed credentials")

@@ -169,3 +169,14 @@ def spoken(heard):
             return f.read()
     except OSError:
         return ""
+
+
+def close_window(x11_close, title, proc):
+    """Closes the window `title` (a regular expression) as its close box
+    does, with the X11_CLOSE helper; returns the client's exit status, or
+    None when it has not ended within 15 s."""
+    subprocess.run([x11_close, window_id(title) or "0"], timeout=10)
+    try:
+        return proc.wait(15)
+    except subprocess.TimeoutExpired:
+        return None

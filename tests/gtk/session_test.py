@@ -20,7 +20,7 @@ from gi.repository import Gdk  # noqa: E402
 import pyatspi  # noqa: E402
 
 from desktop import (TMP, Events, check, dump, failures, find, focus_window, focused, keys,  # noqa: E402
-                     named, pump, role, rows, spoken, start_speech, wait_for, window_id, xdo, app_root)
+                     named, pump, role, rows, spoken, start_speech, wait_for, xdo, app_root, close_window)
 
 KORDO, X11_CLOSE, SCREENSHOT = sys.argv[1:4]
 
@@ -255,13 +255,8 @@ def run(server, proc, prog, heard):
         check(server.expect("msgboxresp ") == "msgboxresp 3|6", "Yes answers 'msgboxresp 3|6'")
 
     # Closing the window says quit and saves the configuration.
-    wid = window_id("Le Kordo \\[bob1\\]")
-    subprocess.run([X11_CLOSE, wid or "0"], timeout=10)
+    status = close_window(X11_CLOSE, "Le Kordo \\[bob1\\]", proc)
     check(server.expect("quit") == "quit", "closing the window sends 'quit'")
-    try:
-        status = proc.wait(15)
-    except subprocess.TimeoutExpired:
-        status = None
     check(status == 0, "the client ends with status 0 (%r)" % status)
     with open(os.path.join(prog, "config-debug.ini"), "rb") as f:
         conf = f.read().decode("cp1252")
