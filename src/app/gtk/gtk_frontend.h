@@ -74,8 +74,10 @@ private:
     // Iterates the main context (a nested loop) until `done` is true or a
     // quit request arrives; dialogs use it instead of gtk_dialog_run so that
     // a quit request ends them too.
-    void closeModal(GtkWidget* dlg, GtkWidget* owner);
     void runNested(const bool& done);
+    // Destroys a modal dialog, then activates `owner` (if any) and waits a
+    // bounded time for it to be active.
+    void closeModal(GtkWidget* dlg, GtkWidget* owner);
     void quitLoops();
     // The main window is gone (closed by the player or at shut-down): no
     // further UI-thread call runs, and waiting callers are released.
