@@ -180,3 +180,12 @@ def close_window(x11_close, title, proc):
         return proc.wait(15)
     except subprocess.TimeoutExpired:
         return None
+
+
+def report():
+    """Prints the outcome of every check() and returns the exit status."""
+    if failures:
+        print("%d check(s) failed" % len(failures))
+        return 1
+    print("all checks passed")
+    return 0

@@ -19,8 +19,8 @@ gi.require_version("Gdk", "3.0")
 from gi.repository import Gdk  # noqa: E402
 import pyatspi  # noqa: E402
 
-from desktop import (TMP, Events, check, dump, failures, find, focus_window, focused, keys,  # noqa: E402
-                     named, pump, role, rows, spoken, start_speech, wait_for, xdo, app_root, close_window)
+from desktop import (TMP, Events, check, dump, find, focus_window, focused, keys,  # noqa: E402
+                     named, pump, role, rows, spoken, start_speech, wait_for, xdo, app_root, close_window, report)
 
 KORDO, X11_CLOSE, SCREENSHOT = sys.argv[1:4]
 
@@ -265,7 +265,4 @@ def run(server, proc, prog, heard):
 
 if __name__ == "__main__":
     main()
-    if failures:
-        print("%d check(s) failed" % len(failures))
-        sys.exit(1)
-    print("all checks passed")
+    sys.exit(report())
