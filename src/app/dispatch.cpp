@@ -1,5 +1,6 @@
 #include "app/dispatch.h"
 
+#include <functional>
 #include <string_view>
 
 #include "app/dialogs.h"
@@ -11,31 +12,82 @@
 #include "history/history.h"
 #include "menu/menus.h"
 #include "net/agc.h"
+#include "platform/ui.h"
 
 namespace {
 using C = ServerCommand;
 
-void onSay(std::string_view p, bool) { historyAdd(p, HIST_SPEAK); }
-void onSayI(std::string_view p, bool) { historyAdd(p, HIST_SPEAK | HIST_INTERRUPT); }
-void onSayNh(std::string_view p, bool) { historyAdd(p, HIST_SPEAK | HIST_NOSTORE); }
-void onSayUrg(std::string_view p, bool) { historyAdd(p, HIST_SPEAK | HIST_ALWAYS); }
-void onMenu(std::string_view p, bool) { menuOpen(p); }
-void onUItem(std::string_view p, bool) { menuUpdate(p, true); }
-void onUMenu(std::string_view p, bool) { menuUpdate(p, false); }
-void onCloseMenu(std::string_view, bool) { menuClose(1); }
-void onCloseAllMenus(std::string_view, bool) { menuClose(1000000); }
-void onMoveM(std::string_view p, bool) { menuMove3(p); }
-void onBrowse(std::string_view p, bool) { browserOpen(p); }
-void onPlay(std::string_view p, bool) { playSound(p, 0); }
-void onPlayUrg(std::string_view p, bool) { playSound(p, 1); }
-void onPlayOw(std::string_view p, bool) { playSound(p, 2); }
-void onMusic(std::string_view p, bool) { playMusic(p); }
-void onPreload(std::string_view p, bool) { preloadSounds(p); }
-void onInput(std::string_view p, bool) { prepareInputBox(p); }
-void onMsgBox(std::string_view p, bool) { prepareMessageBox(p); }
-void onDllQ(std::string_view p, bool) { doDllRun(p); }
-void onCheckFile(std::string_view p, bool) { checkFiles(p); }
-void onNewVersion(std::string_view p, bool required) { downloadNewVersion(p, required); }
+void onSay(std::string_view p, bool) {
+    historyAdd(p, HIST_SPEAK);
+}
+void onSayI(std::string_view p, bool) {
+    historyAdd(p, HIST_SPEAK | HIST_INTERRUPT);
+}
+void onSayNh(std::string_view p, bool) {
+    historyAdd(p, HIST_SPEAK | HIST_NOSTORE);
+}
+void onSayUrg(std::string_view p, bool) {
+    historyAdd(p, HIST_SPEAK | HIST_ALWAYS);
+}
+void onMenu(std::string_view p, bool) {
+    menuOpen(p);
+}
+void onUItem(std::string_view p, bool) {
+    menuUpdate(p, true);
+}
+void onUMenu(std::string_view p, bool) {
+    menuUpdate(p, false);
+}
+void onCloseMenu(std::string_view, bool) {
+    menuClose(1);
+}
+void onCloseAllMenus(std::string_view, bool) {
+    menuClose(1000000);
+}
+void onMoveM(std::string_view p, bool) {
+    menuMove3(p);
+}
+void onBrowse(std::string_view p, bool) {
+    browserOpen(p);
+}
+void onPlay(std::string_view p, bool) {
+    playSound(p, 0);
+}
+void onPlayUrg(std::string_view p, bool) {
+    playSound(p, 1);
+}
+void onPlayOw(std::string_view p, bool) {
+    playSound(p, 2);
+}
+void onMusic(std::string_view p, bool) {
+    playMusic(p);
+}
+void onPreload(std::string_view p, bool) {
+    preloadSounds(p);
+}
+void onInput(std::string_view p, bool) {
+    prepareInputBox(p);
+}
+void onMsgBox(std::string_view p, bool) {
+    prepareMessageBox(p);
+}
+void onDllQ(std::string_view p, bool) {
+    doDllRun(p);
+}
+void onCheckFile(std::string_view p, bool) {
+    checkFiles(p);
+}
+void onNewVersion(std::string_view p, bool required) {
+    downloadNewVersion(p, required);
+}
+
+// A run of history lines goes to the UI thread in one call: each message's
+// work runs there anyway, and one hand-over per line would cost a thread
+// wake-up per line in a flood.  Without a main window the run stays on the
+// receive thread and each message does without the view, as it would alone.
+void historyRun(const std::function<void()>& run) {
+    if (ui().isUiThread() || !uiCall(run)) run();
+}
 }  // namespace
 
 void registerServerCommands() {
@@ -60,4 +112,6 @@ void registerServerCommands() {
     agc_setHandler(C::DllQ, onDllQ);
     agc_setHandler(C::CheckFile, onCheckFile);
     agc_setHandler(C::NewVersion, onNewVersion);
+    for (C c : {C::Say, C::SayI, C::SayNh, C::SayUrg}) agc_setBatched(c, true);
+    agc_setRunDispatcher(historyRun);
 }

@@ -16,6 +16,8 @@ std::atomic<int32_t> upload{0};
 
 namespace {
 std::atomic<CommandHandler> handlers[static_cast<int>(ServerCommand::Count)];
+std::atomic<bool> batched[static_cast<int>(ServerCommand::Count)];
+std::atomic<RunDispatcher> runDispatcher{nullptr};
 
 // Every handle ever created lives here until agc_deinit (see AGCHandle).
 std::mutex registryMutex;
@@ -29,7 +31,8 @@ void reapFinished() {
     {
         std::lock_guard<std::mutex> lock(registryMutex);
         for (auto& h : registry)
-            if (h->receiverDone.load() && h->receiver.joinable()) done.push_back(std::move(h->receiver));
+            if (h->receiverDone.load() && h->receiver.joinable())
+                done.push_back(std::move(h->receiver));
     }
     for (auto& t : done) t.join();
 }
@@ -44,7 +47,10 @@ void endReceive(AGCHandle* h) {
 void runCloseSteps(AGCHandle* h, bool wanted) {
     if (h->closeStepsRun.exchange(true)) return;
     if (h->open.exchange(false)) sockShutdown(h->fd);
-    sayString("Vous avez \xE9t\xE9 d\xE9" "connect\xE9 du serveur", true);
+    sayString(
+        "Vous avez \xE9t\xE9 d\xE9"
+        "connect\xE9 du serveur",
+        true);
     conTime = 0;
     download = 0;
     upload = 0;
@@ -68,6 +74,18 @@ void agc_setHandler(ServerCommand command, CommandHandler handler) {
     int i = static_cast<int>(command);
     if (command == ServerCommand::Status || command == ServerCommand::Challenge) return;
     if (i >= 0 && i < static_cast<int>(ServerCommand::Count)) handlers[i] = handler;
+}
+
+void agc_setRunDispatcher(RunDispatcher dispatcher) {
+    runDispatcher = dispatcher;
+}
+
+void agc_setBatched(ServerCommand command, bool on) {
+    int i = static_cast<int>(command);
+    if (command == ServerCommand::Status || command == ServerCommand::Challenge ||
+        command == ServerCommand::Ping)
+        return;
+    if (i >= 0 && i < static_cast<int>(ServerCommand::Count)) batched[i] = on;
 }
 
 void agc_init() {
@@ -180,7 +198,9 @@ bool agc_send(AGCHandle* h, std::string_view s) {
     return true;
 }
 
-bool agc_sendCurrent(std::string_view s) { return agc_send(gch.load(), s); }
+bool agc_sendCurrent(std::string_view s) {
+    return agc_send(gch.load(), s);
+}
 
 void agc_close(AGCHandle* h, bool wanted) {
     if (!h) return;
@@ -198,13 +218,54 @@ void agc_getstats(int32_t* t, int32_t* dl, int32_t* ul) {
     if (ul) *ul = upload.load();
 }
 
+namespace {
+
+void dispatchParsed(AGCHandle* h, const ParsedCommand& c);
+
+// The batched lines waiting for the end of their run; their payloads point
+// into the receive buffer (valid until the buffer is reused).
+struct PendingRun {
+    AGCHandle* h;
+    std::vector<ParsedCommand> lines;
+
+    void flush() {
+        if (lines.empty()) return;
+        RunDispatcher d = runDispatcher.load();
+        auto all = [this] {
+            for (const ParsedCommand& c : lines) dispatchParsed(h, c);
+        };
+        if (d && lines.size() > 1)
+            d(all);
+        else
+            all();
+        lines.clear();
+    }
+    void line(std::string_view text) {
+        ParsedCommand c;
+        if (!parseCommand(text, &c)) return;
+        if (batched[static_cast<int>(c.command)].load()) {
+            lines.push_back(c);
+            if (lines.size() >= kMaxRunLines) flush();
+            return;
+        }
+        flush();
+        dispatchParsed(h, c);
+    }
+};
+
+}  // namespace
+
 void recvLoop(AGCHandle* h) {
     LineBuffer lb;
+    PendingRun run{h, {}};
+    run.lines.reserve(kMaxRunLines);
     for (;;) {
         long r = sockRecv(h->fd, lb.writePtr(), lb.writeSpace());
         if (r <= 0) break;
         download += static_cast<int32_t>(r);
-        lb.commit(static_cast<size_t>(r), [h](std::string_view line) { agc_recv(h, line); });
+        lb.commit(
+            static_cast<size_t>(r), [&run](std::string_view line) { run.line(line); },
+            [&run] { run.flush(); });
     }
     // Wake agc_connect first: the close steps may reconnect on this thread.
     endReceive(h);
@@ -214,7 +275,12 @@ void recvLoop(AGCHandle* h) {
 
 void agc_recv(AGCHandle* h, std::string_view line) {
     ParsedCommand c;
-    if (!parseCommand(line, &c)) return;
+    if (parseCommand(line, &c)) dispatchParsed(h, c);
+}
+
+namespace {
+
+void dispatchParsed(AGCHandle* h, const ParsedCommand& c) {
     switch (c.command) {
         case ServerCommand::Status: {
             std::lock_guard<std::mutex> lock(h->mu);
@@ -241,3 +307,5 @@ void agc_recv(AGCHandle* h, std::string_view line) {
                 fn(c.payload, c.required);
     }
 }
+
+}  // namespace

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -90,3 +91,19 @@ using CommandHandler = void (*)(std::string_view payload, bool flag);
 // and "challenge" are handled here and cannot be replaced.  Set at start-up
 // before any connection exists.
 void agc_setHandler(ServerCommand command, CommandHandler handler);
+
+// Runs of lines.  Consecutive lines of commands marked with agc_setBatched
+// that one receive brought in are dispatched together: the run dispatcher
+// gets one function that runs their handlers in order, and must call it
+// exactly once before it returns (the client calls it on the UI thread
+// through one synchronous UI-thread call, where each line would otherwise
+// cost a hand-over of its own).  Order is kept: a line of another command
+// ends the run before it is dispatched, and the receive thread waits until
+// the run has been handled, as for a single line.  A run holds at most
+// kMaxRunLines lines, so the UI thread is never held for long.  A run of one
+// line, or any run while no run dispatcher is set, is dispatched line by line
+// on the receive thread.  Set at start-up before any connection exists.
+constexpr size_t kMaxRunLines = 256;
+using RunDispatcher = void (*)(const std::function<void()>& dispatchRun);
+void agc_setRunDispatcher(RunDispatcher dispatcher);
+void agc_setBatched(ServerCommand command, bool batched);

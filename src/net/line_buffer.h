@@ -8,12 +8,13 @@
 #include <string_view>
 
 class LineBuffer {
-public:
+  public:
     static constexpr size_t kSize = 524288;
 
     // `size` is the whole buffer, terminator included; tests and the fuzz
     // target use small ones to reach the over-long line path quickly.
-    explicit LineBuffer(size_t size = kSize) : size_(size < 2 ? 2 : size), buf_(new char[size_]()) {}
+    explicit LineBuffer(size_t size = kSize)
+        : size_(size < 2 ? 2 : size), buf_(new char[size_]()) {}
 
     // Forgets any unfinished line.
     void reset() {
@@ -34,6 +35,14 @@ public:
     // bytes before its "\n") is dropped whole; the lines after it still come.
     template <class F>
     void commit(size_t n, F&& fn) {
+        commit(n, fn, [] {});
+    }
+
+    // As above; `linesDone()` runs after the last complete line of these
+    // bytes was passed to fn and before the buffer is reused, so views the
+    // caller kept from fn are still valid there (and no longer after).
+    template <class F, class D>
+    void commit(size_t n, F&& fn, D&& linesDone) {
         size_t end = held_ + n;
         char* b = buf_.get();
         size_t start = 0;    // start of the unfinished line
@@ -42,6 +51,7 @@ public:
             void* nl = std::memchr(b + pos, '\n', end - pos);
             if (!nl) {
                 held_ = 0;
+                linesDone();
                 return;
             }
             discarding_ = false;
@@ -55,6 +65,7 @@ public:
             fn(std::string_view(b + start, at - start));
             pos = start = at + 1;
         }
+        linesDone();
         size_t rest = end - start;
         if (rest == size_ - 1) {
             // Full and no "\n": the line is too long for the buffer.
@@ -70,7 +81,7 @@ public:
     // Bytes of an unfinished line currently held.
     size_t held() const { return held_; }
 
-private:
+  private:
     size_t size_;
     std::unique_ptr<char[]> buf_;
     size_t held_ = 0;  // bytes in the buffer: one unfinished line, no "\n"
