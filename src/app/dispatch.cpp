@@ -17,69 +17,27 @@
 namespace {
 using C = ServerCommand;
 
-void onSay(std::string_view p, bool) {
-    historyAdd(p, HIST_SPEAK);
-}
-void onSayI(std::string_view p, bool) {
-    historyAdd(p, HIST_SPEAK | HIST_INTERRUPT);
-}
-void onSayNh(std::string_view p, bool) {
-    historyAdd(p, HIST_SPEAK | HIST_NOSTORE);
-}
-void onSayUrg(std::string_view p, bool) {
-    historyAdd(p, HIST_SPEAK | HIST_ALWAYS);
-}
-void onMenu(std::string_view p, bool) {
-    menuOpen(p);
-}
-void onUItem(std::string_view p, bool) {
-    menuUpdate(p, true);
-}
-void onUMenu(std::string_view p, bool) {
-    menuUpdate(p, false);
-}
-void onCloseMenu(std::string_view, bool) {
-    menuClose(1);
-}
-void onCloseAllMenus(std::string_view, bool) {
-    menuClose(1000000);
-}
-void onMoveM(std::string_view p, bool) {
-    menuMove3(p);
-}
-void onBrowse(std::string_view p, bool) {
-    browserOpen(p);
-}
-void onPlay(std::string_view p, bool) {
-    playSound(p, 0);
-}
-void onPlayUrg(std::string_view p, bool) {
-    playSound(p, 1);
-}
-void onPlayOw(std::string_view p, bool) {
-    playSound(p, 2);
-}
-void onMusic(std::string_view p, bool) {
-    playMusic(p);
-}
-void onPreload(std::string_view p, bool) {
-    preloadSounds(p);
-}
-void onInput(std::string_view p, bool) {
-    prepareInputBox(p);
-}
-void onMsgBox(std::string_view p, bool) {
-    prepareMessageBox(p);
-}
-void onDllQ(std::string_view p, bool) {
-    doDllRun(p);
-}
-void onCheckFile(std::string_view p, bool) {
-    checkFiles(p);
-}
-void onNewVersion(std::string_view p, bool required) {
-    downloadNewVersion(p, required);
-}
+void onSay(std::string_view p, bool) { historyAdd(p, HIST_SPEAK); }
+void onSayI(std::string_view p, bool) { historyAdd(p, HIST_SPEAK | HIST_INTERRUPT); }
+void onSayNh(std::string_view p, bool) { historyAdd(p, HIST_SPEAK | HIST_NOSTORE); }
+void onSayUrg(std::string_view p, bool) { historyAdd(p, HIST_SPEAK | HIST_ALWAYS); }
+void onMenu(std::string_view p, bool) { menuOpen(p); }
+void onUItem(std::string_view p, bool) { menuUpdate(p, true); }
+void onUMenu(std::string_view p, bool) { menuUpdate(p, false); }
+void onCloseMenu(std::string_view, bool) { menuClose(1); }
+void onCloseAllMenus(std::string_view, bool) { menuClose(1000000); }
+void onMoveM(std::string_view p, bool) { menuMove3(p); }
+void onBrowse(std::string_view p, bool) { browserOpen(p); }
+void onPlay(std::string_view p, bool) { playSound(p, 0); }
+void onPlayUrg(std::string_view p, bool) { playSound(p, 1); }
+void onPlayOw(std::string_view p, bool) { playSound(p, 2); }
+void onMusic(std::string_view p, bool) { playMusic(p); }
+void onPreload(std::string_view p, bool) { preloadSounds(p); }
+void onInput(std::string_view p, bool) { prepareInputBox(p); }
+void onMsgBox(std::string_view p, bool) { prepareMessageBox(p); }
+void onDllQ(std::string_view p, bool) { doDllRun(p); }
+void onCheckFile(std::string_view p, bool) { checkFiles(p); }
+void onNewVersion(std::string_view p, bool required) { downloadNewVersion(p, required); }
 
 // A run of history lines goes to the UI thread in one call: each message's
 // work runs there anyway, and one hand-over per line would cost a thread

@@ -31,8 +31,7 @@ void reapFinished() {
     {
         std::lock_guard<std::mutex> lock(registryMutex);
         for (auto& h : registry)
-            if (h->receiverDone.load() && h->receiver.joinable())
-                done.push_back(std::move(h->receiver));
+            if (h->receiverDone.load() && h->receiver.joinable()) done.push_back(std::move(h->receiver));
     }
     for (auto& t : done) t.join();
 }
@@ -47,10 +46,7 @@ void endReceive(AGCHandle* h) {
 void runCloseSteps(AGCHandle* h, bool wanted) {
     if (h->closeStepsRun.exchange(true)) return;
     if (h->open.exchange(false)) sockShutdown(h->fd);
-    sayString(
-        "Vous avez \xE9t\xE9 d\xE9"
-        "connect\xE9 du serveur",
-        true);
+    sayString("Vous avez \xE9t\xE9 d\xE9" "connect\xE9 du serveur", true);
     conTime = 0;
     download = 0;
     upload = 0;
@@ -76,9 +72,7 @@ void agc_setHandler(ServerCommand command, CommandHandler handler) {
     if (i >= 0 && i < static_cast<int>(ServerCommand::Count)) handlers[i] = handler;
 }
 
-void agc_setRunDispatcher(RunDispatcher dispatcher) {
-    runDispatcher = dispatcher;
-}
+void agc_setRunDispatcher(RunDispatcher dispatcher) { runDispatcher = dispatcher; }
 
 void agc_setBatched(ServerCommand command, bool on) {
     int i = static_cast<int>(command);
@@ -198,9 +192,7 @@ bool agc_send(AGCHandle* h, std::string_view s) {
     return true;
 }
 
-bool agc_sendCurrent(std::string_view s) {
-    return agc_send(gch.load(), s);
-}
+bool agc_sendCurrent(std::string_view s) { return agc_send(gch.load(), s); }
 
 void agc_close(AGCHandle* h, bool wanted) {
     if (!h) return;

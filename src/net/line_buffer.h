@@ -8,13 +8,12 @@
 #include <string_view>
 
 class LineBuffer {
-  public:
+public:
     static constexpr size_t kSize = 524288;
 
     // `size` is the whole buffer, terminator included; tests and the fuzz
     // target use small ones to reach the over-long line path quickly.
-    explicit LineBuffer(size_t size = kSize)
-        : size_(size < 2 ? 2 : size), buf_(new char[size_]()) {}
+    explicit LineBuffer(size_t size = kSize) : size_(size < 2 ? 2 : size), buf_(new char[size_]()) {}
 
     // Forgets any unfinished line.
     void reset() {
@@ -81,7 +80,7 @@ class LineBuffer {
     // Bytes of an unfinished line currently held.
     size_t held() const { return held_; }
 
-  private:
+private:
     size_t size_;
     std::unique_ptr<char[]> buf_;
     size_t held_ = 0;  // bytes in the buffer: one unfinished line, no "\n"
