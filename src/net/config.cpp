@@ -211,7 +211,10 @@ void parseConfig(std::string_view bytes, Settings* settings, std::vector<servinf
 std::string serializeConfig(const Settings& st, const std::vector<servinfo>& list) {
     std::string out;
     out += "language=" + st.language + "\r\n";
-    out += "server.default=" + std::to_string(st.serverIndex) + "\r\n";
+    // The index is an int in the file: read back as unsigned, an index of
+    // 2^31 or more is written negative ("-1", not "4294967295"), and reads
+    // back the same.
+    out += "server.default=" + std::to_string(static_cast<int32_t>(st.serverIndex)) + "\r\n";
     out += "sound.volume=" + formatG5(st.fxVol) + "\r\n";
     out += "music.volume=" + formatG5(st.muVol) + "\r\n";
     out += st.muStopped ? "music.on=0\r\n" : "music.on=1\r\n";

@@ -173,7 +173,18 @@ void HeadlessUi::runConnectionDialog(ConnDialog* d) {
 
 int HeadlessUi::messageBox(const std::string& text, const std::string& title, unsigned flags) {
     if (!windowOpen_) return 0;
-    out_.emit("dialog msgbox " + std::to_string(flags), title + "|" + text, true);
+    // The new-version question reaches the seam as a plain message box; it
+    // is the only Yes/No warning box titled "Nouvelle version" the client
+    // itself asks, and its required form is the one saying the update is
+    // compulsory.  Tests see it as its own event (a server box with that
+    // very title and these flags would be too); the answer is the same
+    // result code either way.
+    if (title == "Nouvelle version" && flags == (MBX_YESNO | MBX_ICONWARNING)) {
+        const bool required = text.find("obligatoire") != std::string::npos;
+        out_.emit(required ? "dialog update 1" : "dialog update 0", text, true);
+    } else {
+        out_.emit("dialog msgbox " + std::to_string(flags), title + "|" + text, true);
+    }
     auto answer = waitForAnswer();
     if (answer) return toInt(*answer);
     // Escape: Cancel where the box has one; an OK-only box answers OK.
@@ -285,18 +296,29 @@ void HeadlessUi::handle(const Input& in) {
     }
     auto [a, rest] = firstWord(in.rest);
     UiControl c = UiControl::List;
-    if (v == "keydown") {
+    if (v == "keydown" || v == "keyup") {
         auto [control, more] = firstWord(rest);
         (void)more;
         if (!parseControl(control, &c)) return;
-        int vk = toInt(a) & 0xFF;
+        const int vk = toInt(a) & 0xFF;
+        // With Alt down and no Ctrl a key is a system key, as on the desktop
+        // front-ends (WM_SYSKEYDOWN on Windows): it may run an accelerator
+        // command, but the control's key handling never sees it, so Alt+C
+        // is not reported to the server.  The modifiers themselves always
+        // reach it, which is how the keyboard logic tracks them.
+        const bool modifier =
+            (vk >= VKEY_SHIFT && vk <= VKEY_MENU) || (vk >= VKEY_LSHIFT && vk <= VKEY_RMENU);
+        const bool systemKey = !modifier && keyboard.altDown && !keyboard.ctrlDown;
+        if (v == "keyup") {
+            if (!systemKey) handleKeyUp(vk, c);
+            return;
+        }
         // The loop offers the key to the accelerator table first; the
         // control still sees the key afterwards.
-        if (int cmd = accelCommand(vk, keyboard.shiftDown, keyboard.ctrlDown, keyboard.altDown)) runCommand(cmd);
-        handleKeyDown(vk, c);
-    } else if (v == "keyup") {
-        if (!parseControl(rest, &c)) return;
-        handleKeyUp(toInt(a) & 0xFF, c);
+        if (!modifier)
+            if (int cmd = accelCommand(vk, keyboard.shiftDown, keyboard.ctrlDown, keyboard.altDown))
+                runCommand(cmd);
+        if (!systemKey) handleKeyDown(vk, c);
     } else if (v == "char") {
         if (!parseControl(rest, &c)) return;
         int code = toInt(a);
@@ -315,7 +337,13 @@ void HeadlessUi::handle(const Input& in) {
     } else if (v == "click") {
         int index = toInt(rest);
         keyboard.listClicked = a == "right" ? 2 : 1;
-        if (index >= 0 && index < static_cast<int>(list_.size())) listSelect(index);
+        if (index < 0 || index >= static_cast<int>(list_.size())) {
+            // A press below the last row: the list takes the focus and its
+            // selection stays, so nothing is chosen (as on the desktop).
+            setFocus(UiControl::List);
+            return;
+        }
+        listSelect(index);
         selectionStep();
     } else if (v == "type") {
         chat_ = utf8ToCp1252(in.rest);

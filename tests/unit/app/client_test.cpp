@@ -62,6 +62,19 @@ protected:
         fs::current_path(old);
         fs::remove_all(dir);
     }
+    // A configuration that a save would change: the out-of-range volume is
+    // replaced at start-up, so the file shows whether the run saved.
+    static constexpr const char* kUnsaved = "music.volume=1.5\r\nserver=A,h,1\r\n";
+    void seedConfig() {
+        std::ofstream f(dir / "config-debug.ini", std::ios::binary);
+        f << kUnsaved;
+    }
+    std::string configText() {
+        std::ifstream f(dir / "config-debug.ini", std::ios::binary);
+        std::stringstream text;
+        text << f.rdbuf();
+        return text.str();
+    }
     fs::path old, dir;
     FrontEndDouble fe;
     SinkDouble sink;
@@ -74,19 +87,22 @@ TEST_F(ClientMain, WindowClassFailureEndsWithStatusOneAndSavesNothing) {
     EXPECT_EQ(clientMain(fe, options), 1);
     EXPECT_EQ(fe.fatal, std::vector<std::string>{"Couldn't register window class"});
     EXPECT_FALSE(fe.dialogShown);
-    // The default configuration was written when none existed; nothing else.
-    std::ifstream f(dir / "config-debug.ini", std::ios::binary);
-    std::stringstream text;
-    text << f.rdbuf();
-    EXPECT_NE(text.str().find("music.on=0\r\n"), std::string::npos);
+    // The default configuration is written when none exists.
+    EXPECT_NE(configText().find("music.on=0\r\n"), std::string::npos);
+    // An existing one is left as it was.
+    seedConfig();
+    EXPECT_EQ(clientMain(fe, options), 1);
+    EXPECT_EQ(configText(), kUnsaved);
 }
 
-TEST_F(ClientMain, NoAudioDeviceEndsWithStatusTwo) {
+TEST_F(ClientMain, NoAudioDeviceEndsWithStatusTwoAndSavesNothing) {
     sink.works = false;
+    seedConfig();
     EXPECT_EQ(clientMain(fe, options), 2);
     EXPECT_EQ(fe.fatal, std::vector<std::string>{"Unable to open audio device"});
     EXPECT_FALSE(fe.dialogShown);
     EXPECT_FALSE(fe.loopRan);
+    EXPECT_EQ(configText(), kUnsaved);
 }
 
 TEST_F(ClientMain, CancelledDialogEndsWithStatusZeroAndSavesTheConfiguration) {
@@ -97,12 +113,9 @@ TEST_F(ClientMain, CancelledDialogEndsWithStatusZeroAndSavesTheConfiguration) {
     EXPECT_EQ(clientMain(fe, options), 0);
     EXPECT_TRUE(fe.dialogShown);
     EXPECT_TRUE(fe.fatal.empty());
-    std::ifstream f(dir / "config-debug.ini", std::ios::binary);
-    std::stringstream text;
-    text << f.rdbuf();
     // Out-of-range volumes were replaced at start-up and saved so.
-    EXPECT_NE(text.str().find("sound.volume=1\r\nmusic.volume=0.5\r\n"), std::string::npos)
-        << text.str();
+    EXPECT_NE(configText().find("sound.volume=1\r\nmusic.volume=0.5\r\n"), std::string::npos)
+        << configText();
     bool log = false;
     for (auto& e : fs::directory_iterator(dir))
         log |= e.path().filename().string().rfind("session-", 0) == 0;

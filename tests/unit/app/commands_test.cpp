@@ -173,6 +173,22 @@ TEST_F(Selection, ClicksAndFlagsDecide) {
     }
 }
 
+TEST_F(Selection, NoItemIsNeverACancellation) {
+    // An empty menu leaves nothing under a click, nor a selection for flag 4
+    // to choose: the step must not report the menu as cancelled (index -1).
+    for (int flags : {0, int{MENU_CHOOSE_ON_CHANGE}}) {
+        for (int button : {1, 2}) {
+            SCOPED_TRACE(std::to_string(flags) + " " + std::to_string(button));
+            menuReset();
+            menuOpen(menuText(7, 1, 0, 0, flags));
+            click(button, -1);
+            EXPECT_TRUE(sent().empty());
+            EXPECT_EQ(selection(), -1);  // still open
+            EXPECT_EQ(keyboard.listClicked, 0);
+        }
+    }
+}
+
 TEST_F(Selection, PlaysAndShowsTheItemAndKeepsTheClickWithoutMenu) {
     open(0);
     click(0, 3);

@@ -189,6 +189,17 @@ TEST(ConfigWrite, SettingsFormat) {
     EXPECT_EQ(serializeConfig(s, {}),
               "language=en\r\nserver.default=2\r\nsound.volume=0.1\r\n"
               "music.volume=0.12346\r\nmusic.on=1\r\n");
+    // The index is written as a signed int and reads back unchanged.
+    for (const auto& [file, written] :
+         {std::pair{"server.default=-1\n", "server.default=-1\r\n"},
+          {"server.default=3000000000\n", "server.default=-1294967296\r\n"},
+          {"server.default=2147483647\n", "server.default=2147483647\r\n"}}) {
+        SCOPED_TRACE(file);
+        Parsed p = parse(file);
+        const std::string out = serializeConfig(p.conf, {});
+        EXPECT_NE(out.find(written), std::string::npos) << out;
+        EXPECT_EQ(parse(out).conf.serverIndex, p.conf.serverIndex);
+    }
 }
 
 TEST(ConfigWrite, NumbersIgnoreTheCLocale) {
