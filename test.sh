@@ -8,6 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 . scripts/deps.sh
 kordo_install_deps
+kordo_test_locale
 
 JOBS=$(nproc)
 FUZZ_SECONDS=${FUZZ_SECONDS:-10}

@@ -9,7 +9,7 @@ KORDO_PACKAGES=(
   g++-mingw-w64-i686-posix
   libstb-dev libsdl2-dev libgtk-3-dev libspeechd-dev libbrlapi-dev
   speech-dispatcher speech-dispatcher-audio-plugins xvfb xdotool dbus dbus-x11 at-spi2-core python3-pyatspi gir1.2-atspi-2.0 python3-gi gir1.2-gtk-3.0 libx11-dev
-  pulseaudio sox libsox-fmt-all vorbis-tools zip
+  pulseaudio sox libsox-fmt-all vorbis-tools zip locales
 )
 
 kordo_install_deps() {
@@ -28,6 +28,17 @@ kordo_install_deps() {
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -q >/dev/null || return 1
   apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null || return 1
+}
+
+# A French locale, whose decimal point is a comma: the tests check that
+# texts written with numbers (configuration, statistics) do not follow the
+# C locale the desktop front-end switches to.  Those tests skip without it.
+kordo_test_locale() {
+  locale -a 2>/dev/null | grep -qi '^fr_FR\.utf-\?8$' && return 0
+  [ "$(id -u)" -eq 0 ] || { echo "No fr_FR.UTF-8 locale: the decimal-comma tests will skip" >&2; return 0; }
+  localedef -i fr_FR -f UTF-8 fr_FR.UTF-8 >/dev/null 2>&1 ||
+    echo "Could not generate fr_FR.UTF-8: the decimal-comma tests will skip" >&2
+  return 0
 }
 
 # Wine for the Windows test stage only: 32-bit Wine needs the i386
