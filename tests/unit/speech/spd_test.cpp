@@ -2,9 +2,14 @@
 // module is a recorder: every message it would speak is appended, with the
 // rate it would use, to a file ("RATE|TEXT" per line).
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -71,9 +76,8 @@ TEST_F(speechDispatcher, WithoutOrcaTheVoiceIsSelectedAndSilentUntilSwitchedOn) 
     sayString("muet", false);
     sapiSwitch();
     sayString("parle", false);
-    EXPECT_EQ(texts(heardSettled(2)), (std::vector<std::string>{"Voix SAPI activ\xC3\xA9"
-                                                                "e",
-                                                                "parle"}));
+    const std::string switchedOn = "Voix SAPI activ\u00E9e";  // UTF-8
+    EXPECT_EQ(texts(heardSettled(2)), (std::vector<std::string>{switchedOn, "parle"}));
 }
 
 TEST_F(speechDispatcher, AnOrcaProcessSelectsTheScreenReader) {
@@ -143,7 +147,8 @@ TEST_F(speechDispatcher, VoiceRateBoundsMapOntoTheServiceScale) {
 }
 
 TEST_F(speechDispatcher, BrailleGetsEveryLineSpokenByTheScreenReader) {
-    // BRLTTY is not run here; a recording double stands for the display.
+    // The seam alone, with a recording double for the display; the BrlAPI
+    // adapter itself is run against BRLTTY below.
     struct Recorder : BrailleOutput {
         std::vector<std::string>* out;
         void write(const std::string& t) override { out->push_back(t); }
@@ -169,6 +174,180 @@ TEST_F(speechDispatcher, UnreachableServiceMeansNoBackEndAndSilence) {
     EXPECT_FALSE(found);
     EXPECT_EQ(speechCurrent(), 0);
     sayString("rien", true);
+}
+
+TEST(brailleDisplay, LinesFillTheDisplayExactlyAndUnusableDisplaysAreRefused) {
+    struct Line {
+        std::string text;
+        unsigned cells;
+        std::string shown;  // UTF-8
+    };
+    const Line lines[] = {
+        {"un", 5, "un   "},
+        {"", 3, "   "},
+        // Cut in characters, not in UTF-8 bytes; the euro sign is U+20AC.
+        {"\xE9t\xE9 \x80 et la suite", 5, "\u00E9t\u00E9 \u20AC"},
+        // A multi-line message reads on one line.
+        {"ligne 1\r\nligne 2\tfin", 20, "ligne 1  ligne 2 fin"},
+        {"abc", 0, ""},
+    };
+    for (const Line& l : lines)
+        EXPECT_EQ(brailleLine(l.text, l.cells), l.shown) << "\"" << l.text << "\", " << l.cells;
+
+    struct Display {
+        const char* driver;
+        unsigned columns, rows, cells;
+    };
+    const Display displays[] = {
+        {"Virtual", 40, 1, 40},
+        {"Virtual", 20, 2, 40},
+        {"NoBraille", 40, 1, 0},
+        {"Virtual", 1, 1, 0},
+        {"Virtual", 0, 0, 0},
+        {"Virtual", 40, 0, 0},
+        // The product wraps to 131073 in 32 bits; no display is that large.
+        {"Virtual", 65537, 65537, 0},
+    };
+    for (const Display& d : displays)
+        EXPECT_EQ(brailleCells(d.driver, d.columns, d.rows), d.cells)
+            << d.driver << " " << d.columns << "x" << d.rows;
+}
+
+// BRLTTY with its virtual braille driver, this test being the display at the
+// other end of the driver's socket ("cells C R" in, one
+// `Visual "<text>"` line out per change), and a BrlAPI server on a local
+// socket numbered after this process so parallel runs do not meet.  BrlAPI
+// clients of this process reach it through BRLAPI_HOST; CONTROLVT names the
+// tty they ask for (the screen driver is none, so every tty is shown).
+class Brltty {
+  public:
+    static std::string exe() {
+        for (const char* p : {"/usr/bin/brltty", "/bin/brltty", "/sbin/brltty"})
+            if (fs::exists(p)) return p;
+        return "";
+    }
+
+    // `columns` 0: the NoBraille driver, no display at all.
+    Brltty(const std::string& dir, unsigned columns, unsigned rows) : dir_(dir) {
+        std::string host = ":" + std::to_string(getpid());
+        std::string apiSocket = "/var/lib/BrlAPI/" + std::to_string(getpid());
+        std::string display = dir + "/vr.sock";
+        fs::remove(display);
+        std::vector<std::string> argv = {"/usr/bin/env", "LC_ALL=C.UTF-8",
+                                         exe(),          "-n",
+                                         "-e",           "-q",
+                                         "-f",           "/dev/null",
+                                         "-F",           "/dev/null",
+                                         "-P",           dir + "/brltty.pid",
+                                         "-W",           dir,
+                                         "-U",           dir,
+                                         "-x",           "no",
+                                         "-s",           "no",
+                                         "-A",           "host=" + host + ",auth=none"};
+        if (columns == 0) {
+            argv.insert(argv.end(), {"-b", "no"});
+        } else {
+            argv.insert(argv.end(), {"-b", "vr", "-d", "server:" + display});
+        }
+        pid_ = privspd::spawn(argv, dir + "/brltty.log");
+        setenv("BRLAPI_HOST", host.c_str(), 1);
+        setenv("CONTROLVT", "1", 1);
+        if (!waitFor([&] { return fs::exists(apiSocket); }, 5000ms)) return;
+        if (columns == 0) {
+            ready_ = true;
+            return;
+        }
+        if (!waitFor([&] { return fs::exists(display); }, 5000ms)) return;
+        fd_ = socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un a{};
+        a.sun_family = AF_UNIX;
+        std::snprintf(a.sun_path, sizeof a.sun_path, "%s", display.c_str());
+        if (connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) return;
+        std::string cells = "cells " + std::to_string(columns) + " " + std::to_string(rows) + "\n";
+        if (::send(fd_, cells.data(), cells.size(), MSG_NOSIGNAL) != ssize_t(cells.size())) return;
+        // BRLTTY shows its own screen ("no screen") once the display is set.
+        ready_ = nextVisual(5000).has_value();
+    }
+    ~Brltty() {
+        if (fd_ >= 0) close(fd_);
+        privspd::stop(pid_);
+        unsetenv("BRLAPI_HOST");
+        unsetenv("CONTROLVT");
+    }
+    bool ready() const { return ready_; }
+
+    // The text of the next `Visual` line the driver sends, waiting at most
+    // timeoutMs; nullopt when none came.
+    std::optional<std::string> nextVisual(int timeoutMs) {
+        auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        for (;;) {
+            size_t nl;
+            while ((nl = pending_.find('\n')) != std::string::npos) {
+                std::string line = pending_.substr(0, nl);
+                pending_.erase(0, nl + 1);
+                if (!line.empty() && line.back() == '\r') line.pop_back();
+                const std::string head = "Visual \"";
+                if (line.rfind(head, 0) != 0 || line.back() != '"') continue;
+                std::string text;
+                for (size_t i = head.size(); i + 1 < line.size(); ++i) {
+                    if (line[i] == '\\' && i + 2 < line.size()) ++i;  // \\ and \"
+                    text += line[i];
+                }
+                return text;
+            }
+            int left = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                            end - std::chrono::steady_clock::now())
+                                            .count());
+            pollfd p{fd_, POLLIN, 0};
+            if (left <= 0 || poll(&p, 1, left) <= 0) return std::nullopt;
+            char buf[4096];
+            ssize_t n = recv(fd_, buf, sizeof buf, 0);
+            if (n <= 0) return std::nullopt;
+            pending_.append(buf, static_cast<size_t>(n));
+        }
+    }
+
+  private:
+    std::string dir_;
+    pid_t pid_ = -1;
+    int fd_ = -1;
+    bool ready_ = false;
+    std::string pending_;
+};
+
+TEST_F(speechDispatcher, TheScreenReaderWritesEachLineOnABrlttyDisplay) {
+    if (Brltty::exe().empty()) GTEST_SKIP() << "brltty is not installed";
+    Brltty brltty(spd.dir, 20, 1);
+    ASSERT_TRUE(brltty.ready()) << "see " << spd.dir << "/brltty.log";
+    std::unique_ptr<BrailleOutput> display = brlapiOpen();
+    ASSERT_TRUE(display);
+    auto reader = spdOpenScreenReader(std::move(display));
+    ASSERT_TRUE(reader);
+    setSpeechBackend(reader.get());
+    sayString("\xE9t\xE9 \x80", false);
+    // The whole display is the client's line, in UTF-8.
+    EXPECT_EQ(brltty.nextVisual(3000), "\u00E9t\u00E9 \u20AC               ");
+    EXPECT_EQ(texts(heardSettled(1)), (std::vector<std::string>{"\u00E9t\u00E9 \u20AC"}))
+        << "the line is spoken as well";
+    setSpeechBackend(nullptr);
+}
+
+TEST_F(speechDispatcher, NoBrailleWithoutAUsableBrlttyDisplay) {
+    if (Brltty::exe().empty()) GTEST_SKIP() << "brltty is not installed";
+    struct Case {
+        const char* what;
+        unsigned columns, rows;
+    };
+    for (const Case& c :
+         {Case{"a display of one cell", 1, 1}, Case{"the NoBraille driver", 0, 0}}) {
+        Brltty brltty(spd.dir, c.columns, c.rows);
+        ASSERT_TRUE(brltty.ready()) << c.what << ": see " << spd.dir << "/brltty.log";
+        EXPECT_FALSE(brlapiOpen()) << c.what;
+    }
+    // No BRLTTY at all: nothing listens on the socket BRLAPI_HOST names.
+    setenv("BRLAPI_HOST", (":" + std::to_string(getpid())).c_str(), 1);
+    EXPECT_FALSE(brlapiOpen()) << "no BRLTTY";
+    unsetenv("BRLAPI_HOST");
 }
 
 }  // namespace
