@@ -176,6 +176,82 @@ TEST_F(speechDispatcher, UnreachableServiceMeansNoBackEndAndSilence) {
     sayString("rien", true);
 }
 
+TEST_F(speechDispatcher, AnInterruptLeavesOtherClientsSpeechAlone) {
+    const std::string spdSay = "/usr/bin/spd-say";
+    if (!fs::exists(spdSay)) GTEST_SKIP() << "spd-say is not installed";
+    auto reader = spdOpenScreenReader(nullptr);
+    ASSERT_TRUE(reader);
+    setSpeechBackend(reader.get());
+    sayString("ligne 1", false);
+    sayString("ligne 2", false);
+    // Another client (the screen reader itself, say) queues three messages
+    // at the client's priority; spd-say leaves them queued when it exits.
+    for (const char* t : {"autre 1", "autre 2", "autre 3"})
+        ASSERT_TRUE(privspd::run({spdSay, "-P", "message", t}, spd.dir + "/spd-say.log"));
+    ASSERT_TRUE(waitFor([] { return !heard().empty(); }, 5000ms));
+    sayString("stop", true);
+    std::vector<std::string> got = texts(heardSettled(4));
+    setSpeechBackend(nullptr);
+    // Cancelling everyone's speech (spd_cancel_all) would lose the other
+    // client's queued lines too.
+    std::vector<std::string> others;
+    for (const std::string& t : got)
+        if (t.rfind("autre ", 0) == 0) others.push_back(t);
+    EXPECT_EQ(others, (std::vector<std::string>{"autre 1", "autre 2", "autre 3"}));
+    ASSERT_FALSE(got.empty());
+    EXPECT_EQ(got.back(), "stop");
+}
+
+TEST_F(speechDispatcher, TheServiceIsStartedOnDemand) {
+    // No address: libspeechd uses the user's socket under XDG_RUNTIME_DIR and,
+    // finding no daemon there, runs "speech-dispatcher --spawn", which reads
+    // the user's configuration under XDG_CONFIG_HOME: a recorder of its own.
+    std::string home = spd.dir + "/spawned";
+    std::string heardHere = home + "/heard.txt";
+    fs::create_directories(home + "/run");
+    fs::permissions(home + "/run", fs::perms::owner_all, fs::perm_options::replace);
+    privspd::writeRecorderConfig(home + "/config/speech-dispatcher", heardHere);
+    // Should the test die before its end, the daemon leaves 5 s after its
+    // last client.
+    std::ofstream(home + "/config/speech-dispatcher/speechd.conf", std::ios::app) << "Timeout 5\n";
+    std::string savedAddress = getenv("SPEECHD_ADDRESS");
+    std::string savedRuntime = getenv("XDG_RUNTIME_DIR");
+    std::string savedConfig = getenv("XDG_CONFIG_HOME");
+    unsetenv("SPEECHD_ADDRESS");
+    setenv("XDG_RUNTIME_DIR", (home + "/run").c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (home + "/config").c_str(), 1);
+    std::unique_ptr<SpeechBackend> voice = spdOpenVoice();
+    setenv("SPEECHD_ADDRESS", savedAddress.c_str(), 1);
+    setenv("XDG_RUNTIME_DIR", savedRuntime.c_str(), 1);
+    setenv("XDG_CONFIG_HOME", savedConfig.c_str(), 1);
+    ASSERT_TRUE(voice) << "no daemon was started (see " << home << "/run)";
+    voice->speak("d\xE9marr\xE9", false);
+    auto heardThere = [&] {
+        std::ifstream in(heardHere);
+        std::string l;
+        std::getline(in, l);
+        return l;
+    };
+    waitFor([&] { return !heardThere().empty(); }, 5000ms);
+    voice.reset();
+    // The spawned daemon is not this process's child: stop it by its pid
+    // file, and wait (bounded) until it is gone or a zombie of init's.
+    std::ifstream pidFile(home + "/run/speech-dispatcher/pid/speech-dispatcher.pid");
+    pid_t pid = 0;
+    if (pidFile >> pid && pid > 0) {
+        kill(pid, SIGTERM);
+        waitFor(
+            [&] {
+                std::ifstream st("/proc/" + std::to_string(pid) + "/stat");
+                std::string pidField, comm, state;
+                return !(st >> pidField >> comm >> state) || state == "Z";
+            },
+            3000ms);
+    }
+    EXPECT_EQ(texts({heardThere()}), (std::vector<std::string>{"d\u00E9marr\u00E9"}));
+    EXPECT_TRUE(heard().empty()) << "the test's own daemon was reached";
+}
+
 TEST(brailleDisplay, LinesFillTheDisplayExactlyAndUnusableDisplaysAreRefused) {
     struct Line {
         std::string text;
