@@ -29,6 +29,22 @@ using privspd::waitFor;
 
 const std::string kSwitchedOn = "Voix SAPI activ\u00E9e";  // UTF-8, as heard
 
+// GLib's D-Bus worker thread is not instrumented: under ThreadSanitizer its
+// own synchronisation shows as races in the client that reads the property,
+// so the bus is left out there, as the display tests leave GLib out of the
+// sanitizer builds.
+#if defined(__SANITIZE_THREAD__)
+constexpr bool kBusCheckable = false;
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+constexpr bool kBusCheckable = false;
+#else
+constexpr bool kBusCheckable = true;
+#endif
+#else
+constexpr bool kBusCheckable = true;
+#endif
+
 // kordo-headless in its own program folder, with pipes on its standard input
 // and output.  Events are read on the test's thread with bounded waits.
 class Headless {
@@ -228,11 +244,14 @@ class headlessSystemSpeech : public ::testing::Test {
 };
 
 TEST_F(headlessSystemSpeech, WithoutAScreenReaderTheVoiceSpeaksOnceSwitchedOn) {
-    // The accessibility bus is there and says no screen reader runs.
-    if (!A11yBus::available()) GTEST_SKIP() << "no dbus-daemon or at-spi-bus-launcher";
-    A11yBus bus(spd.dir, false);
-    ASSERT_TRUE(bus.ready()) << "see " << spd.dir << "/bus.log";
-    startAndLogIn();
+    // The accessibility bus is there and says no screen reader runs (where
+    // it cannot be, there is no bus: that says none as well).
+    std::unique_ptr<A11yBus> bus;
+    if (kBusCheckable && A11yBus::available()) {
+        bus = std::make_unique<A11yBus>(spd.dir, false);
+        ASSERT_TRUE(bus->ready()) << "see " << spd.dir << "/bus.log";
+    }
+    ASSERT_NO_FATAL_FAILURE(startAndLogIn());
     say("say muet");
     ASSERT_TRUE(client_->expect("muet"));  // in the history, not heard
     client_->player("command 1008");
@@ -244,7 +263,7 @@ TEST_F(headlessSystemSpeech, WithoutAScreenReaderTheVoiceSpeaksOnceSwitchedOn) {
     EXPECT_TRUE(has(got, "Options")) << ::testing::PrintToString(got);
     spd.forget();
 
-    burstThenInterrupt();
+    ASSERT_NO_FATAL_FAILURE(burstThenInterrupt());
 
     // Rate commands, each announced with interrupt: the last one stands.
     // 0 and 100 on the client's scale are -100 and 100 on the service's; one
@@ -280,24 +299,27 @@ TEST_F(headlessSystemSpeech, AnOrcaProcessSelectsTheScreenReader) {
     // A stand-in named "orca": a copy of sleep, so the kernel names it so.
     std::string orca = spd.dir + "/orca";
     fs::copy_file("/bin/sleep", orca, fs::copy_options::overwrite_existing);
-    pid_t pid = privspd::spawn({orca, "60"}, spd.dir + "/orca.log");
-    ASSERT_GT(pid, 0);
-    startAndLogIn();
+    struct StandIn {
+        pid_t pid;
+        ~StandIn() { privspd::stop(pid); }
+    } standIn{privspd::spawn({orca, "60"}, spd.dir + "/orca.log")};
+    ASSERT_GT(standIn.pid, 0);
+    ASSERT_NO_FATAL_FAILURE(startAndLogIn());
     // Heard with no switch; the menu is left to the screen reader, and the
     // voice's rate commands do nothing.
     client_->player("command 1009");
     std::vector<std::string> got = menuMoveThenMark();
     EXPECT_EQ(got, (std::vector<std::string>{"fin"}));
     spd.forget();
-    burstThenInterrupt();
-    privspd::stop(pid);
+    ASSERT_NO_FATAL_FAILURE(burstThenInterrupt());
 }
 
 TEST_F(headlessSystemSpeech, TheScreenReaderEnabledPropertySelectsTheScreenReader) {
+    if (!kBusCheckable) GTEST_SKIP() << "GLib is not instrumented for ThreadSanitizer";
     if (!A11yBus::available()) GTEST_SKIP() << "no dbus-daemon or at-spi-bus-launcher";
     A11yBus bus(spd.dir, true);
     ASSERT_TRUE(bus.ready()) << "see " << spd.dir << "/bus.log";
-    startAndLogIn();
+    ASSERT_NO_FATAL_FAILURE(startAndLogIn());
     std::vector<std::string> got = menuMoveThenMark();
     EXPECT_EQ(got, (std::vector<std::string>{"fin"}));
 }
