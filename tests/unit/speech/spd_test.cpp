@@ -302,6 +302,13 @@ class Brltty {
             if (fs::exists(p)) return p;
         return "";
     }
+    // Why BRLTTY cannot run here, or "" when it can.  Its BrlAPI sockets go
+    // in a fixed system folder (the package makes it world-writable).
+    static std::string unavailable() {
+        if (exe().empty()) return "brltty is not installed";
+        if (access("/var/lib/BrlAPI", W_OK) != 0) return "/var/lib/BrlAPI is not writable";
+        return "";
+    }
 
     // `columns` 0: the NoBraille driver, no display at all.
     Brltty(const std::string& dir, unsigned columns, unsigned rows) : dir_(dir) {
@@ -392,7 +399,7 @@ class Brltty {
 };
 
 TEST_F(speechDispatcher, TheScreenReaderWritesEachLineOnABrlttyDisplay) {
-    if (Brltty::exe().empty()) GTEST_SKIP() << "brltty is not installed";
+    if (std::string why = Brltty::unavailable(); !why.empty()) GTEST_SKIP() << why;
     Brltty brltty(spd.dir, 20, 1);
     ASSERT_TRUE(brltty.ready()) << "see " << spd.dir << "/brltty.log";
     std::unique_ptr<BrailleOutput> display = brlapiOpen();
@@ -409,7 +416,7 @@ TEST_F(speechDispatcher, TheScreenReaderWritesEachLineOnABrlttyDisplay) {
 }
 
 TEST_F(speechDispatcher, NoBrailleWithoutAUsableBrlttyDisplay) {
-    if (Brltty::exe().empty()) GTEST_SKIP() << "brltty is not installed";
+    if (std::string why = Brltty::unavailable(); !why.empty()) GTEST_SKIP() << why;
     struct Case {
         const char* what;
         unsigned columns, rows;
