@@ -17,8 +17,9 @@ struct BrailleOutput {
     virtual void write(const std::string& text) = 0;
 };
 
-// A BrlAPI connection in tty mode, or nullptr when BRLTTY is not running, its
-// driver is "NoBraille" or its display has a single cell (no real display).
+// A BrlAPI connection in tty mode (BrlAPI's default tty), or nullptr when
+// BRLTTY is not running, brailleCells refuses its display, or no tty is
+// known.  BRLAPI_HOST, when set, names the BRLTTY to reach.
 std::unique_ptr<BrailleOutput> brlapiOpen();
 
 // The cells the client writes on a display of `columns` x `rows` driven by
