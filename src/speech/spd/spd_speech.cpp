@@ -85,8 +85,9 @@ SPDConnection* spdConnect() {
     // allocation it was in) does not survive.  Single mode reads each reply
     // on the calling thread; libspeechd serialises commands with its own
     // mutex in both modes, so the UI and receive threads may both speak.
-    SPDConnection* c = spd_open2("kordo", "speech", nullptr,
-                                 observed ? SPD_MODE_THREADED : SPD_MODE_SINGLE, nullptr, 1, &error);
+    SPDConnection* c =
+        spd_open2("kordo", "speech", nullptr, observed ? SPD_MODE_THREADED : SPD_MODE_SINGLE,
+                  nullptr, 1, &error);
     std::free(error);
     if (!c) return nullptr;
     if (observed) {
@@ -113,11 +114,7 @@ struct BrlapiOutput : BrailleOutput {
         brlapi_closeConnection();
     }
     void write(const std::string& text) override {
-        // BrlAPI wants exactly one character per cell: one CP1252 byte is one
-        // character, so cut or pad in CP1252, then convert.
-        std::string line = text.substr(0, cells);
-        line.resize(cells, ' ');
-        std::string u8 = cp1252ToUtf8(line);
+        std::string u8 = brailleLine(text, cells);
         brlapi_writeArguments_t args = BRLAPI_WRITEARGUMENTS_INITIALIZER;
         args.regionBegin = 1;
         args.regionSize = static_cast<int>(cells);
@@ -131,19 +128,37 @@ struct BrlapiOutput : BrailleOutput {
 
 }  // namespace
 
+unsigned brailleCells(std::string_view driver, unsigned columns, unsigned rows) {
+    // Real displays have up to a few hundred cells; the bound keeps a broken
+    // reply from sizing every line in gigabytes (and the product from wrapping).
+    const unsigned long long kMaxCells = 4096;
+    unsigned long long n = static_cast<unsigned long long>(columns) * rows;
+    if (driver == "NoBraille" || n <= 1 || n > kMaxCells) return 0;
+    return static_cast<unsigned>(n);
+}
+
+std::string brailleLine(std::string_view text, unsigned cells) {
+    // BrlAPI wants exactly one character per cell: one CP1252 byte is one
+    // character, so cut and pad in CP1252, then convert.
+    std::string line(text.substr(0, cells));
+    line.resize(cells, ' ');
+    for (char& c : line)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
+    return cp1252ToUtf8(line);
+}
+
 std::unique_ptr<BrailleOutput> brlapiOpen() {
     brlapi_setExceptionHandler(ignoreBrlapiException);
     if (brlapi_openConnection(nullptr, nullptr) < 0) return nullptr;
     char driver[64] = {};
-    unsigned x = 0, y = 0;
-    bool usable = brlapi_getDriverName(driver, sizeof driver) >= 0 &&
-                  std::string(driver) != "NoBraille" && brlapi_getDisplaySize(&x, &y) >= 0 &&
-                  x * y > 1 && brlapi_enterTtyMode(BRLAPI_TTY_DEFAULT, nullptr) >= 0;
-    if (!usable) {
+    unsigned x = 0, y = 0, cells = 0;
+    if (brlapi_getDriverName(driver, sizeof driver) >= 0 && brlapi_getDisplaySize(&x, &y) >= 0)
+        cells = brailleCells(driver, x, y);
+    if (cells == 0 || brlapi_enterTtyMode(BRLAPI_TTY_DEFAULT, nullptr) < 0) {
         brlapi_closeConnection();
         return nullptr;
     }
-    return std::make_unique<BrlapiOutput>(x * y);
+    return std::make_unique<BrlapiOutput>(cells);
 }
 
 std::unique_ptr<SpeechBackend> spdOpenVoice() {
@@ -208,7 +223,9 @@ bool orcaProcessRunning() {
     return found;
 }
 
-bool screenReaderRunning() { return orcaProcessRunning() || a11yScreenReaderEnabled(); }
+bool screenReaderRunning() {
+    return orcaProcessRunning() || a11yScreenReaderEnabled();
+}
 
 void spdSetEventObserver(std::function<void(SpdEvent, std::size_t)> f) {
     std::lock_guard<std::mutex> lock(observerMutex);

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "platform/speech_backend.h"
 
@@ -16,9 +17,22 @@ struct BrailleOutput {
     virtual void write(const std::string& text) = 0;
 };
 
-// A BrlAPI connection in tty mode, or nullptr when BRLTTY is not running, its
-// driver is "NoBraille" or its display has a single cell (no real display).
+// A BrlAPI connection in tty mode (BrlAPI's default tty), or nullptr when
+// BRLTTY is not running, brailleCells refuses its display, or no tty is
+// known.  BRLAPI_HOST, when set, names the BRLTTY to reach.
 std::unique_ptr<BrailleOutput> brlapiOpen();
+
+// The cells the client writes on a display of `columns` x `rows` driven by
+// BRLTTY's `driver`: 0 (no braille) for the "NoBraille" driver, a display of
+// one cell or none (BRLTTY's stand-ins for "no display"), or a size no
+// display has (a broken reply).
+unsigned brailleCells(std::string_view driver, unsigned columns, unsigned rows);
+
+// One whole display line for `text` (CP1252): cut or padded with blanks to
+// exactly `cells` characters, counted in CP1252 bytes (one character, so one
+// cell, each), control characters (the line ends of a multi-line message)
+// shown as blanks, then converted to UTF-8 for BrlAPI's "UTF-8" charset.
+std::string brailleLine(std::string_view text, unsigned cells);
 
 // A Speech Dispatcher connection (address from SPEECHD_ADDRESS, else the
 // user's default; the daemon is started on demand), or nullptr when it cannot
