@@ -247,6 +247,14 @@ TEST_F(AudioSoundTest, MissingMusicLeavesTheOldNameAndFadesIt) {
     EXPECT_EQ(mixActiveChannels(), 0);
     playMusic("left");  // still named current: ignored
     EXPECT_EQ(mixActiveChannels(), 0);
+
+    // "music" still names the freed stream: a volume step starts from the
+    // setting, not from the stale channel (which cannot be read).
+    conf.muVol = 0.25f;
+    music.clear();
+    setMusicVolume(1);
+    EXPECT_FLOAT_EQ(conf.muVol, 0.27f);
+    EXPECT_EQ(music, (std::vector<std::string>{"music-volume 0.27"}));
 }
 
 TEST_F(AudioSoundTest, PauseSwitchKeepsPositionAndCarriesOver) {
