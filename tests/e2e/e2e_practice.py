@@ -10,7 +10,7 @@ and its session log, and that the first player's "--wav" recording is a
 well-formed WAV file that is not silent.  When the server could take port 80
 (the only port the client downloads from), also checks that the login's
 "checkfile" fetched the game's sounds and that a second check fetches
-nothing; otherwise the first player is given the server's download area
+nothing; otherwise the players are given the server's download area
 beforehand.
 """
 import glob
@@ -127,8 +127,9 @@ def main():
     try:
         wav = os.path.join(root, "alice1.wav")
         # Without downloads the files the server generated at build time
-        # (served from autodl/ next to it) are given to the player, so that
-        # its sounds play and the recording below is always checked.
+        # (served from autodl/ next to it) are given to the players, so that
+        # the sounds play and the recording below is always checked, and no
+        # login waits on a download from whatever else holds port 80.
         area = os.path.join(os.path.dirname(os.path.abspath(server_bin)), "autodl")
         if not downloads and not os.path.isdir(os.path.join(area, "sounds")):
             raise AssertionError("no download area at %s (the server build makes it)" % area)
@@ -181,7 +182,7 @@ def main():
         alice.do("keydown 13 list")
         alice.expect("history *Le serveur joue en case *")
 
-        bob = Player(headless, root, "bobby2", port)
+        bob = Player(headless, root, "bobby2", port, (), None if downloads else area)
         players.append(bob)
         bob.expect("dialog connection 0 Practice")
         bob.do("answer 0|bobby2|secret2")
