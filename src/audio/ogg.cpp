@@ -154,8 +154,9 @@ bool readFile(const std::string& path, size_t limit, std::vector<uint8_t>* out) 
 
 }  // namespace
 
-bool oggDecodeMemory(const uint8_t* data, size_t size, Pcm* out) {
-    if (!data || size > kOggMaxFileBytes || oggCheckHeaders(data, size) != OggCheck::Ok) return false;
+bool oggDecodeMemory(const uint8_t* data, size_t size, Pcm* out, const OggLimits& limits) {
+    if (!data || size > limits.maxFileBytes || oggCheckHeaders(data, size) != OggCheck::Ok)
+        return false;
     Arena arena;
     stb_vorbis* v = openInArena(
         [&](const stb_vorbis_alloc* a, int* err) {
@@ -174,7 +175,7 @@ bool oggDecodeMemory(const uint8_t* data, size_t size, Pcm* out) {
             int got = stb_vorbis_get_samples_float_interleaved(v, pcm.channels, chunk.data(),
                                                                static_cast<int>(chunk.size()));
             if (got <= 0) break;
-            if (pcm.frames() + got > kOggMaxSampleFrames) {
+            if (pcm.frames() + got > limits.maxFrames) {
                 ok = false;
                 break;
             }
@@ -187,10 +188,10 @@ bool oggDecodeMemory(const uint8_t* data, size_t size, Pcm* out) {
     return ok;
 }
 
-bool oggLoadFile(const std::string& path, Pcm* out) {
+bool oggLoadFile(const std::string& path, Pcm* out, const OggLimits& limits) {
     std::vector<uint8_t> bytes;
-    if (!readFile(path, kOggMaxFileBytes, &bytes)) return false;
-    return oggDecodeMemory(bytes.data(), bytes.size(), out);
+    if (!readFile(path, limits.maxFileBytes, &bytes)) return false;
+    return oggDecodeMemory(bytes.data(), bytes.size(), out, limits);
 }
 
 struct OggStream {

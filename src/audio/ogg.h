@@ -38,11 +38,20 @@ enum class OggCheck { Ok, Bad, Incomplete };
 // prefix of a longer file may still be fine).
 OggCheck oggCheckHeaders(const uint8_t* data, size_t size);
 
+// The size limits of a whole-file decode.  The client always uses the
+// defaults; tests pass small ones to reach the limits with small files.
+struct OggLimits {
+    int64_t maxFrames = kOggMaxSampleFrames;  // decoded frames
+    size_t maxFileBytes = kOggMaxFileBytes;   // encoded bytes
+};
+
 // Decodes a whole file held in memory.  False (and *out untouched) when the
-// headers fail the check, the decoder fails, or a limit is exceeded.
-bool oggDecodeMemory(const uint8_t* data, size_t size, Pcm* out);
-// Reads `path` (CP1252 bytes, relative to the working folder) and decodes it.
-bool oggLoadFile(const std::string& path, Pcm* out);
+// headers fail the check, the decoder fails, or a limit is exceeded (a file
+// or a sound of exactly the limit is accepted).
+bool oggDecodeMemory(const uint8_t* data, size_t size, Pcm* out, const OggLimits& limits = {});
+// Reads `path` (CP1252 bytes, relative to the working folder) and decodes it;
+// a file longer than limits.maxFileBytes is not read past that size.
+bool oggLoadFile(const std::string& path, Pcm* out, const OggLimits& limits = {});
 
 // Incremental decoder, used by one thread at a time.
 struct OggStream;

@@ -40,7 +40,17 @@ struct FoldLess {
 // The process-wide audio state of the client: the sample cache and the
 // "music" / "currentMusic" pair.  Guarded by `mu`; `loadMu` serialises file
 // loads so a name is decoded once even when two threads ask for it.
+//
+// `musicMu` makes each music operation one step: playMusic (receive
+// thread) and the pause switch and volume keys (UI thread) all read or
+// write conf.muVol and conf.muStopped, and the current music must end up
+// paused exactly when conf.muStopped says so, at conf.muVol, whatever order
+// they run in.  It is held over the whole of playMusic, file open included,
+// so a music key pressed meanwhile waits those few milliseconds.  Taken
+// before `mu` and the mixer's locks; nothing holding it waits for the UI
+// thread.
 struct SoundState {
+    std::mutex musicMu;
     std::mutex mu;
     std::mutex loadMu;
     std::map<std::string, MixSample, FoldLess> cache;
@@ -228,6 +238,7 @@ void playSound(std::string_view sz, int flags) {
 void playMusic(std::string_view name) {
     // A refused name is no request at all: the current music goes on.
     if (!isSafeSoundName(name)) return;
+    std::lock_guard<std::mutex> music(S().musicMu);
     MixChannel old;
     std::optional<std::string> oldName;
     {
@@ -259,6 +270,7 @@ void preloadSounds(std::string_view fl) {
 }
 
 void setMusicVolume(int n) {
+    std::lock_guard<std::mutex> music(S().musicMu);
     MixChannel c = currentMusicChannel();
     if (!c) return;
     // Once the stream has gone (ended and freed) the setting is the base.
@@ -278,6 +290,7 @@ void setSoundVolume(int n) {
 }
 
 void toggleMusicPause() {
+    std::lock_guard<std::mutex> music(S().musicMu);
     MixChannel c = currentMusicChannel();
     if (!c) return;
     if (conf.muStopped) {
@@ -331,6 +344,7 @@ std::optional<std::string> currentMusicName() {
 }
 
 void soundReset() {
+    std::lock_guard<std::mutex> music(S().musicMu);
     mixReset();
     std::lock_guard<std::mutex> lock(S().mu);
     S().cache.clear();

@@ -6,6 +6,9 @@
 // thread and the caller waits); playMusic and preloadSounds run on the
 // receive thread (or the UI thread at start-up); the volume functions and
 // the pause switch run on the UI thread.  All share one locked state record.
+// The music operations (playMusic, setMusicVolume, toggleMusicPause) and
+// their reads and writes of conf.muVol and conf.muStopped run one at a time,
+// under a music lock of this module.
 #pragma once
 
 #include <functional>
@@ -36,6 +39,8 @@ void setSoundStartObserver(SoundStartObserver observer);
 // ("music-fade", name) when the previous one starts fading out,
 // ("music-pause", "") and ("music-resume", "") from the pause switch and for
 // a music that starts paused, ("music-volume", "0.52") from setMusicVolume.
+// It runs under the music lock, in the order of the changes it reports, and
+// must not call the music operations.
 using MusicEventObserver = std::function<void(std::string_view event, std::string_view arg)>;
 void setMusicEventObserver(MusicEventObserver observer);
 

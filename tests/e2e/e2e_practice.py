@@ -6,13 +6,18 @@
 Logs both players in through the connection dialog, hears the welcome, moves
 in the main menu, opens the grid and plays a move, chats from one player to
 the other, and closes both clients; checks that each saved its configuration
-and its session log.  When the server could take port 80 (the only port the
-client downloads from), also checks that the login's "checkfile" fetched the
-game's sounds and that a second check fetches nothing.
+and its session log, and that the first player's "--wav" recording is a
+well-formed WAV file that is not silent.  When the server could take port 80
+(the only port the client downloads from), also checks that the login's
+"checkfile" fetched the game's sounds and that a second check fetches
+nothing; otherwise the players are given the server's download area
+beforehand.
 """
 import glob
 import os
+import shutil
 import socket
+import struct
 import subprocess
 import sys
 import tempfile
@@ -32,10 +37,16 @@ def free_port():
 
 
 class Player:
-    def __init__(self, headless, root, name, port, extra=()):
+    def __init__(self, headless, root, name, port, extra=(), area=None):
+        """`area`: the server's download area, whose files the login's check
+        lists; copied into the player's folder before start-up with their
+        times, so the check finds them fresh and fetches nothing."""
         self.name = name
         self.folder = os.path.join(root, name)
         os.makedirs(self.folder)
+        if area:
+            shutil.copytree(os.path.join(area, "sounds"), os.path.join(self.folder, "sounds"))
+            shutil.copy2(os.path.join(area, "kordoext.so"), self.folder)
         with open(os.path.join(self.folder, "config-debug.ini"), "wb") as f:
             f.write(b"server=Practice,127.0.0.1,%d\r\n" % port)
         self.err = open(os.path.join(self.folder, "stderr.txt"), "wb")
@@ -82,6 +93,28 @@ def start_server(server_bin, root):
     return server, log, port, b"127.0.0.1:80/" in log.read()
 
 
+def check_wav(path):
+    """The sounds and music were mixed into `path`: a 16-bit stereo 44100 Hz
+    WAV whose header sizes, written when the client ended, match the file,
+    at least a quarter of a second long and not silent."""
+    data = open(path, "rb").read()
+    if len(data) < 44 or data[:4] != b"RIFF" or data[8:16] != b"WAVEfmt " or data[36:40] != b"data":
+        raise AssertionError("no WAV recording (%d bytes: %r)" % (len(data), data[:44]))
+    riff_size, = struct.unpack_from("<I", data, 4)
+    fmt_size, pcm, channels, rate, byte_rate, align, bits = struct.unpack_from("<IHHIIHH", data, 16)
+    data_size, = struct.unpack_from("<I", data, 40)
+    if (riff_size, data_size) != (len(data) - 8, len(data) - 44):
+        raise AssertionError("WAV sizes %d and %d in a file of %d bytes" % (riff_size, data_size, len(data)))
+    if (fmt_size, pcm, channels, rate, byte_rate, align, bits) != (16, 1, 2, 44100, 44100 * 4, 4, 16):
+        raise AssertionError("WAV format %r" % ((fmt_size, pcm, channels, rate, byte_rate, align, bits),))
+    if data_size < 44100:
+        raise AssertionError("WAV recording of %d bytes only" % data_size)
+    samples = memoryview(data[44:44 + data_size]).cast("h")
+    peak = max(abs(v) for v in samples[::7])
+    if peak < 1000:
+        raise AssertionError("the WAV recording is silent (peak %d)" % peak)
+
+
 def main():
     headless, server_bin = sys.argv[1], sys.argv[2]
     root = tempfile.mkdtemp(prefix="kordo-e2e-")
@@ -93,7 +126,14 @@ def main():
     players = []
     try:
         wav = os.path.join(root, "alice1.wav")
-        alice = Player(headless, root, "alice1", port, ["--wav", wav])
+        # Without downloads the files the server generated at build time
+        # (served from autodl/ next to it) are given to the players, so that
+        # the sounds play and the recording below is always checked, and no
+        # login waits on a download from whatever else holds port 80.
+        area = os.path.join(os.path.dirname(os.path.abspath(server_bin)), "autodl")
+        if not downloads and not os.path.isdir(os.path.join(area, "sounds")):
+            raise AssertionError("no download area at %s (the server build makes it)" % area)
+        alice = Player(headless, root, "alice1", port, ["--wav", wav], None if downloads else area)
         players.append(alice)
         alice.expect("dialog connection 0 Practice")
         alice.do("answer 0|alice1|secret1")
@@ -142,7 +182,7 @@ def main():
         alice.do("keydown 13 list")
         alice.expect("history *Le serveur joue en case *")
 
-        bob = Player(headless, root, "bobby2", port)
+        bob = Player(headless, root, "bobby2", port, (), None if downloads else area)
         players.append(bob)
         bob.expect("dialog connection 0 Practice")
         bob.do("answer 0|bobby2|secret2")
@@ -164,16 +204,7 @@ def main():
                 raise AssertionError("%s: configuration not saved: %r" % (p.name, cfg))
             if not glob.glob(os.path.join(p.folder, "session-*.log")):
                 raise AssertionError("%s: no session log" % p.name)
-        if downloads:
-            # The fetched sounds and music were mixed: the recording is not
-            # silent (16-bit stereo after a 44-byte header).
-            data = open(wav, "rb").read()
-            if len(data) < 44 + 44100 or data[:4] != b"RIFF":
-                raise AssertionError("no WAV recording (%d bytes)" % len(data))
-            samples = memoryview(data[44:]).cast("h")
-            peak = max(abs(v) for v in samples[::7])
-            if peak < 1000:
-                raise AssertionError("the WAV recording is silent (peak %d)" % peak)
+        check_wav(wav)
     except AssertionError as e:
         print("FAIL", e)
         for p in players:
@@ -188,7 +219,7 @@ def main():
                 p.proc.kill()
         server.terminate()
         server.wait(timeout=10)
-    print("ok: two players, grid move, chat%s" % (", checkfile, sound recorded" if downloads else ""))
+    print("ok: two players, grid move, chat, sound recorded%s" % (", checkfile" if downloads else ""))
     return 0
 
 

@@ -95,6 +95,36 @@ TEST_F(AudioOggTest, CraftedHeadersAreRefusedBeforeDecoding) {
     }
 }
 
+// The length and size limits, reached with small limits on the small file:
+// a file or sound of exactly the limit decodes, one frame or byte more does
+// not, in memory and from the file alike, and a refusal leaves *out as it was.
+TEST_F(AudioOggTest, LengthAndSizeLimitsAcceptExactlyTheLimit) {
+    Pcm whole;
+    ASSERT_TRUE(oggDecodeMemory(bytes.data(), bytes.size(), &whole));
+    const int64_t frames = whole.frames();
+    struct Case {
+        const char* what;
+        OggLimits limits;
+        bool ok;
+    } cases[] = {
+        {"sound at the frame limit", {frames, kOggMaxFileBytes}, true},
+        {"sound one frame over", {frames - 1, kOggMaxFileBytes}, false},
+        {"file at the byte limit", {kOggMaxSampleFrames, bytes.size()}, true},
+        {"file one byte over", {kOggMaxSampleFrames, bytes.size() - 1}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Pcm mem, file;
+        mem.rate = file.rate = 1;  // shows whether a refusal wrote to it
+        EXPECT_EQ(oggDecodeMemory(bytes.data(), bytes.size(), &mem, c.limits), c.ok);
+        EXPECT_EQ(oggLoadFile(path, &file, c.limits), c.ok);
+        for (const Pcm* p : {&mem, &file}) {
+            EXPECT_EQ(p->frames(), c.ok ? frames : 0);
+            EXPECT_EQ(p->rate, c.ok ? 22050 : 1);
+        }
+    }
+}
+
 TEST_F(AudioOggTest, MissingFileFailsQuietly) {
     Pcm pcm;
     EXPECT_FALSE(oggLoadFile(path + ".none", &pcm));

@@ -2,10 +2,13 @@
 // by sox into a temporary folder and the output rendered into memory.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <random>
+#include <thread>
 
 #include "audio/memory/memory_sink.h"
 #include "audio/sound.h"
@@ -247,6 +250,14 @@ TEST_F(AudioSoundTest, MissingMusicLeavesTheOldNameAndFadesIt) {
     EXPECT_EQ(mixActiveChannels(), 0);
     playMusic("left");  // still named current: ignored
     EXPECT_EQ(mixActiveChannels(), 0);
+
+    // "music" still names the freed stream: a volume step starts from the
+    // setting, not from the stale channel (which cannot be read).
+    conf.muVol = 0.25f;
+    music.clear();
+    setMusicVolume(1);
+    EXPECT_FLOAT_EQ(conf.muVol, 0.27f);
+    EXPECT_EQ(music, (std::vector<std::string>{"music-volume 0.27"}));
 }
 
 TEST_F(AudioSoundTest, PauseSwitchKeepsPositionAndCarriesOver) {
@@ -282,6 +293,49 @@ TEST_F(AudioSoundTest, PauseSwitchKeepsPositionAndCarriesOver) {
     EXPECT_EQ(mixChannelState(currentMusicChannel()), MixState::Paused);
     seconds(5.1);
     EXPECT_EQ(energyOf(seconds(0.5)).r, 0.0);
+}
+
+// The receive thread changes the music while the player presses the pause
+// switch and the volume keys.  Whatever the interleaving, the music that
+// ends up current is paused exactly when conf.muStopped says so, plays at
+// conf.muVol, and every replaced music fades out and is freed (a volume key
+// that reached a music already fading would end its fade).  Under
+// ThreadSanitizer this also shows the settings are not raced on.
+TEST_F(AudioSoundTest, MusicKeysDuringMusicChangesLeaveAConsistentState) {
+    // The events, replayed in the order they came, must tell the same story.
+    std::mutex eventsMu;
+    std::vector<std::string> events;
+    setMusicEventObserver([&](std::string_view e, std::string_view) {
+        std::lock_guard<std::mutex> lock(eventsMu);
+        events.emplace_back(e);
+    });
+    std::atomic<bool> done{false};
+    std::atomic<int> presses{0};
+    std::thread receive([&] {
+        while (presses.load() == 0) std::this_thread::yield();
+        for (int i = 0; i < 40; ++i) playMusic(i % 2 ? "right" : "left");
+        done = true;
+    });
+    while (!done.load()) {
+        toggleMusicPause();
+        setMusicVolume(presses++ % 2 ? 1 : -1);
+    }
+    receive.join();
+    bool heardPaused = false;
+    for (const std::string& e : events) {
+        if (e == "music" || e == "music-resume") heardPaused = false;
+        if (e == "music-pause") heardPaused = true;
+    }
+    EXPECT_EQ(heardPaused, conf.muStopped);
+
+    MixChannel c = currentMusicChannel();
+    EXPECT_EQ(mixChannelState(c), conf.muStopped ? MixState::Paused : MixState::Playing);
+    float v = -1;
+    ASSERT_TRUE(mixGetAttribute(c, MixAttrib::Vol, &v));
+    EXPECT_FLOAT_EQ(v, conf.muVol);
+    seconds(5.1);
+    EXPECT_EQ(mixActiveChannels(), 1);
+    EXPECT_EQ(mixChannelState(c), conf.muStopped ? MixState::Paused : MixState::Playing);
 }
 
 TEST_F(AudioSoundTest, NoMainWindowPlaysNothing) {
