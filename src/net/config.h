@@ -30,6 +30,9 @@ struct servinfo {
     bool operator==(const servinfo&) const = default;
 };
 
+// Read and written on the UI thread and by the receive thread's handlers;
+// once the session runs, muVol and muStopped change only under the sound
+// module's music lock (playMusic, setMusicVolume, the pause switch).
 struct Settings {
     float muVol = 0.5f;   // music volume, 0..1 after clampVolumes()
     float fxVol = 1.0f;   // sound effect volume, 0..1 after clampVolumes()
