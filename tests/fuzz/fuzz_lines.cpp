@@ -1,9 +1,11 @@
 // The receive path without a socket: arbitrary bytes, cut into arbitrary
-// receive sizes, through the line splitter and the command parser.
+// receive sizes, through the line splitter, the command parser and the
+// dispatcher, which stores "status " and "challenge" into the connection.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 
+#include "net/agc.h"
 #include "net/line_buffer.h"
 #include "net/protocol.h"
 
@@ -11,10 +13,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // A small buffer so that over-long lines are reached too.
     static LineBuffer* lb = new LineBuffer(64);
     lb->reset();
+    // A connection that was never opened, with no handler installed: only
+    // the rows the connection keeps for itself act ("ping" finds no current
+    // connection and sends nothing).
+    AGCHandle h;
     size_t pos = 0;
     // The first byte picks the receive size, so splits fall everywhere.
     size_t chunk = size ? (data[0] % 80) + 1 : 1;
-    size_t lines = 0;
     while (pos < size) {
         size_t n = size - pos;
         if (n > chunk) n = chunk;
@@ -22,15 +27,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::memcpy(lb->writePtr(), data + pos, n);
         pos += n;
         lb->commit(n, [&](std::string_view line) {
-            ++lines;
             ParsedCommand c;
-            if (parseCommand(line, &c)) {
-                if (c.payload.data() && (c.payload.data() < line.data() ||
-                                         c.payload.data() + c.payload.size() >
-                                             line.data() + line.size()))
-                    __builtin_trap();
-                if (c.command == ServerCommand::Status) (void)parseStatus(c.payload);
-            }
+            bool known = parseCommand(line, &c);
+            if (known && c.payload.data() &&
+                (c.payload.data() < line.data() ||
+                 c.payload.data() + c.payload.size() > line.data() + line.size()))
+                __builtin_trap();
+            agc_recv(&h, line);
+            if (!known) return;
+            if (c.command == ServerCommand::Status && h.status.load() != parseStatus(c.payload))
+                __builtin_trap();
+            if (c.command == ServerCommand::Challenge && h.challenge != c.payload) __builtin_trap();
         });
     }
     return 0;

@@ -64,7 +64,10 @@ public:
     }
     void listAdd(const std::string& label) override {
         std::lock_guard<std::mutex> g(mu);
-        if (refuseListAdds) return;
+        if (refuseListAdds || refuseNextListAdd) {
+            refuseNextListAdd = false;
+            return;
+        }
         list.push_back(label);
         events.push_back("list-add " + label);
     }
@@ -127,6 +130,12 @@ public:
         out.swap(events);
         return out;
     }
+    // Puts a line into the list behind the menus' back, as a list control
+    // that has fallen out of step with its menu would hold it.
+    void injectListLine(const std::string& label) {
+        std::lock_guard<std::mutex> g(mu);
+        list.push_back(label);
+    }
     std::vector<std::string> listLines() {
         std::lock_guard<std::mutex> g(mu);
         return list;
@@ -151,7 +160,8 @@ public:
 
     // Set before use by tests.
     std::string savePath;
-    bool refuseListAdds = false;
+    bool refuseListAdds = false;     // the list takes no line
+    bool refuseNextListAdd = false;  // ... only the next one
 
 private:
     struct Speech : SpeechBackend {

@@ -12,7 +12,8 @@ Run 1 (test double present): the connection dialog filled by keys, the
 window title, menu moves with the select line, F8 (no key report, the sound
 volume raised in the saved configuration), F1 reported as "key 112", an
 input box and a message box answered by keys, the history saved through the
-save dialog, the speech double selected and called cancel, speak, braille in
+save dialog ("Enregistrer sous"; a second save over the same file asks first),
+the speech double selected and called cancel, speak, braille in
 that order, the chat line (Alt+C, typing, Enter) arriving in CP1252,
 Alt+F4 sending "quit" and a clean exit.  A screenshot of the
 main window with a menu is left in the artefact folder.
@@ -160,15 +161,27 @@ def run_main_path(env, exe, dll, artefacts):
         server.send("say Ligne pour la sauvegarde")
         time.sleep(0.5)
         env.keys(main, "F12")
-        save = env.find_window("^(Save As|Enregistrer sous)$")
+        save = env.find_window("^Enregistrer sous$")
         env.type(save, "histo.txt")
         env.keys(save, "Return")
         saved = os.path.join(folder, "histo.txt")
-        deadline = time.monotonic() + WAIT
-        while not os.path.exists(saved) and time.monotonic() < deadline:
-            time.sleep(0.2)
-        check(os.path.exists(saved) and b"Ligne pour la sauvegarde" in open(saved, "rb").read(),
-              "history saved through the save dialog")
+        check(wait_file_holds(saved, b"Ligne pour la sauvegarde"),
+              "history saved through the save dialog titled \"Enregistrer sous\"")
+
+        # Saving again under the same name asks first, in a box with the
+        # dialog's title; Yes, its default button, replaces the file.
+        server.send("say Seconde sauvegarde")
+        time.sleep(0.5)
+        main = env.find_window(r"^Le Kordo \[joueur\]$")
+        env.keys(main, "F12")
+        save = env.find_window("^Enregistrer sous$")
+        env.type(save, "histo.txt")
+        env.keys(save, "Return")
+        ask = find_other_window(env, "^Enregistrer sous$", save)
+        check(ask is not None, "saving over an existing file asks first")
+        if ask is not None:
+            env.keys(ask, "Return")
+        check(wait_file_holds(saved, b"Seconde sauvegarde"), "the answer Yes replaced the file")
 
         main = env.find_window(r"^Le Kordo \[joueur\]$")
         env.keys(main, "alt+F4")
@@ -187,6 +200,27 @@ def run_main_path(env, exe, dll, artefacts):
         if proc.poll() is None:
             proc.kill()
         server.close()
+
+
+def wait_file_holds(path, data, wait=WAIT):
+    deadline = time.monotonic() + wait
+    while time.monotonic() < deadline:
+        if os.path.exists(path) and data in open(path, "rb").read():
+            return True
+        time.sleep(0.2)
+    return False
+
+
+def find_other_window(env, name, known, wait=WAIT):
+    """A shown window named `name` other than `known`, or None."""
+    deadline = time.monotonic() + wait
+    while time.monotonic() < deadline:
+        out = env.xdo("search", "--onlyvisible", "--name", name, check=False)
+        others = [w for w in out.split() if w != known]
+        if others:
+            return others[-1]
+        time.sleep(0.2)
+    return None
 
 
 def run_without_reader(env, exe):

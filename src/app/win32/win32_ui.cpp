@@ -421,17 +421,20 @@ bool Win32Ui::inputBox(const std::string& title, const std::string& prompt,
 }
 
 bool Win32Ui::saveFileDialog(std::string* path) {
-    std::vector<char> file(MAX_PATH * 4, '\0');
+    // An empty name to start with; at most 511 characters and the zero.
+    std::vector<char> file(512, '\0');
     OPENFILENAMEA ofn{};
     ofn.lStructSize = sizeof ofn;
     ofn.hwndOwner = win;
-    ofn.lpstrFilter = "Fichiers texte (*.txt)\0*.txt\0Tous les fichiers (*.*)\0*.*\0";
+    ofn.lpstrTitle = "Enregistrer sous";
+    // One filter, and no default extension: the name is saved as typed.
+    ofn.lpstrFilter = "Fichier texte\0*.txt\0";
     ofn.lpstrFile = file.data();
     ofn.nMaxFile = static_cast<DWORD>(file.size());
-    ofn.lpstrDefExt = "txt";
     // The current directory is the program folder, against which every
     // relative name of the client resolves: the dialog must not move it.
-    ofn.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | OFN_HIDEREADONLY;
+    ofn.Flags =
+        OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | OFN_HIDEREADONLY;
     if (!GetSaveFileNameA(&ofn)) return false;
     *path = file.data();
     return !path->empty();

@@ -156,6 +156,13 @@ TEST_F(MenuStack, DeletingTheLastItemsLeavesNothingSelected) {
     EXPECT_EQ(ui.take(), (Events{"sound menubounds", "list-select -1"}));
 }
 
+TEST_F(MenuStack, ADeletionBeforeTheSelectionKeepsItOnAnItem) {
+    open(1, 1, 3, 2);
+    menuUpdate(" -1", true);  // the selection, 2, is now one past the last item
+    EXPECT_EQ(selection(), 1);
+    EXPECT_EQ(ui.take(), (Events{"list-del 0", "sound s2", "list-select 1"}));
+}
+
 TEST_F(MenuStack, WholeMenuUpdateKeepsOrRepairsTheSelection) {
     open(7, 1, 5, 3);
     menuUpdate(menuText(7, 1, 5, -1, 0), false);
@@ -195,6 +202,21 @@ TEST_F(MenuStack, AListThatRefusesLinesIsReported) {
     std::string out = testing::internal::GetCapturedStdout();
     EXPECT_EQ(out, "ListError1=-1,0,0,'L0'\r\n");
     EXPECT_EQ(ui.beeps(), (std::vector<std::pair<int, int>>{{2094, 60}}));
+}
+
+// A list out of step with its menu (one line too many) refuses an appended
+// line: the count then matches the menu, but the change did not happen.
+TEST_F(MenuStack, AChangeTheListRefusesIsReportedAndTheListRefilled) {
+    open(1, 1, 2, 0);
+    ui.injectListLine("stale");
+    ui.refuseNextListAdd = true;
+    testing::internal::CaptureStdout();
+    menuUpdate(" 2|new|vn|sn|-", true);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "ListError2=3,-1,0\r\n");
+    EXPECT_EQ(ui.beeps(), (std::vector<std::pair<int, int>>{{1047, 60}}));
+    EXPECT_EQ(ui.take(), (Events{"beep 1047", "list-reset", "list-add L0", "list-add L1",
+                                 "list-add new", "sound sn", "list-select 2"}));
+    EXPECT_EQ(ui.listLines(), (std::vector<std::string>{"L0", "L1", "new"}));
 }
 
 TEST_F(MenuStack, SelectLineCarriesTheValueWhole) {
