@@ -6,6 +6,7 @@
 
 #include "app/commands.h"
 #include "app/keyboard.h"
+#include "audio/sound.h"
 #include "net/conndlg.h"
 
 namespace {
@@ -440,4 +441,10 @@ bool Win32Ui::saveFileDialog(std::string* path) {
     return !path->empty();
 }
 
-void Win32Ui::beep(int hz, int ms) { Beep(static_cast<DWORD>(hz), static_cast<DWORD>(ms)); }
+// The client's beeps are tones of the mixer, as on the other front-ends, so
+// they follow the chosen audio output and mix with the game's sounds; the
+// caller waits for the tone, as it would for the system beep.
+void Win32Ui::beep(int hz, int ms) {
+    playTone(hz, ms);
+    if (ms > 0) Sleep(static_cast<DWORD>(ms));
+}
