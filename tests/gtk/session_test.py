@@ -117,6 +117,8 @@ def main():
     proc = subprocess.Popen([exe], cwd="/", stdout=log, stderr=subprocess.STDOUT, env=env)
     try:
         run(server, proc, prog, heard, links)
+        if proc.poll() is not None:
+            self_voicing(exe, prog, heard, address)
     finally:
         daemon.terminate()
         daemon.wait(10)
@@ -158,6 +160,54 @@ def fatal_audio(exe, prog):
             proc.kill()
             proc.wait(5)
     wait_for(lambda: app_root() is None, 5)
+
+
+def self_voicing(exe, prog, heard, address):
+    """No screen reader: once the player turns the client's voice on
+    (Ctrl+F6), Tab says where the focus goes, the list's item included."""
+    subprocess.run(["dbus-send", "--session", "--print-reply", "--dest=org.a11y.Bus", "/org/a11y/bus",
+                    "org.freedesktop.DBus.Properties.Set", "string:org.a11y.Status",
+                    "string:ScreenReaderEnabled", "variant:boolean:false"],
+                   stdout=subprocess.DEVNULL, timeout=10)
+    server = Server()
+    with open(os.path.join(prog, "config-debug.ini"), "wb") as f:
+        f.write(("language=fr\r\nserver=Local,127.0.0.1,%d,(null),(null),(null),(null),(null),alice,secret1\r\n"
+                 % server.port).encode())
+    proc = subprocess.Popen([exe], cwd="/", stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                            env=dict(os.environ, SPEECHD_ADDRESS=address))
+    try:
+        app = wait_for(app_root, 20)
+        if not check(app is not None and wait_for(lambda: named(app, "Connexion", ("dialog",))) is not None,
+                     "self-voicing: the connection dialog"):
+            return
+        focus_window("Connexion")
+        keys("Return")  # the remembered login
+        server.accept()
+        server.send("challenge abc")
+        server.expect("login ")
+        server.send("status 1")
+        title = "Le Kordo [alice]"
+        frame = wait_for(lambda: named(app, title, ("frame",)))
+        if not check(frame is not None, "self-voicing: the main window"):
+            return
+        lst = named(frame, "Menu")
+        server.send("menu 1|1|2|1|0|x|Premier|p|null|null|Second|s|null|null")
+        check(wait_for(lambda: rows(lst) == ["Premier", "Second"]), "self-voicing: the menu is shown")
+        focus_window("Le Kordo \\[alice\\]")
+        mark = len(spoken(heard))
+        keys("ctrl+F6")
+        check(wait_for(lambda: "Voix SAPI activ\u00e9e" in spoken(heard)[mark:], 5), "Ctrl+F6 turns the voice on")
+        for want in ("Chat", "Historique", "Second"):
+            mark = len(spoken(heard))
+            keys("Tab")
+            check(wait_for(lambda: want in spoken(heard)[mark:], 5),
+                  "self-voicing: Tab says %r (heard %r)" % (want, spoken(heard)[mark:]))
+        check(close_window(X11_CLOSE, "Le Kordo \\[alice\\]", proc) == 0,
+              "self-voicing: the client ends with status 0")
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+            proc.wait(5)
 
 
 def selected_row(lst):
