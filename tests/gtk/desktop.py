@@ -171,6 +171,55 @@ def spoken(heard):
         return ""
 
 
+def other_window(title):
+    """A window of this process, titled `title`, off the client's windows
+    (bottom right of the screen): focusing it makes the client inactive, as
+    another program would.  The caller destroys it."""
+    gi.require_version("Gtk", "3.0")
+    from gi.repository import Gtk
+    w = Gtk.Window(title=title)
+    w.set_default_size(150, 100)
+    w.move(860, 660)
+    w.show_all()
+    pump(0.3)
+    return w
+
+
+def install_link_recorder():
+    """Makes a stand-in program the desktop's default handler of http and
+    https addresses (through the XDG files GIO reads, in the private HOME);
+    it appends each address it is given to the returned file.  Call it
+    before the client starts."""
+    record = os.path.join(TMP, "opened-links.txt")
+    script = os.path.join(TMP, "record-link")
+    with open(script, "w") as f:
+        f.write("#!/bin/sh\nprintf '%%s\\n' \"$1\" >> '%s'\n" % record)
+    os.chmod(script, 0o755)
+    apps = os.path.join(os.environ["XDG_DATA_HOME"], "applications")
+    os.makedirs(apps, exist_ok=True)
+    with open(os.path.join(apps, "kordo-link-recorder.desktop"), "w") as f:
+        f.write("[Desktop Entry]\nType=Application\nName=Link recorder\nExec=%s %%u\nNoDisplay=true\n"
+                "MimeType=x-scheme-handler/http;x-scheme-handler/https;\n" % script)
+    os.makedirs(os.environ["XDG_CONFIG_HOME"], exist_ok=True)
+    with open(os.path.join(os.environ["XDG_CONFIG_HOME"], "mimeapps.list"), "w") as f:
+        f.write("[Default Applications]\nx-scheme-handler/http=kordo-link-recorder.desktop\n"
+                "x-scheme-handler/https=kordo-link-recorder.desktop\n")
+    return record
+
+
+def extents(a, coords=pyatspi.WINDOW_COORDS):
+    """(x, y, width, height) of accessible `a`."""
+    e = a.queryComponent().getExtents(coords)
+    return (e.x, e.y, e.width, e.height)
+
+
+def ancestor(a, role_name):
+    """`a` or its nearest ancestor with the role `role_name`."""
+    while a is not None and role(a) != role_name:
+        a = a.parent
+    return a
+
+
 def close_window(x11_close, title, proc):
     """Closes the window `title` (a regular expression) as its close box
     does, with the X11_CLOSE helper; returns the client's exit status, or

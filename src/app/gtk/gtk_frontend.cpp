@@ -1004,5 +1004,7 @@ void GtkFrontEnd::runConnectionDialog(ConnDialog* d) {
     v.focus();
     v.finishIfClosed();
     runNested(v.done);
-    gtk_widget_destroy(v.dialog);
+    // As the other dialogs: the server's first lines after login are plain
+    // "say" lines, spoken only once the main window is active again.
+    closeModal(v.dialog, window_);
 }
