@@ -82,6 +82,9 @@ TEST_F(Download, FaultsKeepTheLocalCopy) {
         {"short body then close", {"HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\nhalf"}, DownloadResult::Incomplete},
         {"stall mid-body", {"HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\nhalf", 0, true}, DownloadResult::Incomplete},
         {"stall before the head ends", {"HTTP/1.0 200 OK\r\n", 0, true}, DownloadResult::BadResponse},
+        // Without Content-Length only the server's close ends the body.
+        {"stall, no length", {"HTTP/1.0 200 OK\r\n\r\nhalf", 0, true}, DownloadResult::Incomplete},
+        {"reset, no length", {"HTTP/1.0 200 OK\r\n\r\nhalf", 0, false, true}, DownloadResult::Incomplete},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
