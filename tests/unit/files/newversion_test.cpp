@@ -90,8 +90,9 @@ TEST_F(NewVersion, Answers) {
         EXPECT_EQ(server.requests().size() - requests, c.installs ? 1u : 0u);
         if (c.installs) {
             EXPECT_EQ(read("setup.exe"), "installer");
-            // Written without an execute bit: handed to the default handler.
-            EXPECT_EQ(shellRec.calls, std::vector<std::string>{"open " + path("setup.exe")});
+            // Written without an execute bit: handed to the default handler
+            // as the URI of the absolute path.
+            EXPECT_EQ(shellRec.calls, std::vector<std::string>{"open file://" + path("setup.exe")});
             EXPECT_EQ(speech.lines(),
                       (std::vector<SpokenLine>{
                           {"T\xE9l\xE9" "chargement du programme d'installation en cours...", true},
@@ -108,12 +109,24 @@ TEST_F(NewVersion, Answers) {
     }
 }
 
-TEST_F(NewVersion, ExecutableInstallerIsRun) {
+// What the shell is given in the client, where names are relative to the
+// working directory (the program folder): absolute paths, and for a file
+// without an execute bit the URI the desktop's handler understands.
+TEST_F(NewVersion, ShellGetsAbsoluteNames) {
     put("setup.run", "#!/bin/sh\n");
     ::chmod(path("setup.run").c_str(), 0755);
+    put("mise \xE0 jour.sh", "#!/bin/sh\n");
+    const std::filesystem::path before = std::filesystem::current_path();
+    std::filesystem::current_path(dir);
+    filesState.root.clear();
     execute("setup.run");
+    execute("mise \xE0 jour.sh");
     execute("../outside.run");  // never started
-    EXPECT_EQ(shellRec.calls, std::vector<std::string>{"execute " + path("setup.run")});
+    std::filesystem::current_path(before);
+    const std::string abs = std::filesystem::canonical(dir).string();
+    EXPECT_EQ(shellRec.calls,
+              (std::vector<std::string>{"execute " + abs + "/setup.run",
+                                        "open file://" + abs + "/mise%20%E0%20jour.sh"}));
 }
 
 TEST_F(NewVersion, NoWindowRequiredStillCloses) {
