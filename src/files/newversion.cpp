@@ -46,7 +46,13 @@ void execute(std::string_view s) {
 void kill() {
     sysClock().sleepMs(1000);
     uiCall([] { ui().beep(131, 60); });
-    uiCall([] { ui().requestQuit(0); });
+    void (*close)() = filesState.closeClient;
+    uiCall([close] {
+        if (close)
+            close();
+        else
+            ui().requestQuit(0);
+    });
 }
 
 void downloadNewVersion(std::string_view s, bool required) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <mutex>
 
 #include "files_fixture.h"
@@ -127,6 +128,28 @@ TEST_F(NewVersion, ShellGetsAbsoluteNames) {
     EXPECT_EQ(shellRec.calls,
               (std::vector<std::string>{"execute " + abs + "/setup.run",
                                         "open file://" + abs + "/mise%20%E0%20jour.sh"}));
+}
+
+// After the update the client closes as when the player closes the main
+// window (which says "quit" to the server), on the UI thread, after the beep.
+TEST_F(NewVersion, ClosesThroughTheMainWindowClose) {
+    static std::atomic<int> closes{0}, closesOnUi{0};
+    static RecordingUi* theUi = nullptr;
+    static size_t beepsBefore = 0;
+    RecordingUi recording;
+    theUi = &recording;
+    filesState.closeClient = [] {
+        closes++;
+        if (theUi->isUiThread()) closesOnUi++;
+        beepsBefore = theUi->beeps().size();
+    };
+    recording.messageBoxAnswer = 7;
+    downloadNewVersion("setup.exe", true);
+    EXPECT_EQ(closes, 1);
+    EXPECT_EQ(closesOnUi, 1);
+    EXPECT_EQ(beepsBefore, 1u);
+    EXPECT_TRUE(recording.quits().empty());  // the close itself ends the loop
+    theUi = nullptr;
 }
 
 TEST_F(NewVersion, NoWindowRequiredStillCloses) {
