@@ -60,19 +60,26 @@ protected:
 TEST_F(NewVersion, Answers) {
     const int yes = 6, no = 7;
     struct Case {
+        const char* name;
         bool required;
         int answer;
         const char* prompt;
-        bool installs, quits;
+        bool fetches, quits;
     } cases[] = {
-        {false, no, kOptional, false, false},
-        {false, yes, kOptional, true, true},
-        {true, no, kRequired, false, true},
-        {true, yes, kRequired, true, true},
-        {false, 2, kOptional, false, false},  // a closed box counts as No
+        {"setup.exe", false, no, kOptional, false, false},
+        {"setup.exe", false, yes, kOptional, true, true},
+        {"setup.exe", true, no, kRequired, false, true},
+        {"setup.exe", true, yes, kRequired, true, true},
+        {"setup.exe", false, 2, kOptional, false, false},  // a closed box counts as No
+        // A name outside the program folder is never fetched nor started,
+        // but the player hears the usual progress and the client closes.
+        {"../setup.exe", false, yes, kOptional, false, true},
+        {"../setup.exe", true, no, kRequired, false, true},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(std::to_string(c.required) + " " + std::to_string(c.answer));
+        SCOPED_TRACE(std::string(c.name) + " " + std::to_string(c.required) + " " +
+                     std::to_string(c.answer));
+        const bool yesAnswer = c.answer == yes;
         RecordingUi ui;
         ui.messageBoxAnswer = c.answer;
         server.setReply(ok("installer"));
@@ -82,25 +89,29 @@ TEST_F(NewVersion, Answers) {
         size_t requests = server.requests().size();
         int64_t slept = clock.sleptMs();
 
-        downloadNewVersion("setup.exe", c.required);
+        downloadNewVersion(c.name, c.required);
 
         ASSERT_EQ(ui.messageBoxes().size(), 1u);
         EXPECT_EQ(ui.messageBoxes()[0].text, c.prompt);
         EXPECT_EQ(ui.messageBoxes()[0].title, "Nouvelle version");
         EXPECT_EQ(ui.messageBoxes()[0].flags, 0x34u);
-        EXPECT_EQ(server.requests().size() - requests, c.installs ? 1u : 0u);
-        if (c.installs) {
-            EXPECT_EQ(read("setup.exe"), "installer");
-            // Written without an execute bit: handed to the default handler
-            // as the URI of the absolute path.
-            EXPECT_EQ(shellRec.calls, std::vector<std::string>{"open file://" + path("setup.exe")});
+        EXPECT_EQ(server.requests().size() - requests, c.fetches ? 1u : 0u);
+        if (yesAnswer) {
             EXPECT_EQ(speech.lines(),
                       (std::vector<SpokenLine>{
                           {"T\xE9l\xE9" "chargement du programme d'installation en cours...", true},
                           {"T\xE9l\xE9" "chargement termin\xE9", true}}));
         } else {
-            EXPECT_TRUE(shellRec.calls.empty());
             EXPECT_TRUE(speech.lines().empty());
+        }
+        if (c.fetches) {
+            EXPECT_EQ(read("setup.exe"), "installer");
+            // Written without an execute bit: handed to the default handler
+            // as the URI of the absolute path.
+            EXPECT_EQ(shellRec.calls, std::vector<std::string>{"open file://" + path("setup.exe")});
+        } else {
+            EXPECT_TRUE(shellRec.calls.empty());
+            EXPECT_EQ(read("setup.exe"), "<missing>");
         }
         EXPECT_EQ(clock.sleptMs() - slept, c.quits ? 1000 : 0);
         using Beeps = std::vector<std::pair<int, int>>;
