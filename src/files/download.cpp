@@ -6,18 +6,15 @@
 #include <vector>
 
 #include "files/http_reader.h"
+#include "net/config.h"
 #include "platform/atomic_file.h"
 #include "platform/sockets.h"
-
-#ifndef KORDO_DOWNLOAD_HOST
-#define KORDO_DOWNLOAD_HOST "localhost"
-#endif
 
 FilesState filesState;
 
 DownloadEndpoint defaultDownloadEndpoint() {
     DownloadEndpoint ep;
-    ep.host = KORDO_DOWNLOAD_HOST;
+    ep.host = kDefaultDownloadHost;
     ep.port = 80;
     ep.base = "/autodl";
     ep.idleTimeoutMs = 30000;
