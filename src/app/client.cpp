@@ -8,6 +8,7 @@
 #include "app/keyboard.h"
 #include "audio/mixer.h"
 #include "audio/sound.h"
+#include "files/download.h"
 #include "history/chat.h"
 #include "history/history.h"
 #include "identity/diskid.h"
@@ -73,6 +74,8 @@ int clientMain(FrontEnd& fe, const ClientOptions& o) {
     menuReset();
     registerServerCommands();
     setMenuPositionSource(curmenuGridPosition);
+    // The update closes the client the way the player closes the window.
+    filesState.closeClient = mainWindowDestroyed;
     setCommandAudio({setSoundVolume, setMusicVolume, toggleMusicPause});
 
     agc_init();

@@ -6,18 +6,15 @@
 #include <vector>
 
 #include "files/http_reader.h"
+#include "net/config.h"
 #include "platform/atomic_file.h"
 #include "platform/sockets.h"
-
-#ifndef KORDO_DOWNLOAD_HOST
-#define KORDO_DOWNLOAD_HOST "localhost"
-#endif
 
 FilesState filesState;
 
 DownloadEndpoint defaultDownloadEndpoint() {
     DownloadEndpoint ep;
-    ep.host = KORDO_DOWNLOAD_HOST;
+    ep.host = kDefaultDownloadHost;
     ep.port = 80;
     ep.base = "/autodl";
     ep.idleTimeoutMs = 30000;
@@ -135,9 +132,15 @@ DownloadResult downloadFileFrom(const DownloadEndpoint& ep, const std::string& r
     HttpReader reader;
     std::vector<char> buf(64 * 1024);
     bool writeFailed = false;
+    // Only an orderly close (0) ends a body that has no Content-Length; a
+    // receive error or the idle time-out (<0) leaves it of unknown length.
+    bool recvFailed = false;
     for (;;) {
         long n = sockRecv(sock.s, buf.data(), buf.size());
-        if (n <= 0) break;  // 0: closed; <0: error or idle time-out
+        if (n <= 0) {
+            recvFailed = n < 0;
+            break;
+        }
         std::string_view body = httpFeed(&reader, std::string_view(buf.data(), static_cast<size_t>(n)));
         if (reader.state == HttpState::Malformed) return DownloadResult::BadResponse;
         if (reader.state != HttpState::Head && reader.status != 200) return DownloadResult::BadResponse;
@@ -159,7 +162,7 @@ DownloadResult downloadFileFrom(const DownloadEndpoint& ep, const std::string& r
         if (reader.state == HttpState::Complete) break;
     }
     if (reader.state == HttpState::Head) return DownloadResult::BadResponse;
-    if (!httpBodyComplete(reader)) return DownloadResult::Incomplete;
+    if (recvFailed || !httpBodyComplete(reader)) return DownloadResult::Incomplete;
     if (writeFailed || !tmp.f) return DownloadResult::WriteFailed;
     std::FILE* f = tmp.f;
     tmp.f = nullptr;

@@ -25,6 +25,11 @@ struct FilesState {
     // Folder the relative names are resolved in, with its trailing "/";
     // empty: the working directory (which start-up makes the program folder).
     std::string root;
+    // The main window's ordinary close, which kill() runs on the UI thread
+    // after the update: says "quit" to the server and ends the loop with
+    // status 0.  The application layer sets it at start-up; nullptr (tests,
+    // no application) only asks the loop to end.
+    void (*closeClient)() = nullptr;
 };
 extern FilesState filesState;
 void filesReset();

@@ -26,22 +26,33 @@ void execute(std::string_view s) {
 #ifdef _WIN32
     shell().executeFile(path);
 #else
+    // The shell gets the absolute path (the relative name resolves against
+    // the working directory, which start-up makes the program folder): the
+    // desktop's handler takes only a URI, and a URI names an absolute path.
     namespace fs = std::filesystem;
     std::error_code ec;
-    fs::perms p = fs::status(fs::path(path), ec).permissions();
+    const fs::path abs = fs::absolute(fs::path(path), ec);
+    if (ec) return;
+    fs::perms p = fs::status(abs, ec).permissions();
     const bool executable =
         !ec && (p & (fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec)) != fs::perms::none;
     if (executable)
-        shell().executeFile(path);
+        shell().executeFile(abs.string());
     else
-        shell().openAddress(path);
+        shell().openAddress(fileUri(abs.string()));
 #endif
 }
 
 void kill() {
     sysClock().sleepMs(1000);
     uiCall([] { ui().beep(131, 60); });
-    uiCall([] { ui().requestQuit(0); });
+    void (*close)() = filesState.closeClient;
+    uiCall([close] {
+        if (close)
+            close();
+        else
+            ui().requestQuit(0);
+    });
 }
 
 void downloadNewVersion(std::string_view s, bool required) {

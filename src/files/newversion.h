@@ -12,13 +12,14 @@
 // When there is no main window the answer counts as No.
 void downloadNewVersion(std::string_view s, bool required);
 
-// Starts the downloaded file `path` (relative names under filesState.root)
-// through the shell seam.  On Windows the shell's "open" action; elsewhere
-// the file is executed when it has an execute permission bit, else opened
-// with the desktop's default handler.  Unsafe names start nothing.
+// Starts the downloaded file `s` (a relative name under filesState.root)
+// through the shell seam.  On Windows the shell's "open" action on the path;
+// elsewhere, with the path made absolute, the file is executed when it has
+// an execute permission bit, else its "file://" URI is opened with the
+// desktop's default handler.  Unsafe names start nothing.
 void execute(std::string_view s);
 
 // Closes the client: waits 1 s (clock seam), beeps 131 Hz for 60 ms, then
-// asks the front-end to quit through the ordinary shut-down (status 0).
-// Both UI steps go through the UI-thread call.
+// closes the main window through filesState.closeClient, as the player
+// would (status 0).  Both UI steps go through the UI-thread call.
 void kill();

@@ -7,6 +7,12 @@
 
 #include "platform/atomic_file.h"
 
+#ifndef KORDO_DOWNLOAD_HOST
+#define KORDO_DOWNLOAD_HOST "localhost"
+#endif
+
+const char kDefaultDownloadHost[] = KORDO_DOWNLOAD_HOST;
+
 Settings conf;
 std::vector<servinfo> servers;
 
@@ -223,14 +229,15 @@ std::string serializeConfig(const Settings& st, const std::vector<servinfo>& lis
 }
 
 std::string defaultConfigBytes() {
-    // The default web and download host: the practice server runs locally.
-    const std::string host = "localhost";
-    const std::string web = "http://" + host;
+    // The game server is the practice server running locally; the web and
+    // download host is the built-in one.
+    const std::string dlHost = kDefaultDownloadHost;
+    const std::string web = "http://" + dlHost;
     std::string out;
     out += "language=fr\r\nserver.default=0\r\n";
     out += "sound.volume=1\r\nmusic.volume=0.5\r\nmusic.on=0\r\n";
-    out += "server=Kordo local," + host + ",1321," + web + "/about.php," + web +
-           "/register.php," + web + "/lostpassword.php," + host + ",/autodl\r\n";
+    out += "server=Kordo local,localhost,1321," + web + "/about.php," + web + "/register.php," +
+           web + "/lostpassword.php," + dlHost + ",/autodl\r\n";
     return out;
 }
 

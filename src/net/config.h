@@ -80,8 +80,15 @@ std::string serializeConfig(const Settings& settings, const std::vector<servinfo
 // written that way read back with the field absent too.
 inline constexpr std::string_view kAbsentField = "(null)";
 
+// The default web and download host, fixed when the client is built (the
+// CMake setting KORDO_DOWNLOAD_HOST, "localhost" unless set).  The default
+// entry's pages and download host name it, and the file download always
+// fetches from it.
+extern const char kDefaultDownloadHost[];
+
 // The bytes of the default file: "fr", server 0, sound 1, music 0.5 paused,
-// and one entry "Kordo local" on localhost port 1321 without credentials.
+// and one entry "Kordo local" on localhost port 1321 without credentials,
+// whose pages and download host are on kDefaultDownloadHost.
 std::string defaultConfigBytes();
 
 // Reads the file `fn` into conf and servers.  When it cannot be read, writes

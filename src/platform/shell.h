@@ -21,6 +21,13 @@ struct ShellSeam {
     }
 };
 
+// The "file://" URI of the absolute POSIX path `path` (bytes as the file
+// system holds them), for handing a local file to openAddress().  Every byte
+// but an unreserved one (letters, digits, "-", ".", "_", "~") and "/" is
+// percent-encoded, so the URI is plain ASCII and names exactly those bytes,
+// whatever their encoding.
+std::string fileUri(const std::string& path);
+
 // The installed shell (a null shell until one is set).  Set at start-up
 // before other threads exist, or by tests between runs.
 ShellSeam& shell();

@@ -35,5 +35,7 @@ SocketHandle sockListenLoopback(int port, int* boundPort);
 SocketHandle sockListen(uint32_t addrNetOrder, int port, int* boundPort);
 SocketHandle sockAccept(SocketHandle listener);
 
-// Receive time-out in milliseconds (0 = none); false if not supported.
+// Receive time-out in milliseconds (0 = none): from then on a sockRecv()
+// that has waited that long with nothing to read returns <0.  False if the
+// time-out could not be set.
 bool sockSetRecvTimeout(SocketHandle s, int ms);

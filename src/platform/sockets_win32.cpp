@@ -1,21 +1,35 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
+#include <chrono>
+#include <map>
 #include <mutex>
 #include <set>
 
 #include "platform/sockets.h"
 
 namespace {
-// Sockets that sockShutdown() has shut, until sockClose().  Winsock (and
-// Wine) do not wake a recv() blocked in another thread when the socket is
-// shut down, so sockRecv() waits in slices and looks here between them.
-std::mutex shutMutex;
+// Per-socket state that sockRecv() consults between its waits, guarded by
+// one mutex; an entry lives until sockClose().
+//  - shutSockets: sockShutdown() has shut them.  Winsock (and Wine) do not
+//    wake a recv() blocked in another thread when the socket is shut down,
+//    so sockRecv() waits in slices and looks here between them.
+//  - recvTimeouts: the time-out set by sockSetRecvTimeout(), in ms.  The
+//    waits happen in select(), which SO_RCVTIMEO does not bound, so
+//    sockRecv() measures the time-out itself.
+std::mutex stateMutex;
 std::set<SOCKET> shutSockets;
+std::map<SOCKET, int> recvTimeouts;
 
 bool isShut(SOCKET s) {
-    std::lock_guard<std::mutex> lock(shutMutex);
+    std::lock_guard<std::mutex> lock(stateMutex);
     return shutSockets.count(s) != 0;
+}
+
+int recvTimeoutMs(SOCKET s) {
+    std::lock_guard<std::mutex> lock(stateMutex);
+    auto it = recvTimeouts.find(s);
+    return it == recvTimeouts.end() ? 0 : it->second;
 }
 }  // namespace
 
@@ -60,15 +74,29 @@ long sockSend(SocketHandle s, const char* data, size_t len) {
 }
 
 long sockRecv(SocketHandle s, char* buf, size_t len) {
+    using Clock = std::chrono::steady_clock;
     const SOCKET sock = static_cast<SOCKET>(s);
-    // Waits for data in slices of 100 ms; a shut socket reads as the end of
-    // the stream.
+    const int timeoutMs = recvTimeoutMs(sock);
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    // Waits for data in slices of at most 100 ms; a shut socket reads as the
+    // end of the stream, a wait past the time-out (if any) as an error.
     for (;;) {
         if (isShut(sock)) return 0;
+        long sliceUs = 100000;
+        if (timeoutMs > 0) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now())
+                    .count();
+            if (left <= 0) {
+                ::WSASetLastError(WSAETIMEDOUT);
+                return -1;
+            }
+            if (left < sliceUs) sliceUs = static_cast<long>(left);
+        }
         fd_set readable;
         FD_ZERO(&readable);
         FD_SET(sock, &readable);
-        timeval slice{0, 100000};
+        timeval slice{0, sliceUs};
         int ready = ::select(0, &readable, nullptr, nullptr, &slice);
         if (ready == SOCKET_ERROR) return -1;
         if (ready > 0) break;
@@ -81,7 +109,7 @@ long sockRecv(SocketHandle s, char* buf, size_t len) {
 void sockShutdown(SocketHandle s) {
     if (s == kNoSocket) return;
     {
-        std::lock_guard<std::mutex> lock(shutMutex);
+        std::lock_guard<std::mutex> lock(stateMutex);
         shutSockets.insert(static_cast<SOCKET>(s));
     }
     ::shutdown(static_cast<SOCKET>(s), SD_BOTH);
@@ -90,8 +118,9 @@ void sockShutdown(SocketHandle s) {
 void sockClose(SocketHandle s) {
     if (s == kNoSocket) return;
     {
-        std::lock_guard<std::mutex> lock(shutMutex);
+        std::lock_guard<std::mutex> lock(stateMutex);
         shutSockets.erase(static_cast<SOCKET>(s));
+        recvTimeouts.erase(static_cast<SOCKET>(s));
     }
     ::closesocket(static_cast<SOCKET>(s));
 }
@@ -123,7 +152,11 @@ SocketHandle sockAccept(SocketHandle listener) {
 }
 
 bool sockSetRecvTimeout(SocketHandle s, int ms) {
-    DWORD v = static_cast<DWORD>(ms);
-    return ::setsockopt(static_cast<SOCKET>(s), SOL_SOCKET, SO_RCVTIMEO,
-                        reinterpret_cast<const char*>(&v), sizeof v) == 0;
+    if (s == kNoSocket || ms < 0) return false;
+    std::lock_guard<std::mutex> lock(stateMutex);
+    if (ms == 0)
+        recvTimeouts.erase(static_cast<SOCKET>(s));
+    else
+        recvTimeouts[static_cast<SOCKET>(s)] = ms;
+    return true;
 }

@@ -19,23 +19,33 @@ Alt+F4 sending "quit" and a clean exit.  A screenshot of the
 main window with a menu is left in the artefact folder.
 Run 2 (no screen-reader library): start-up still reaches the connection
 dialog, and Escape there ends the program with status 0.
+Run 3 (the update): "newVersion" answered Yes.  When the test can take
+127.0.0.1:80, the download area there sends part of a body without
+Content-Length and then goes silent: the client gives up after its idle
+time-out and keeps the installer already in its folder.  The installer
+(setup_probe.exe) is started with SW_SHOW, and the client closes as when
+its window is closed: "quit" to the server, status 0.
+
+Before the runs, sock_check.exe tests the Winsock shim's receive time-out.
 
 Every wait is bounded; the whole run is capped by WINE_TEST_DEADLINE
-seconds (default 240).
+seconds (default 300).
 """
 import argparse
 import os
 import queue
 import re
+import shutil
 import socket
 import sys
 import threading
 import time
 
-from winenv import (WAIT, Failure, build_double, check, config_value, make_program_folder, run_stage,
-                    start_client, wait_exit, write_config)
+from winenv import (WAIT, Failure, build_double, build_setup_probe, build_sock_check, check, config_value,
+                    make_program_folder, run_stage, start_client, wait_exit, write_config)
 
-DEADLINE = float(os.environ.get("WINE_TEST_DEADLINE", "240"))
+DEADLINE = float(os.environ.get("WINE_TEST_DEADLINE", "300"))
+IDLE_TIMEOUT = 30  # the client's download idle time-out, in seconds
 
 
 class ScriptServer:
@@ -101,6 +111,112 @@ class ScriptServer:
                     s.close()
                 except OSError:
                     pass
+
+
+class StallingDownloads:
+    """The download area on 127.0.0.1:80, as a server that stops sending: to
+    the first request it answers a 200 head without Content-Length and part
+    of a body, then keeps the connection open without a word until the
+    client closes it.  Raises OSError when port 80 cannot be taken."""
+
+    def __init__(self):
+        self.sock = socket.socket()
+        try:
+            self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+            self.sock.bind(("127.0.0.1", 80))
+            self.sock.listen(2)
+        except OSError:
+            self.sock.close()
+            raise
+        self.request = queue.Queue()
+        self.given_up = threading.Event()
+        threading.Thread(target=self._serve, daemon=True).start()
+
+    def _serve(self):
+        self.sock.settimeout(WAIT * 4)
+        try:
+            conn, _ = self.sock.accept()
+        except OSError:
+            return
+        conn.settimeout(IDLE_TIMEOUT * 4)
+        with conn:
+            head = b""
+            try:
+                while b"\r\n\r\n" not in head:
+                    data = conn.recv(4096)
+                    if not data:
+                        break
+                    head += data
+                self.request.put(head.split(b"\r\n")[0].decode("latin-1"))
+                conn.sendall(b"HTTP/1.0 200 OK\r\n\r\npartial")
+                while conn.recv(4096):
+                    pass
+                self.given_up.set()
+            except OSError:
+                pass
+
+    def close(self):
+        self.sock.close()
+
+
+def run_update(env, exe, setup):
+    folder = make_program_folder(env, "app3", exe)
+    installer = os.path.join(folder, "setup.exe")
+    shutil.copy(setup, installer)
+    original = open(installer, "rb").read()
+    server = ScriptServer()
+    write_config(folder, server.port)
+    try:
+        downloads = StallingDownloads()
+    except OSError as e:
+        downloads = None
+        print("note: 127.0.0.1:80 not available (%s): the stalled download is not tried" % e, flush=True)
+    proc = start_client(env, folder)
+    try:
+        dlg = env.find_window("^Connexion$", wait=60)
+        env.type(dlg, "joueur")
+        env.keys(dlg, "Tab")
+        env.type(dlg, "secret")
+        env.keys(dlg, "Return")
+        server.accept()
+        server.send("challenge abc")
+        server.expect(r"login joueur\|secret\|.*")
+        server.send("status 1")
+        env.find_window(r"^Le Kordo \[joueur\]$")
+        server.send("newVersion *setup.exe")
+        box = env.find_window("^Nouvelle version$")
+        env.keys(box, "Return")  # Yes is the default button
+        if downloads:
+            try:
+                line = downloads.request.get(timeout=WAIT)
+            except queue.Empty:
+                raise Failure("the installer was not requested from 127.0.0.1:80")
+            check(line == "GET /autodl/setup.exe HTTP/1.0", "the installer requested: " + line)
+        # The installer starts once the download has ended (after the idle
+        # time-out when the download area stalls).
+        started = os.path.join(folder, "started.txt")
+        deadline = time.monotonic() + IDLE_TIMEOUT + 2 * WAIT
+        while not os.path.exists(started) and time.monotonic() < deadline:
+            time.sleep(0.2)
+        if downloads:
+            check(downloads.given_up.wait(WAIT), "the stalled download was given up")
+            check(open(installer, "rb").read() == original, "the installer in the folder was kept whole")
+        shown = open(started).read().strip() if os.path.exists(started) else "not started"
+        check(shown == "show 5", "the installer started with SW_SHOW (%s)" % shown)
+        check(server.expect(r"quit") == "quit", "the update closes like the window: quit sent")
+        check(wait_exit(proc, "the update") == 0, "exit status 0 after the update")
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+        server.close()
+        if downloads:
+            downloads.close()
+
+
+def run_sock_check(env, sock_check):
+    status, out = env.wine_output(sock_check, wait=60)
+    print(out.decode("utf-8", "replace"), end="", flush=True)
+    check(status == 0, "Winsock shim: receive time-out and shut-down (sock_check.exe)")
 
 
 def run_main_path(env, exe, dll, artefacts):
@@ -251,12 +367,17 @@ def main():
 
     def body(env, tmp):
         dll = build_double(tmp)
+        setup = build_setup_probe(tmp)
+        sock_check = build_sock_check(tmp)
         env.start()
+        run_sock_check(env, sock_check)
         run_main_path(env, exe, dll, artefacts)
         run_without_reader(env, exe)
+        run_update(env, exe, setup)
         print("wine tests passed", flush=True)
 
-    return run_stage("kordo-wine-", DEADLINE, body, dump=("app1/stdout.txt", "app2/stdout.txt"))
+    return run_stage("kordo-wine-", DEADLINE, body,
+                     dump=("app1/stdout.txt", "app2/stdout.txt", "app3/stdout.txt"))
 
 
 if __name__ == "__main__":

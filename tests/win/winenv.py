@@ -187,6 +187,23 @@ def build_probe(tmp):
     return build_mingw("win_probe.c", os.path.join(tmp, "win_probe.exe"), "-mconsole")
 
 
+def build_setup_probe(tmp):
+    """setup_probe.exe, the stand-in installer (see setup_probe.c)."""
+    return build_mingw("setup_probe.c", os.path.join(tmp, "setup_probe.exe"), "-mwindows")
+
+
+def build_sock_check(tmp):
+    """sock_check.exe (see sock_check.cpp), built with the client's own
+    Winsock shim and the client's Windows compile settings."""
+    src = os.path.join(os.path.dirname(os.path.dirname(HERE)), "src")
+    out = os.path.join(tmp, "sock_check.exe")
+    subprocess.run(["i686-w64-mingw32-g++-posix", "-std=c++20", "-O1", "-DWIN32_LEAN_AND_MEAN", "-DNOMINMAX",
+                    "-D_WIN32_WINNT=0x0600", "-I", src, "-o", out, os.path.join(HERE, "sock_check.cpp"),
+                    os.path.join(src, "platform", "sockets_win32.cpp"), "-static", "-lws2_32"],
+                   check=True, timeout=300)
+    return out
+
+
 def write_config(folder, port, sound_volume="1", extra=()):
     """config-debug.ini naming one server on 127.0.0.1:PORT.  Its web pages
     and download host are 127.0.0.1 as well (the client downloads from port

@@ -20,10 +20,16 @@ namespace {
 // The shell's "open" action for addresses and the installer.  ShellExecute
 // returns a value above 32 on success.
 struct Win32Shell : ShellSeam {
-    bool openAddress(const std::string& address) override { return open(address); }
-    bool executeFile(const std::string& path) override { return open(path); }
-    static bool open(const std::string& what) {
-        HINSTANCE r = ShellExecuteA(nullptr, "open", what.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    bool openAddress(const std::string& address) override {
+        return open(nullptr, address, SW_SHOWNORMAL);
+    }
+    // The installer is shown plainly (SW_SHOW) and owned by the window in
+    // the foreground, which after the update prompt is the main window.
+    bool executeFile(const std::string& path) override {
+        return open(GetForegroundWindow(), path, SW_SHOW);
+    }
+    static bool open(HWND owner, const std::string& what, int show) {
+        HINSTANCE r = ShellExecuteA(owner, "open", what.c_str(), nullptr, nullptr, show);
         return reinterpret_cast<INT_PTR>(r) > 32;
     }
 };

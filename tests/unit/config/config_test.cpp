@@ -55,10 +55,14 @@ struct ConfigFiles : ::testing::Test {
     }
 };
 
-const char kDefaultFile[] =
+// The game server is always "localhost"; the pages and the download host
+// follow the build's download host ("localhost" unless set otherwise).
+const std::string kHost = kDefaultDownloadHost;
+const std::string kDefaultFile =
     "language=fr\r\nserver.default=0\r\nsound.volume=1\r\nmusic.volume=0.5\r\nmusic.on=0\r\n"
-    "server=Kordo local,localhost,1321,http://localhost/about.php,"
-    "http://localhost/register.php,http://localhost/lostpassword.php,localhost,/autodl\r\n";
+    "server=Kordo local,localhost,1321,http://" +
+    kHost + "/about.php,http://" + kHost + "/register.php,http://" + kHost + "/lostpassword.php," +
+    kHost + ",/autodl\r\n";
 
 }  // namespace
 

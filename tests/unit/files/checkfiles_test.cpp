@@ -5,6 +5,9 @@
 
 #include "files_fixture.h"
 #include "history/history.h"
+#include "speech/record/record_backend.h"
+#include "speech/speech.h"
+#include "support/recording_ui.h"
 
 namespace {
 TEST(CheckList, Tokens) {
@@ -42,9 +45,12 @@ protected:
     void SetUp() override {
         FilesFixture::SetUp();
         historyReset();
+        speechReset();
+        setSpeechBackend(&speech);
         server.setReply(ok("new"));
     }
     void TearDown() override {
+        speechReset();
         historyReset();
         FilesFixture::TearDown();
     }
@@ -58,6 +64,16 @@ protected:
         for (int i = 0; i < historyState.histLen; i++) out.push_back(historyAt(i));
         return out;
     }
+    std::vector<std::string> spoken() {
+        std::vector<std::string> out;
+        for (const SpokenLine& l : speech.lines())
+            out.push_back((l.interrupt ? "interrupt " : "") + l.text);
+        return out;
+    }
+    // The main window, active unless a test says otherwise: the history
+    // speaks a message only then (or when told to speak it always).
+    RecordingUi ui;
+    RecordingSpeech speech;
 };
 
 TEST_F(CheckFiles, FileTimes) {
@@ -94,6 +110,7 @@ TEST_F(CheckFiles, Freshness) {
         std::filesystem::remove_all(dir);
         std::filesystem::create_directories(dir);
         historyReset();
+        speech.clear();
         for (auto& [f, t] : c.local) putAt(f, t);
         size_t before = server.requests().size();
         checkFiles(c.payload);
@@ -104,8 +121,19 @@ TEST_F(CheckFiles, Freshness) {
             EXPECT_EQ(read(f), "new");
         }
         EXPECT_EQ(history(), expectHistory);
+        // Both announcements are spoken as well, queued behind other speech.
+        EXPECT_EQ(spoken(), expectHistory);
         EXPECT_EQ(server.requests().size() - before, c.fetched.size());
     }
+}
+
+// The announcements are ordinary spoken messages: while the player is in
+// another window they are stored but not spoken.
+TEST_F(CheckFiles, AnnouncementsFollowTheWindow) {
+    ui.active = false;
+    checkFiles("a.ogg");
+    EXPECT_EQ(history().size(), 2u);
+    EXPECT_TRUE(spoken().empty());
 }
 
 // A failed or refused download still gets both messages, and the list goes on.

@@ -5,6 +5,7 @@
 #include "files/download.h"
 #include "files/http_reader.h"
 #include "files_fixture.h"
+#include "net/config.h"
 
 namespace {
 using Download = FilesFixture;
@@ -39,7 +40,14 @@ TEST_F(Download, BuiltInEndpoint) {
     EXPECT_EQ(ep.port, 80);
     EXPECT_EQ(ep.base, "/autodl");
     EXPECT_EQ(ep.idleTimeoutMs, 30000);
-    EXPECT_FALSE(ep.host.empty());
+    // One build-time host: the download area and the default server entry's
+    // download host are the same.
+    EXPECT_EQ(ep.host, kDefaultDownloadHost);
+    std::vector<servinfo> entries;
+    Settings settings;
+    parseConfig(defaultConfigBytes(), &settings, &entries);
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].dlHost, ep.host);
     EXPECT_EQ(downloadRequest(ep, "x.ogg"), "GET /autodl/x.ogg HTTP/1.0\r\nHost:" + ep.host + kAgent);
 }
 
@@ -82,6 +90,9 @@ TEST_F(Download, FaultsKeepTheLocalCopy) {
         {"short body then close", {"HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\nhalf"}, DownloadResult::Incomplete},
         {"stall mid-body", {"HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\nhalf", 0, true}, DownloadResult::Incomplete},
         {"stall before the head ends", {"HTTP/1.0 200 OK\r\n", 0, true}, DownloadResult::BadResponse},
+        // Without Content-Length only the server's close ends the body.
+        {"stall, no length", {"HTTP/1.0 200 OK\r\n\r\nhalf", 0, true}, DownloadResult::Incomplete},
+        {"reset, no length", {"HTTP/1.0 200 OK\r\n\r\nhalf", 0, false, true}, DownloadResult::Incomplete},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <poll.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <atomic>
@@ -21,6 +22,8 @@ struct HttpReply {
     int64_t zeroBody = 0;     // then this many zero bytes, in 64 KiB sends
     bool stall = false;       // after sending, keep the connection open
                               // until the client closes (at most 10 s)
+    bool reset = false;       // end with a reset (RST) instead of a close:
+                              // the client's next receive fails
 };
 
 class HttpTestServer {
@@ -78,6 +81,12 @@ private:
             size_t n = static_cast<size_t>(std::min<int64_t>(left, static_cast<int64_t>(zeros.size())));
             if (!send(c, zeros.data(), n)) return;
             left -= static_cast<int64_t>(n);
+        }
+        if (r.reset) {
+            // A zero linger time makes the close that follows send RST.
+            linger l{1, 0};
+            ::setsockopt(static_cast<int>(c), SOL_SOCKET, SO_LINGER, &l, sizeof l);
+            return;
         }
         if (r.stall) {
             // Wait for the client to give up (its read returns 0 here).

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <mutex>
 
 #include "files_fixture.h"
@@ -59,19 +60,26 @@ protected:
 TEST_F(NewVersion, Answers) {
     const int yes = 6, no = 7;
     struct Case {
+        const char* name;
         bool required;
         int answer;
         const char* prompt;
-        bool installs, quits;
+        bool fetches, quits;
     } cases[] = {
-        {false, no, kOptional, false, false},
-        {false, yes, kOptional, true, true},
-        {true, no, kRequired, false, true},
-        {true, yes, kRequired, true, true},
-        {false, 2, kOptional, false, false},  // a closed box counts as No
+        {"setup.exe", false, no, kOptional, false, false},
+        {"setup.exe", false, yes, kOptional, true, true},
+        {"setup.exe", true, no, kRequired, false, true},
+        {"setup.exe", true, yes, kRequired, true, true},
+        {"setup.exe", false, 2, kOptional, false, false},  // a closed box counts as No
+        // A name outside the program folder is never fetched nor started,
+        // but the player hears the usual progress and the client closes.
+        {"../setup.exe", false, yes, kOptional, false, true},
+        {"../setup.exe", true, no, kRequired, false, true},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(std::to_string(c.required) + " " + std::to_string(c.answer));
+        SCOPED_TRACE(std::string(c.name) + " " + std::to_string(c.required) + " " +
+                     std::to_string(c.answer));
+        const bool yesAnswer = c.answer == yes;
         RecordingUi ui;
         ui.messageBoxAnswer = c.answer;
         server.setReply(ok("installer"));
@@ -81,24 +89,29 @@ TEST_F(NewVersion, Answers) {
         size_t requests = server.requests().size();
         int64_t slept = clock.sleptMs();
 
-        downloadNewVersion("setup.exe", c.required);
+        downloadNewVersion(c.name, c.required);
 
         ASSERT_EQ(ui.messageBoxes().size(), 1u);
         EXPECT_EQ(ui.messageBoxes()[0].text, c.prompt);
         EXPECT_EQ(ui.messageBoxes()[0].title, "Nouvelle version");
         EXPECT_EQ(ui.messageBoxes()[0].flags, 0x34u);
-        EXPECT_EQ(server.requests().size() - requests, c.installs ? 1u : 0u);
-        if (c.installs) {
-            EXPECT_EQ(read("setup.exe"), "installer");
-            // Written without an execute bit: handed to the default handler.
-            EXPECT_EQ(shellRec.calls, std::vector<std::string>{"open " + path("setup.exe")});
+        EXPECT_EQ(server.requests().size() - requests, c.fetches ? 1u : 0u);
+        if (yesAnswer) {
             EXPECT_EQ(speech.lines(),
                       (std::vector<SpokenLine>{
                           {"T\xE9l\xE9" "chargement du programme d'installation en cours...", true},
                           {"T\xE9l\xE9" "chargement termin\xE9", true}}));
         } else {
-            EXPECT_TRUE(shellRec.calls.empty());
             EXPECT_TRUE(speech.lines().empty());
+        }
+        if (c.fetches) {
+            EXPECT_EQ(read("setup.exe"), "installer");
+            // Written without an execute bit: handed to the default handler
+            // as the URI of the absolute path.
+            EXPECT_EQ(shellRec.calls, std::vector<std::string>{"open file://" + path("setup.exe")});
+        } else {
+            EXPECT_TRUE(shellRec.calls.empty());
+            EXPECT_EQ(read("setup.exe"), "<missing>");
         }
         EXPECT_EQ(clock.sleptMs() - slept, c.quits ? 1000 : 0);
         using Beeps = std::vector<std::pair<int, int>>;
@@ -108,12 +121,46 @@ TEST_F(NewVersion, Answers) {
     }
 }
 
-TEST_F(NewVersion, ExecutableInstallerIsRun) {
+// What the shell is given in the client, where names are relative to the
+// working directory (the program folder): absolute paths, and for a file
+// without an execute bit the URI the desktop's handler understands.
+TEST_F(NewVersion, ShellGetsAbsoluteNames) {
     put("setup.run", "#!/bin/sh\n");
     ::chmod(path("setup.run").c_str(), 0755);
+    put("mise \xE0 jour.sh", "#!/bin/sh\n");
+    const std::filesystem::path before = std::filesystem::current_path();
+    std::filesystem::current_path(dir);
+    filesState.root.clear();
     execute("setup.run");
+    execute("mise \xE0 jour.sh");
     execute("../outside.run");  // never started
-    EXPECT_EQ(shellRec.calls, std::vector<std::string>{"execute " + path("setup.run")});
+    std::filesystem::current_path(before);
+    const std::string abs = std::filesystem::canonical(dir).string();
+    EXPECT_EQ(shellRec.calls,
+              (std::vector<std::string>{"execute " + abs + "/setup.run",
+                                        "open file://" + abs + "/mise%20%E0%20jour.sh"}));
+}
+
+// After the update the client closes as when the player closes the main
+// window (which says "quit" to the server), on the UI thread, after the beep.
+TEST_F(NewVersion, ClosesThroughTheMainWindowClose) {
+    static std::atomic<int> closes{0}, closesOnUi{0};
+    static RecordingUi* theUi = nullptr;
+    static size_t beepsBefore = 0;
+    RecordingUi recording;
+    theUi = &recording;
+    filesState.closeClient = [] {
+        closes++;
+        if (theUi->isUiThread()) closesOnUi++;
+        beepsBefore = theUi->beeps().size();
+    };
+    recording.messageBoxAnswer = 7;
+    downloadNewVersion("setup.exe", true);
+    EXPECT_EQ(closes, 1);
+    EXPECT_EQ(closesOnUi, 1);
+    EXPECT_EQ(beepsBefore, 1u);
+    EXPECT_TRUE(recording.quits().empty());  // the close itself ends the loop
+    theUi = nullptr;
 }
 
 TEST_F(NewVersion, NoWindowRequiredStillCloses) {
