@@ -26,20 +26,13 @@ void execute(std::string_view s) {
 #ifdef _WIN32
     shell().executeFile(path);
 #else
-    // The shell gets the absolute path (the relative name resolves against
-    // the working directory, which start-up makes the program folder): the
-    // desktop's handler takes only a URI, and a URI names an absolute path.
-    namespace fs = std::filesystem;
+    // The shell gets the absolute name (the relative one resolves against the
+    // working directory, which start-up makes the program folder): whether it
+    // runs the file or opens it with the desktop's handler, which takes a
+    // URI, it needs no working directory of its own.
     std::error_code ec;
-    const fs::path abs = fs::absolute(fs::path(path), ec);
-    if (ec) return;
-    fs::perms p = fs::status(abs, ec).permissions();
-    const bool executable =
-        !ec && (p & (fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec)) != fs::perms::none;
-    if (executable)
-        shell().executeFile(abs.string());
-    else
-        shell().openAddress(fileUri(abs.string()));
+    const std::filesystem::path abs = std::filesystem::absolute(std::filesystem::path(path), ec);
+    if (!ec) shell().executeFile(abs.string());
 #endif
 }
 

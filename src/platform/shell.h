@@ -14,19 +14,15 @@ struct ShellSeam {
         (void)address;
         return false;
     }
-    // Starts the program file `path` (the downloaded client installer).
+    // Starts the program file `path` (the downloaded client installer), in
+    // the file system's bytes.  Where programs are marked as such (POSIX
+    // execute bits), a file that is not one is opened with the user's
+    // default program instead, as the "open" action would.
     virtual bool executeFile(const std::string& path) {
         (void)path;
         return false;
     }
 };
-
-// The "file://" URI of the absolute POSIX path `path` (bytes as the file
-// system holds them), for handing a local file to openAddress().  Every byte
-// but an unreserved one (letters, digits, "-", ".", "_", "~") and "/" is
-// percent-encoded, so the URI is plain ASCII and names exactly those bytes,
-// whatever their encoding.
-std::string fileUri(const std::string& path);
 
 // The installed shell (a null shell until one is set).  Set at start-up
 // before other threads exist, or by tests between runs.

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -50,6 +51,7 @@ struct GioShellTest : ::testing::Test {
         dir = std::string(tmp) + "/shell";
         record = dir + "/record.txt";
         g_mkdir_with_parents(dir.c_str(), 0700);
+        std::remove(record.c_str());  // each test reads only what it caused
         const std::string recorder = dir + "/recorder";
         writeFile(recorder, "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" + record + "'\n");
         chmod(recorder.c_str(), 0755);
@@ -92,4 +94,10 @@ TEST_F(GioShellTest, ExecuteFileStartsTheProgram) {
     EXPECT_TRUE(shell.executeFile(program));
     EXPECT_EQ(recorded(mark, 1), "ran\n");
     EXPECT_FALSE(shell.executeFile(dir + "/no-such-program"));
+    // A downloaded installer that is not a program goes to the default
+    // program of its type.
+    const std::string notes = dir + "/lisez-moi.txt";
+    writeFile(notes, "texte\n");
+    EXPECT_TRUE(shell.executeFile(notes));
+    EXPECT_EQ(recorded(record, 1), notes + "\n");
 }
