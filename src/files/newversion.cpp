@@ -51,7 +51,7 @@ void kill() {
 void downloadNewVersion(std::string_view s, bool required) {
     int answer = 0;  // no main window: counts as No
     const std::string text = required ? kRequiredPrompt : kOptionalPrompt;
-    uiCall([&] { answer = ui().messageBox(text, "Nouvelle version", MBX_YESNO | MBX_ICONWARNING); });
+    uiCall([&] { answer = ui().updateQuestion(text, required); });
     if (answer == kIdYes) {
         sayString("T\xE9l\xE9" "chargement du programme d'installation en cours...", true);
         downloadFile(s);

@@ -64,6 +64,11 @@ struct UiSeam {
         (void)text, (void)title, (void)flags;
         return 0;
     }
+    // The client's own new-version question: a Yes/No warning box titled
+    // "Nouvelle version" (the result code as messageBox's).  Front-ends show
+    // it as that message box; the headless front-end reports it as its own
+    // event.
+    virtual int updateQuestion(const std::string& text, bool required);
     // Returns true and fills *answer when confirmed, false when cancelled.
     virtual bool inputBox(const std::string& title, const std::string& prompt,
                           const std::string& initial, std::string* answer) {
@@ -100,3 +105,7 @@ enum : unsigned {
     MBX_ICONWARNING = 0x30,
     MBX_ICONINFORMATION = 0x40,
 };
+
+inline int UiSeam::updateQuestion(const std::string& text, bool) {
+    return messageBox(text, "Nouvelle version", MBX_YESNO | MBX_ICONWARNING);
+}

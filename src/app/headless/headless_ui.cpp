@@ -173,18 +173,17 @@ void HeadlessUi::runConnectionDialog(ConnDialog* d) {
 
 int HeadlessUi::messageBox(const std::string& text, const std::string& title, unsigned flags) {
     if (!windowOpen_) return 0;
-    // The new-version question reaches the seam as a plain message box; it
-    // is the only Yes/No warning box titled "Nouvelle version" the client
-    // itself asks, and its required form is the one saying the update is
-    // compulsory.  Tests see it as its own event (a server box with that
-    // very title and these flags would be too); the answer is the same
-    // result code either way.
-    if (title == "Nouvelle version" && flags == (MBX_YESNO | MBX_ICONWARNING)) {
-        const bool required = text.find("obligatoire") != std::string::npos;
-        out_.emit(required ? "dialog update 1" : "dialog update 0", text, true);
-    } else {
-        out_.emit("dialog msgbox " + std::to_string(flags), title + "|" + text, true);
-    }
+    out_.emit("dialog msgbox " + std::to_string(flags), title + "|" + text, true);
+    return boxAnswer(flags);
+}
+
+int HeadlessUi::updateQuestion(const std::string& text, bool required) {
+    if (!windowOpen_) return 0;
+    out_.emit(required ? "dialog update 1" : "dialog update 0", text, true);
+    return boxAnswer(MBX_YESNO | MBX_ICONWARNING);
+}
+
+int HeadlessUi::boxAnswer(unsigned flags) {
     auto answer = waitForAnswer();
     if (answer) return toInt(*answer);
     // Escape: Cancel where the box has one; an OK-only box answers OK.

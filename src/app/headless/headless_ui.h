@@ -82,6 +82,7 @@ public:
     bool isMainWindowActive() override { return active_; }
     void requestQuit(int status) override;
     int messageBox(const std::string& text, const std::string& title, unsigned flags) override;
+    int updateQuestion(const std::string& text, bool required) override;
     bool inputBox(const std::string& title, const std::string& prompt, const std::string& initial,
                   std::string* answer) override;
     bool saveFileDialog(std::string* path) override;
@@ -102,6 +103,9 @@ private:
     std::optional<Input> nextInput();
     // Runs UI tasks until an answer or a cancel arrives (a modal dialog's
     // loop); other commands wait until the dialog is closed.
+    // The answer the player gives to a box with these flags (Escape: as the
+    // platform box answers it).
+    int boxAnswer(unsigned flags);
     std::optional<std::string> waitForAnswer();
     void handle(const Input& in);
     void sleepRunningTasks(int ms);
