@@ -94,7 +94,9 @@ void focusMove(UiControl from) {
     } else if ((from == UiControl::History && shift) || (from == UiControl::List && !shift)) {
         ui().setFocus(UiControl::Chat);
         selectAllChat();
-        if (speakMenuOnItemChange.load()) sayString("&Chat", true);
+        // The control's name without the label's mnemonic marker, which a
+        // voice would read out ("et Chat").
+        if (speakMenuOnItemChange.load()) sayString("Chat", true);
     } else {
         ui().setFocus(UiControl::History);
         // Said in every speech mode: a screen reader reads the history

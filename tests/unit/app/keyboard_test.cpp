@@ -260,8 +260,8 @@ TEST_F(Keys, TabCyclesTheFocusAndSaysWhere) {
         {H, false, true, false, L, {}},
         {C, true, true, true, L, {"sound s1", "list-select 1", "speak 1 L1"}},
         {L, false, false, true, C, {chatSel}},
-        {L, false, true, true, C, {chatSel, "speak 1 &Chat"}},
-        {H, true, true, false, C, {chatSel, "speak 1 &Chat"}},
+        {L, false, true, true, C, {chatSel, "speak 1 Chat"}},
+        {H, true, true, false, C, {chatSel, "speak 1 Chat"}},
         {C, false, false, true, H, {"speak 1 Historique"}},
         {L, true, true, true, H, {"speak 1 Historique"}},
     };
