@@ -644,12 +644,14 @@ gboolean GtkFrontEnd::onListButton(GdkEventButton* ev) {
     if (ev->type != GDK_BUTTON_PRESS) return TRUE;  // double clicks: the press did it
     if (ev->button != 1 && ev->button != 3) return FALSE;
     if (ev->window != gtk_widget_get_window(list_)) return FALSE;
-    keyboard.listClicked = ev->button == 3 ? 2 : 1;
     GtkListBoxRow* row = gtk_list_box_get_row_at_y(GTK_LIST_BOX(list_), static_cast<int>(ev->y));
     if (!row) {
+        // Below the rows: no item is clicked, so the next selection change
+        // (a type-ahead) is not taken for this press and chooses nothing.
         setFocus(UiControl::List);
         return TRUE;
     }
+    keyboard.listClicked = ev->button == 3 ? 2 : 1;
     ++clientSelecting_;
     gtk_list_box_select_row(GTK_LIST_BOX(list_), row);
     gtk_widget_grab_focus(GTK_WIDGET(row));

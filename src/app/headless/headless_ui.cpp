@@ -335,13 +335,15 @@ void HeadlessUi::handle(const Input& in) {
         runCommand(toInt(a));
     } else if (v == "click") {
         int index = toInt(rest);
-        keyboard.listClicked = a == "right" ? 2 : 1;
         if (index < 0 || index >= static_cast<int>(list_.size())) {
             // A press below the last row: the list takes the focus and its
-            // selection stays, so nothing is chosen (as on the desktop).
+            // selection stays, so nothing is chosen (as on the desktop).  It
+            // is no click on an item either: the next selection change, a
+            // type-ahead say, is the player's keys, not this press.
             setFocus(UiControl::List);
             return;
         }
+        keyboard.listClicked = a == "right" ? 2 : 1;
         listSelect(index);
         selectionStep();
     } else if (v == "type") {

@@ -130,10 +130,13 @@ LRESULT CALLBACK listproc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
             if (wp == SC_KEYMENU) return 1;
             break;
         case WM_LBUTTONDOWN:
-            keyboard.listClicked = 1;
-            break;
         case WM_RBUTTONDOWN:
-            keyboard.listClicked = 2;
+            // Only a press on an item counts: one below the items changes no
+            // selection, and a flag left set would make the next change (a
+            // type-ahead) choose the item.  The high word of the answer is
+            // 1 when the point is outside every item.
+            if (HIWORD(SendMessageA(hwnd, LB_ITEMFROMPOINT, 0, lp)) == 0)
+                keyboard.listClicked = msg == WM_LBUTTONDOWN ? 1 : 2;
             break;
         default:
             break;
