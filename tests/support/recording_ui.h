@@ -23,7 +23,10 @@ public:
     RecordingUi();   // starts the UI thread and installs itself
     ~RecordingUi() override;  // stops the thread and restores the null UI
 
-    bool runOnUiThread(const std::function<void()>& task) override { return queue_.call(task); }
+    bool runOnUiThread(const std::function<void()>& task) override {
+        ++uiCalls;
+        return queue_.call(task);
+    }
     bool isUiThread() const override { return queue_.isUiThread(); }
     int messageBox(const std::string& text, const std::string& title, unsigned flags) override;
     void requestQuit(int status) override;
@@ -38,6 +41,8 @@ public:
 
     std::atomic<int> messageBoxAnswer{1};
     std::atomic<bool> active{true};
+    // UI-thread calls asked for, answered or not (each a thread hand-over).
+    std::atomic<int> uiCalls{0};
 
     // Closes the UI-thread call as a destroyed main window would.
     void closeWindow() { queue_.close(); }

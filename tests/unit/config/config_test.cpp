@@ -9,6 +9,7 @@
 
 #include "net/config.h"
 #include "platform/atomic_file.h"
+#include "support/comma_locale.h"
 
 namespace fs = std::filesystem;
 
@@ -208,17 +209,7 @@ TEST(ConfigWrite, SettingsFormat) {
 
 TEST(ConfigWrite, NumbersIgnoreTheCLocale) {
     // A front-end may switch to a locale whose decimal point is ",".
-    bool comma = false;
-    for (const char* name : {"fr_FR.UTF-8", "fr_FR.utf8", "de_DE.UTF-8", "fr_FR"}) {
-        if (std::setlocale(LC_ALL, name) && std::localeconv()->decimal_point[0] == ',') {
-            comma = true;
-            break;
-        }
-    }
-    if (!comma) {
-        std::setlocale(LC_ALL, "C");
-        GTEST_SKIP() << "no locale with a decimal comma is installed";
-    }
+    if (!useCommaLocale()) GTEST_SKIP() << "no locale with a decimal comma is installed";
     Settings s;
     s.muVol = 0.25f;
     const std::string out = serializeConfig(s, {});

@@ -3,6 +3,7 @@
 #include <clocale>
 
 #include "net/stats.h"
+#include "support/comma_locale.h"
 
 namespace {
 // The text for the rate, bit rate and total of each direction.
@@ -40,17 +41,7 @@ TEST(Statistics, TextAndFirstSecond) {
 TEST(Statistics, DecimalPointIgnoresTheCLocale) {
     // The desktop front-end switches to the player's locale, whose decimal
     // point may be ",".
-    bool comma = false;
-    for (const char* name : {"fr_FR.UTF-8", "fr_FR.utf8", "de_DE.UTF-8", "fr_FR"}) {
-        if (std::setlocale(LC_ALL, name) && std::localeconv()->decimal_point[0] == ',') {
-            comma = true;
-            break;
-        }
-    }
-    if (!comma) {
-        std::setlocale(LC_ALL, "C");
-        GTEST_SKIP() << "no locale with a decimal comma is installed";
-    }
+    if (!useCommaLocale()) GTEST_SKIP() << "no locale with a decimal comma is installed";
     const std::string s = statsText(10, 20480, 1024);
     std::setlocale(LC_ALL, "C");
     EXPECT_EQ(s, text("2.00", "16384", "20.00", "0.10", "819", "1.00"));
