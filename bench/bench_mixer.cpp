@@ -34,6 +34,7 @@
 #include "net/agc.h"
 #include "platform/ui.h"
 #include "platform/ui_queue.h"
+#include "bench_ui.h"
 
 namespace {
 
@@ -83,43 +84,6 @@ void BM_Mix128Voices(benchmark::State& state) {
 }
 BENCHMARK(BM_Mix128Voices)->Unit(benchmark::kMicrosecond);
 
-// A UI thread of its own that runs the tasks handed to it from a queue and
-// makes the caller wait, as a front-end's loop does; the window is active.
-class QueueUi : public UiSeam {
-  public:
-    QueueUi() {
-        std::mutex m;
-        std::condition_variable started;
-        bool ready = false;
-        thread_ = std::thread([&] {
-            queue_.open();
-            {
-                std::lock_guard<std::mutex> lock(m);  // the cv dies with the constructor
-                ready = true;
-                started.notify_one();
-            }
-            while (!stop_.load()) queue_.waitAndRun(50);
-            queue_.runPending();
-        });
-        std::unique_lock<std::mutex> lock(m);
-        started.wait(lock, [&] { return ready; });
-    }
-    ~QueueUi() override {
-        stop_ = true;
-        queue_.wake();
-        thread_.join();
-        queue_.close();
-    }
-    bool runOnUiThread(const std::function<void()>& task) override { return queue_.call(task); }
-    bool isUiThread() const override { return queue_.isUiThread(); }
-    bool isMainWindowActive() override { return true; }
-
-  private:
-    UiTaskQueue queue_;
-    std::thread thread_;
-    std::atomic<bool> stop_{false};
-};
-
 void BM_PlayToFirstFrame(benchmark::State& state) {
     namespace fs = std::filesystem;
     fs::path dir = fs::temp_directory_path() / "kordo-bench-sounds";
@@ -132,8 +96,7 @@ void BM_PlayToFirstFrame(benchmark::State& state) {
     soundReset();
     setSoundsFolder(dir.string());
     registerServerCommands();
-    QueueUi ui;
-    setUi(&ui);
+    ThreadUi ui;
     getSound("click");  // decoded before timing, as "preload " would
 
     using clock = std::chrono::steady_clock;

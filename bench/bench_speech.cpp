@@ -37,6 +37,7 @@
 #include "speech/spd/spd_speech.h"
 #include "speech/speech.h"
 #include "support/script_server.h"
+#include "bench_ui.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -46,37 +47,6 @@ std::mutex mu;
 std::condition_variable cv;
 bool begun = false, ended = false;
 Clock::time_point beginAt;
-
-// A UI with its own UI thread, as in a front-end: historyAdd hands its work
-// over to it and waits.  The main window is active, so lines are spoken.
-class LoopUi : public UiSeam {
-  public:
-    LoopUi() {
-        std::promise<void> open;
-        thread_ = std::thread([this, &open] {
-            queue_.open();
-            open.set_value();
-            while (!stop_) queue_.waitAndRun(50);
-        });
-        open.get_future().wait();
-        setUi(this);
-    }
-    ~LoopUi() override {
-        setUi(nullptr);
-        queue_.close();
-        stop_ = true;
-        queue_.wake();
-        thread_.join();
-    }
-    bool runOnUiThread(const std::function<void()>& task) override { return queue_.call(task); }
-    bool isUiThread() const override { return queue_.isUiThread(); }
-    bool isMainWindowActive() override { return true; }
-
-  private:
-    UiTaskQueue queue_;
-    std::thread thread_;
-    std::atomic<bool> stop_{false};
-};
 
 // Runs `send` for 20 warm-up messages, then `count` measured ones, each
 // after the previous one's begin and end events; returns the latencies from
@@ -111,7 +81,7 @@ void report(const char* what, std::vector<double> ms) {
 // The "sayi " figure: the client logged in to a loopback server, which sends
 // each line whole in one write.
 std::vector<double> measureFromSocket(int count) {
-    LoopUi ui;
+    ThreadUi ui;
     agc_init();
     registerServerCommands();
     std::vector<double> ms;

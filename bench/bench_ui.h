@@ -4,7 +4,10 @@
 // hand-over.  It keeps the list lines and the history text like a real view.
 #pragma once
 
+#include <atomic>
+#include <future>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/ui.h"
@@ -39,4 +42,37 @@ public:
 
 private:
     UiTaskQueue queue_;
+};
+
+// A UI for benchmarks of work that the client hands over to its UI thread:
+// a thread of its own runs the UI-thread calls, as a front-end's loop does,
+// so the figures include the hand-over.  Installs itself while it lives.
+class ThreadUi : public UiSeam {
+public:
+    ThreadUi() {
+        std::promise<void> opened;
+        thread_ = std::thread([this, &opened] {
+            queue_.open();
+            opened.set_value();
+            while (!stop_.load()) queue_.waitAndRun(50);
+            queue_.runPending();
+        });
+        opened.get_future().wait();
+        setUi(this);
+    }
+    ~ThreadUi() override {
+        setUi(nullptr);
+        stop_ = true;
+        queue_.wake();
+        thread_.join();
+        queue_.close();
+    }
+    bool runOnUiThread(const std::function<void()>& task) override { return queue_.call(task); }
+    bool isUiThread() const override { return queue_.isUiThread(); }
+    bool isMainWindowActive() override { return true; }
+
+private:
+    UiTaskQueue queue_;
+    std::thread thread_;
+    std::atomic<bool> stop_{false};
 };
