@@ -173,16 +173,7 @@ def run_update(env, exe, setup):
         print("note: 127.0.0.1:80 not available (%s): the stalled download is not tried" % e, flush=True)
     proc = start_client(env, folder)
     try:
-        dlg = env.find_window("^Connexion$", wait=60)
-        env.type(dlg, "joueur")
-        env.keys(dlg, "Tab")
-        env.type(dlg, "secret")
-        env.keys(dlg, "Return")
-        server.accept()
-        server.send("challenge abc")
-        server.expect(r"login joueur\|secret\|.*")
-        server.send("status 1")
-        env.find_window(r"^Le Kordo \[joueur\]$")
+        log_in(env, server)
         server.send("newVersion *setup.exe")
         box = env.find_window("^Nouvelle version$")
         env.keys(box, "Return")  # Yes is the default button
@@ -219,24 +210,29 @@ def run_sock_check(env, sock_check):
     check(status == 0, "Winsock shim: receive time-out and shut-down (sock_check.exe)")
 
 
+def log_in(env, server):
+    """Fills the connection dialog by keys (the focus starts in the login
+    field), answers the login as the server and returns the main window."""
+    dlg = env.find_window("^Connexion$", wait=60)
+    env.type(dlg, "joueur")
+    env.keys(dlg, "Tab")
+    env.type(dlg, "secret")
+    env.keys(dlg, "Return")
+    server.accept()
+    server.send("challenge abc")
+    login = server.expect(r"login joueur\|secret\|.*")
+    print("login line: " + login, flush=True)
+    server.send("status 1")
+    return env.find_window(r"^Le Kordo \[joueur\]$")
+
+
 def run_main_path(env, exe, dll, artefacts):
     folder = make_program_folder(env, "app1", exe, dll)
     server = ScriptServer()
     write_config(folder, server.port, "0.5")
     proc = start_client(env, folder)
     try:
-        dlg = env.find_window("^Connexion$", wait=60)
-        # The focus starts in the login field.
-        env.type(dlg, "joueur")
-        env.keys(dlg, "Tab")
-        env.type(dlg, "secret")
-        env.keys(dlg, "Return")
-        server.accept()
-        server.send("challenge abc")
-        login = server.expect(r"login joueur\|secret\|.*")
-        print("login line: " + login, flush=True)
-        server.send("status 1")
-        main = env.find_window(r"^Le Kordo \[joueur\]$")
+        main = log_in(env, server)
         check(env.title(main) == "Le Kordo [joueur]", "window title after connecting")
 
         server.send("menu 5|1|3|0|0|x|Jouer|jouer|null|null|Options|opts|null|null|Quitter|quit|null|null")
