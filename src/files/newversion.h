@@ -13,10 +13,10 @@
 void downloadNewVersion(std::string_view s, bool required);
 
 // Starts the downloaded file `s` (a relative name under filesState.root)
-// through the shell seam.  On Windows the shell's "open" action on the path;
-// elsewhere, with the path made absolute, the file is executed when it has
-// an execute permission bit, else its "file://" URI is opened with the
-// desktop's default handler.  Unsafe names start nothing.
+// through the shell seam's executeFile: on Windows the shell's "open" action
+// on the path; elsewhere the absolute path, which the desktop's shell runs
+// when it has an execute permission bit and otherwise opens with the
+// default program.  Unsafe names start nothing.
 void execute(std::string_view s);
 
 // Closes the client: waits 1 s (clock seam), beeps 131 Hz for 60 ms, then
