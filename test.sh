@@ -35,6 +35,10 @@ step "ThreadSanitizer"
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
   build_and_test build-tsan -DKORDO_SANITIZE=thread -DKORDO_BENCH=OFF
 
+step "Debian package"
+# Packaged from the plain build above; unpacked, linted and played.
+tests/package/package_test.sh build
+
 step "MinGW-w64 i686 cross build of the portable libraries"
 cmake -S . -B build-mingw -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
   -DCMAKE_BUILD_TYPE=Release -DKORDO_CORE_ONLY=ON >/dev/null

@@ -3,10 +3,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <thread>
 
 #include "platform/dynlib.h"
+#include "platform/files_folder.h"
 #include "server.h"
 
 namespace {
@@ -22,15 +24,20 @@ void onSignal(int) {
 void usage(FILE* to) {
     std::fprintf(to,
                  "usage: kordo-server [options]\n"
+                 "The practice server of Le Kordo: a small game on 127.0.0.1.\n"
                  "  --port N          game port on 127.0.0.1 (default 1321)\n"
                  "  --http-port N     download port when port 80 cannot be bound (default 8080)\n"
                  "  --no-port-80      never try port 80: downloads only on --http-port\n"
-                 "  --accounts FILE   accounts file (default: kordo-accounts.txt next to the server)\n"
+                 "  --accounts FILE   accounts file (default: kordo-accounts.txt next to the server;\n"
+                 "                    once installed, in ~/.local/share/kordo-server)\n"
                  "  --ban NAME        refuse this account with status -4 (repeatable)\n"
-                 "  --sounds DIR      download area served as /autodl (default: autodl next to the server)\n"
+                 "  --sounds DIR      download area served as /autodl (default: autodl next to the\n"
+                 "                    server; once installed, share/kordo/autodl of its prefix)\n"
                  "  --ping-ms N       keep-alive interval in ms (default 30000)\n"
                  "  --timeout-ms N    drop a client silent this long, in ms (default 90000)\n"
-                 "  --verbose         log every client line on standard error\n");
+                 "  --verbose         log every client line on standard error\n"
+                 "  --help            show this help and exit\n"
+                 "  --version         show the version and exit\n");
 }
 
 bool parsePort(const char* s, int* out, bool allowZero) {
@@ -53,9 +60,17 @@ bool parseMs(const char* s, int* out) {
 
 int main(int argc, char** argv) {
     ServerOptions opt;
+    // Run from its build folder, the server keeps its accounts and finds its
+    // download area next to itself.  Installed, the area is in the tree's
+    // share/kordo/ and the accounts in the user's data folder.
+    const FolderFacts facts = probeFolderFacts();
     const std::string here = programFolder();
-    opt.accountsFile = here + "kordo-accounts.txt";
-    opt.downloadDir = here + "autodl";
+    const std::string accountsFolder = chooseFilesFolder(facts, "kordo-server");
+    if (!accountsFolder.empty())
+        opt.accountsFile = (std::filesystem::path(accountsFolder) / "kordo-accounts.txt").string();
+    const std::string area = facts.installed ? here + "../share/kordo/autodl" : here + "autodl";
+    opt.downloadDir = std::filesystem::path(area).lexically_normal().string();
+    bool accountsGiven = false;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         auto value = [&]() -> const char* {
@@ -81,6 +96,7 @@ int main(int argc, char** argv) {
             opt.tryHttp80 = false;
         } else if (a == "--accounts") {
             opt.accountsFile = value();
+            accountsGiven = true;
         } else if (a == "--ban") {
             opt.bans.emplace_back(value());
         } else if (a == "--sounds") {
@@ -96,11 +112,19 @@ int main(int argc, char** argv) {
         } else if (a == "--help" || a == "-h") {
             usage(stdout);
             return 0;
+        } else if (a == "--version") {
+            std::printf("kordo-server %s\n", KORDO_VERSION);
+            return 0;
         } else {
-            std::fprintf(stderr, "kordo-server: unknown option %s\n", a.c_str());
-            usage(stderr);
+            std::fprintf(stderr, "kordo-server: unknown option %s (see kordo-server --help)\n",
+                         a.c_str());
             return 2;
         }
+    }
+    std::string folderError;
+    if (!accountsGiven && !makeFilesFolder(accountsFolder, &folderError)) {
+        std::fprintf(stderr, "kordo-server: %s (or give --accounts)\n", folderError.c_str());
+        return 1;
     }
     Server server(opt);
     std::string error;

@@ -1,7 +1,7 @@
 // kordo-headless [--dir DIR] [--speech reader|voice|system] [--wav FILE]
 //
 // The whole client with a scripted front-end: commands on standard input,
-// events on standard output (see headless_ui.h).
+// events on standard output (see headless_ui.h).  Also --help, --version.
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -16,6 +16,7 @@
 #include "platform/shell.h"
 #include "speech/speech.h"
 #ifdef __linux__
+#include "platform/files_folder.h"
 #include "speech/spd/spd_speech.h"
 #endif
 
@@ -40,27 +41,65 @@ std::string fmt(float v) {
     return buf;
 }
 
-int usage() {
-    std::fprintf(stderr,
-                 "usage: kordo-headless [--dir DIR] [--speech reader|voice|system] [--wav FILE]\n");
-    return 64;
+const char kUsage[] =
+    "usage: kordo-headless [--dir DIR] [--speech reader|voice|system] [--wav FILE]\n"
+    "The whole client with a scripted front-end: player commands on standard input,\n"
+    "what a player would see and hear on standard output, one event a line.\n"
+    "  --dir DIR        the game folder (default: the current folder; once installed,\n"
+    "                   ~/.local/share/kordo)\n"
+    "  --speech MODE    reader (default): as if a screen reader ran; voice: the\n"
+    "                   self-voicing back-end; system: the platform's own detection\n"
+    "  --wav FILE       also write everything mixed to FILE (16-bit stereo 44100 Hz)\n"
+    "  --help           show this help and exit\n"
+    "  --version        show the version and exit\n";
+
+// A one-line complaint about the command line; exit status 2.
+int badUsage(const std::string& what) {
+    std::fprintf(stderr, "kordo-headless: %s (see kordo-headless --help)\n", what.c_str());
+    return 2;
 }
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string dir = ".", speech = "reader", wav;
+    std::string dir, speech = "reader", wav;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
-        if ((a == "--dir" || a == "--speech" || a == "--wav") && i + 1 < argc) {
+        if (a == "--help" || a == "-h") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (a == "--version") {
+            std::printf("kordo-headless %s\n", KORDO_VERSION);
+            return 0;
+        }
+        if (a == "--dir" || a == "--speech" || a == "--wav") {
+            if (i + 1 >= argc) return badUsage(a + " needs a value");
             std::string v = argv[++i];
             if (a == "--dir") dir = v;
             else if (a == "--speech") speech = v;
             else wav = v;
         } else {
-            return usage();
+            return badUsage("unknown option " + a);
         }
     }
-    if (speech != "reader" && speech != "voice" && speech != "system") return usage();
+    if (speech != "reader" && speech != "voice" && speech != "system")
+        return badUsage("unknown speech mode " + speech);
+    if (dir.empty()) {
+#ifdef __linux__
+        // Installed, it keeps the player's files where the desktop client
+        // does; run from a build, in the current folder as always.
+        FolderFacts facts = probeFolderFacts();
+        if (facts.installed) {
+            dir = chooseFilesFolder(facts, "kordo");
+            std::string error;
+            if (!makeFilesFolder(dir, &error)) {
+                std::fprintf(stderr, "kordo-headless: %s\n", error.c_str());
+                return 1;
+            }
+        }
+#endif
+        if (dir.empty()) dir = ".";
+    }
 
     EventOut out(stdout);
     EventSpeech eventSpeech(out);
