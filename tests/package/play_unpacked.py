@@ -8,7 +8,7 @@ temporary HOME and no XDG_DATA_HOME, as a player's first start would be:
 
 - kordo-server runs from ROOT/usr/bin on free ports without port 80, serves
   its download area from ROOT/usr/share/kordo/autodl (the extension library
-  through its link to ROOT/usr/lib/kordo) and keeps its accounts in
+  through its link to ROOT/usr/lib/kordo/autodl) and keeps its accounts in
   ~/.local/share/kordo-server;
 - kordo-headless, started from HOME, makes ~/.local/share/kordo (owner only)
   on its first start and keeps its configuration and session log there, not
