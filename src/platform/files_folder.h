@@ -49,6 +49,3 @@ std::string filesFolder(const std::string& name);
 // readable by its owner only: the configuration holds passwords.  False
 // with a one-line reason in *error when it cannot be made.
 bool makeFilesFolder(const std::string& folder, std::string* error);
-
-// The configured install prefix (CMAKE_INSTALL_PREFIX).
-const char* installPrefix();

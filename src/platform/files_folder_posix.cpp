@@ -31,10 +31,6 @@ bool isDirectory(const fs::path& p) {
 }
 }  // namespace
 
-const char* installPrefix() {
-    return KORDO_INSTALL_PREFIX;
-}
-
 std::string userDataFolder(const FolderFacts& f) {
     if (!f.xdgDataHome.empty() && f.xdgDataHome[0] == '/') return trimmed(f.xdgDataHome);
     if (!f.home.empty() && f.home[0] == '/') {
@@ -63,7 +59,7 @@ FolderFacts probeFolderFacts() {
     f.exeFolder = programFolder();
     if (!f.exeFolder.empty()) {
         f.exeFolderWritable = ::access(f.exeFolder.c_str(), W_OK | X_OK) == 0;
-        f.installed = isInstalledTree(f.exeFolder, installPrefix());
+        f.installed = isInstalledTree(f.exeFolder, KORDO_INSTALL_PREFIX);
     }
     if (const char* x = std::getenv("XDG_DATA_HOME")) f.xdgDataHome = x;
     if (const char* h = std::getenv("HOME")) f.home = h;

@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <string>
 
@@ -77,7 +78,7 @@ TEST(FilesFolder, InstallTreeByPrefixOrLayout) {
     EXPECT_TRUE(isInstalledTree((root / "bin").string() + "/", "/usr"));
     // A build folder named bin without the share tree is not one.
     EXPECT_FALSE(isInstalledTree((t.path / "build" / "bin").string(), "/usr"));
-    // The configured prefix's bin/ is, even alone; a folder under it is not.
+    // The configured prefix's bin/ is, even alone; the prefix itself is not.
     EXPECT_TRUE(
         isInstalledTree((t.path / "prefix" / "bin").string(), (t.path / "prefix").string()));
     EXPECT_FALSE(isInstalledTree((t.path / "prefix").string(), (t.path / "prefix").string()));
@@ -92,8 +93,10 @@ TEST(FilesFolder, MakeCreatesMissingFoldersPrivate) {
     ASSERT_TRUE(makeFilesFolder(game.string(), &error)) << error;
     EXPECT_TRUE(fs::is_directory(game));
     struct stat st {};
-    ASSERT_EQ(::stat(game.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    for (const fs::path& made : {game, game.parent_path(), t.path / "home"}) {
+        ASSERT_EQ(::stat(made.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0700u) << made;
+    }
     // Present already: left as it is.
     fs::permissions(game, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
     EXPECT_TRUE(makeFilesFolder(game.string() + "/", &error)) << error;
