@@ -113,7 +113,10 @@ int clientMain(FrontEnd& fe, const ClientOptions& o) {
     const int status = fe.runMessageLoop();
 
     // Shut-down.  The window is gone first, so that no thread waits for the
-    // UI thread any more; then the order of the documented sequence.
+    // UI thread any more.  Then the log is closed and the configuration
+    // saved while the session is still known, the connection is closed
+    // without reconnecting, and the audio output released before the
+    // socket library stops.
     fe.closeMainWindow();
     historyCloseLog();
     saveConfig(kConfigFileName);

@@ -14,7 +14,8 @@ namespace {
 constexpr UINT kUiTaskMessage = WM_USER + 100;  // 1124
 constexpr char kClassName[] = "NimbaClient1";
 
-// The window handles of the Data model; written once on the UI thread at
+// The main window and its four controls (history edit, menu list, chat
+// label, chat edit) with their font; written once on the UI thread at
 // creation, read by winproc and the seam methods (UI thread).
 HWND win = nullptr;
 HWND edit = nullptr;
