@@ -60,11 +60,13 @@ void runCommand(int id) {
         case CMD_SAVE_HISTORY: historySave(); break;
         case CMD_SOUND_LOUDER:
         case CMD_SOUND_SOFTER:
-            if (commandAudio.setSoundVolume) commandAudio.setSoundVolume(id == CMD_SOUND_LOUDER ? 1 : -1);
+            if (commandAudio.setSoundVolume)
+                commandAudio.setSoundVolume(id == CMD_SOUND_LOUDER ? 1 : -1);
             break;
         case CMD_MUSIC_LOUDER:
         case CMD_MUSIC_SOFTER:
-            if (commandAudio.setMusicVolume) commandAudio.setMusicVolume(id == CMD_MUSIC_LOUDER ? 1 : -1);
+            if (commandAudio.setMusicVolume)
+                commandAudio.setMusicVolume(id == CMD_MUSIC_LOUDER ? 1 : -1);
             break;
         case CMD_MUSIC_PAUSE:
             if (commandAudio.toggleMusicPause) commandAudio.toggleMusicPause();

@@ -9,20 +9,20 @@
 // WM_COMMAND messages on Win32 and of the headless front-end's "command"
 // input.
 enum : int {
-    CMD_SAVE_HISTORY = 1002,     // F12: the history to a text file
-    CMD_SOUND_LOUDER = 1003,     // F8
-    CMD_SOUND_SOFTER = 1004,     // F7
-    CMD_MUSIC_LOUDER = 1005,     // F6
-    CMD_MUSIC_SOFTER = 1006,     // F5
-    CMD_MUSIC_PAUSE = 1007,      // Ctrl+F5: pause or resume the music
-    CMD_VOICE_SWITCH = 1008,     // Ctrl+F6: the client's own voice on or off
-    CMD_VOICE_FASTER = 1009,     // Ctrl+F8
-    CMD_VOICE_SLOWER = 1010,     // Ctrl+F7
-    CMD_STATISTICS = 1011,       // F4: connection statistics
-    CMD_FOCUS_CHAT = 2020,       // Alt+C
-    CMD_FOCUS_HISTORY = 2021,    // Alt+H
-    CMD_FOCUS_LIST = 2022,       // Alt+L and Alt+M
-    CMD_FORCE_CLOSE = 3001,      // Ctrl+Shift+Delete: drop the connection
+    CMD_SAVE_HISTORY = 1002,   // F12: the history to a text file
+    CMD_SOUND_LOUDER = 1003,   // F8
+    CMD_SOUND_SOFTER = 1004,   // F7
+    CMD_MUSIC_LOUDER = 1005,   // F6
+    CMD_MUSIC_SOFTER = 1006,   // F5
+    CMD_MUSIC_PAUSE = 1007,    // Ctrl+F5: pause or resume the music
+    CMD_VOICE_SWITCH = 1008,   // Ctrl+F6: the client's own voice on or off
+    CMD_VOICE_FASTER = 1009,   // Ctrl+F8
+    CMD_VOICE_SLOWER = 1010,   // Ctrl+F7
+    CMD_STATISTICS = 1011,     // F4: connection statistics
+    CMD_FOCUS_CHAT = 2020,     // Alt+C
+    CMD_FOCUS_HISTORY = 2021,  // Alt+H
+    CMD_FOCUS_LIST = 2022,     // Alt+L and Alt+M
+    CMD_FORCE_CLOSE = 3001,    // Ctrl+Shift+Delete: drop the connection
 };
 
 // One accelerator: a virtual-key code with the exact modifier state it needs.

@@ -161,11 +161,12 @@ bool routeKey(const KeyEvent& ev) {
     if (!ev.loopRouted) {
         const bool modifier = isModifierKey(ev.vk);
         const bool systemKey = !modifier && keyboard.altDown && !keyboard.ctrlDown;
-        if (ev.down && !modifier) {
-            if (int cmd = accelCommand(ev.vk, keyboard.shiftDown, keyboard.ctrlDown, keyboard.altDown)) {
-                runCommand(cmd);
-                if (ev.windowGone && ev.windowGone()) return true;
-            }
+        const int cmd = ev.down && !modifier ? accelCommand(ev.vk, keyboard.shiftDown,
+                                                             keyboard.ctrlDown, keyboard.altDown)
+                                             : 0;
+        if (cmd) {
+            runCommand(cmd);
+            if (ev.windowGone && ev.windowGone()) return true;
         }
         if (systemKey) return true;
     }

@@ -87,8 +87,8 @@ bool isModifierKey(int vk);
 
 // One key event, as a front-end hands it to routeKey().
 struct KeyEvent {
-    int vk = 0;  // virtual-key code; only 0-255 are ever consumed
-    bool down = true;  // false: key-up
+    int vk = 0;                           // virtual-key code; only 0-255 are ever consumed
+    bool down = true;                     // false: key-up
     UiControl control = UiControl::List;  // the control with the focus
     // The modifiers the platform reports as held when the key went down or
     // up, before this event (a modifier's own press is not in its state, its

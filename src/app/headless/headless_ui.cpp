@@ -304,8 +304,10 @@ void HeadlessUi::handle(const Input& in) {
         // While another window is active (activate 0) the keys are that
         // window's: no control sees them, but the keyboard's state changes,
         // so a modifier released there is up when the player comes back.
-        if (active_)
-            routeKey(KeyEvent{vk, down, c, heldModifiers(held_), false, [this] { return !windowOpen_; }});
+        if (active_) {
+            auto gone = [this] { return !windowOpen_; };
+            routeKey(KeyEvent{vk, down, c, heldModifiers(held_), false, gone});
+        }
         heldKeysUpdate(&held_, vk, down);
     } else if (v == "char") {
         if (!parseControl(rest, &c)) return;

@@ -287,7 +287,9 @@ protected:
                 if (physical.count(k)) return true;
             return false;
         };
-        auto state = [&] { return KeyModifiers{has({16, 160, 161}), has({17, 162, 163}), has({18, 164, 165})}; };
+        auto state = [&] {
+            return KeyModifiers{has({16, 160, 161}), has({17, 162, 163}), has({18, 164, 165})};
+        };
         for (const Step& s : steps) {
             if (s.where == Where::FocusOut) {
                 onUi([] { mainWindowLostFocus(); });
@@ -341,7 +343,9 @@ TEST_F(KeyPath, EveryFrontEndOnTheSamePath) {
          {D(18), DE(9), UE(9), UE(18), kFocusOut, D(40), U(40), D(13)},
          {{"select 5|1|v1"}, L, -2}},
         // ... and C is a letter again, not Alt+C.
-        {"Alt+Tab away and back, then C", {D(18), DE(9), UE(9), UE(18), kFocusOut, D(67), U(67)}, {{"key 67"}, L, 0}},
+        {"Alt+Tab away and back, then C",
+         {D(18), DE(9), UE(9), UE(18), kFocusOut, D(67), U(67)},
+         {{"key 67"}, L, 0}},
         // Shift released in the other window.
         {"Shift released elsewhere", {D(16), kFocusOut, UE(16), D(65)}, {{"key 65"}, L, 0}},
         // Alt+C runs its command and is never reported; Alt+L comes back.
@@ -363,7 +367,8 @@ TEST_F(KeyPath, EveryFrontEndOnTheSamePath) {
     };
     for (Fe fe : {Fe::Desktop, Fe::Headless, Fe::Win32}) {
         for (const Row& r : rows) {
-            SCOPED_TRACE(std::string(r.what) + (fe == Fe::Desktop ? " (desktop)" : fe == Fe::Headless ? " (headless)" : " (Win32)"));
+            const char* where = fe == Fe::Desktop ? " (desktop)" : fe == Fe::Headless ? " (headless)" : " (Win32)";
+            SCOPED_TRACE(std::string(r.what) + where);
             menuReset();
             keyboardReset();
             fillKeymap();
