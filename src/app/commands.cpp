@@ -15,8 +15,6 @@ namespace {
 // Set once at start-up before the loop runs; read on the UI thread.
 CommandAudio commandAudio;
 
-constexpr int F4 = 115, F5 = 116, F6 = 117, F7 = 118, F8 = 119, F12 = 123;
-
 void connectionStatistics() {
     int32_t elapsed = 0, received = 0, sent = 0;
     agc_getstats(&elapsed, &received, &sent);
@@ -32,21 +30,21 @@ void forceClose() {
 }  // namespace
 
 const std::array<Accelerator, 15> kAccelerators = {{
-    {F5, false, false, false, 1006},
-    {F6, false, false, false, 1005},
-    {F7, false, false, false, 1004},
-    {F8, false, false, false, 1003},
-    {F5, false, true, false, 1007},
-    {F6, false, true, false, 1008},
-    {F7, false, true, false, 1010},
-    {F8, false, true, false, 1009},
-    {F12, false, false, false, 1002},
-    {F4, false, false, false, 1011},
-    {VKEY_DELETE, true, true, false, 3001},
-    {'C', false, false, true, 2020},
-    {'H', false, false, true, 2021},
-    {'L', false, false, true, 2022},
-    {'M', false, false, true, 2022},
+    {VKEY_F5, false, false, false, CMD_MUSIC_SOFTER},
+    {VKEY_F6, false, false, false, CMD_MUSIC_LOUDER},
+    {VKEY_F7, false, false, false, CMD_SOUND_SOFTER},
+    {VKEY_F8, false, false, false, CMD_SOUND_LOUDER},
+    {VKEY_F5, false, true, false, CMD_MUSIC_PAUSE},
+    {VKEY_F6, false, true, false, CMD_VOICE_SWITCH},
+    {VKEY_F7, false, true, false, CMD_VOICE_SLOWER},
+    {VKEY_F8, false, true, false, CMD_VOICE_FASTER},
+    {VKEY_F12, false, false, false, CMD_SAVE_HISTORY},
+    {VKEY_F4, false, false, false, CMD_STATISTICS},
+    {VKEY_DELETE, true, true, false, CMD_FORCE_CLOSE},
+    {'C', false, false, true, CMD_FOCUS_CHAT},
+    {'H', false, false, true, CMD_FOCUS_HISTORY},
+    {'L', false, false, true, CMD_FOCUS_LIST},
+    {'M', false, false, true, CMD_FOCUS_LIST},
 }};
 
 int accelCommand(int vk, bool shift, bool ctrl, bool alt) {
@@ -59,29 +57,31 @@ void setCommandAudio(const CommandAudio& audio) { commandAudio = audio; }
 
 void runCommand(int id) {
     switch (id) {
-        case 1002: historySave(); break;
-        case 1003:
-        case 1004:
-            if (commandAudio.setSoundVolume) commandAudio.setSoundVolume(id == 1003 ? 1 : -1);
+        case CMD_SAVE_HISTORY: historySave(); break;
+        case CMD_SOUND_LOUDER:
+        case CMD_SOUND_SOFTER:
+            if (commandAudio.setSoundVolume)
+                commandAudio.setSoundVolume(id == CMD_SOUND_LOUDER ? 1 : -1);
             break;
-        case 1005:
-        case 1006:
-            if (commandAudio.setMusicVolume) commandAudio.setMusicVolume(id == 1005 ? 1 : -1);
+        case CMD_MUSIC_LOUDER:
+        case CMD_MUSIC_SOFTER:
+            if (commandAudio.setMusicVolume)
+                commandAudio.setMusicVolume(id == CMD_MUSIC_LOUDER ? 1 : -1);
             break;
-        case 1007:
+        case CMD_MUSIC_PAUSE:
             if (commandAudio.toggleMusicPause) commandAudio.toggleMusicPause();
             break;
-        case 1008: sapiSwitch(); break;
-        case 1009: sapiSpeedChange(5); break;
-        case 1010: sapiSpeedChange(-5); break;
-        case 1011: connectionStatistics(); break;
-        case 2020:
+        case CMD_VOICE_SWITCH: sapiSwitch(); break;
+        case CMD_VOICE_FASTER: sapiSpeedChange(5); break;
+        case CMD_VOICE_SLOWER: sapiSpeedChange(-5); break;
+        case CMD_STATISTICS: connectionStatistics(); break;
+        case CMD_FOCUS_CHAT:
             ui().setFocus(UiControl::Chat);
             ui().chatSelectRange(0, static_cast<int>(ui().chatText().size()));
             break;
-        case 2021: ui().setFocus(UiControl::History); break;
-        case 2022: ui().setFocus(UiControl::List); break;
-        case 3001: forceClose(); break;
+        case CMD_FOCUS_HISTORY: ui().setFocus(UiControl::History); break;
+        case CMD_FOCUS_LIST: ui().setFocus(UiControl::List); break;
+        case CMD_FORCE_CLOSE: forceClose(); break;
         default: break;
     }
 }

@@ -3,6 +3,7 @@
 #include <mutex>
 #include <optional>
 
+#include "app/commands.h"
 #include "history/chat.h"
 #include "history/history.h"
 #include "menu/menus.h"
@@ -38,9 +39,14 @@ bool anyModifier() { return keyboard.shiftDown || keyboard.ctrlDown || keyboard.
 
 void report(int key) { sendKeyDown(key, keyboard.shiftDown, keyboard.ctrlDown, keyboard.altDown); }
 
-// Ctrl+arrow target in menu `m`.  In a grid, Ctrl+Down goes to the last item
-// of the selected column: when the last row is short, that item is on the row
-// above it.  Every target is then kept on an existing item.
+// Ctrl+arrow target in menu `m`.  Ctrl+Down goes to the last item of the
+// selected column.  The textbook target n - w + (s mod w) is that item only
+// when the last row is full: with a short last row, n - w is not where that
+// row starts, and the target falls in another column (8 items of width 3,
+// column 2: 8 - 3 + 2 = 7, which is in column 1), or before the first item
+// when there are fewer items than the width.  So the column is taken on the
+// last row, and one row up when the short row has no item there.  Every
+// target is then kept on an existing item.
 int ctrlArrowTarget(int key, const MenuView& m) {
     const int n = m.nItems, w = m.width, s = m.selection;
     if (n <= 0) return 0;
@@ -74,10 +80,10 @@ void arrowInMenu(int key, const MenuView& m) {
         menuMove(ctrlArrowTarget(key, m), true, true);
         return;
     }
-    // A width below 2 means a plain list, where Up and Down step one item (a
-    // width of 0 would otherwise leave them without effect).
-    int w = m.width > 1 ? m.width : 1;
-    int d = key == VKEY_LEFT ? -1 : key == VKEY_RIGHT ? 1 : key == VKEY_UP ? -w : w;
+    // Up and Down step a whole row, whatever the width: in a menu of width
+    // 0 they move by 0, which announces the selected item again (a negative
+    // width steps the other way and meets the bounds as any move does).
+    int d = key == VKEY_LEFT ? -1 : key == VKEY_RIGHT ? 1 : key == VKEY_UP ? -m.width : m.width;
     menuMove(d, true, false);
 }
 
@@ -109,6 +115,11 @@ bool isShift(int k) { return k == VKEY_SHIFT || k == VKEY_LSHIFT || k == VKEY_RS
 bool isCtrl(int k) { return k == VKEY_CONTROL || k == VKEY_LCONTROL || k == VKEY_RCONTROL; }
 bool isAlt(int k) { return k == VKEY_MENU || k == VKEY_LMENU || k == VKEY_RMENU; }
 
+bool held(const HeldKeys& keys, int a, int b, int c) {
+    return keys.down[static_cast<size_t>(a)] || keys.down[static_cast<size_t>(b)] ||
+           keys.down[static_cast<size_t>(c)];
+}
+
 // Upper-case fold of a CP1252 byte for type-ahead: ASCII letters, the
 // accented letters of 0xE0-0xFE (but the division sign) and the four
 // letters of 0x8A-0x9F that have a case pair.
@@ -137,6 +148,39 @@ void fillKeymap() {
     // key-down after the command ran, and must not report it.
     for (int k = 115; k <= 119; ++k) km[static_cast<size_t>(k)] = 0;
     km[123] = 0;
+}
+
+bool isModifierKey(int vk) { return isShift(vk) || isCtrl(vk) || isAlt(vk); }
+
+bool routeKey(const KeyEvent& ev) {
+    if (ev.modifiers) {
+        keyboard.shiftDown = ev.modifiers->shift;
+        keyboard.ctrlDown = ev.modifiers->ctrl;
+        keyboard.altDown = ev.modifiers->alt;
+    }
+    if (!ev.loopRouted) {
+        const bool modifier = isModifierKey(ev.vk);
+        const bool systemKey = !modifier && keyboard.altDown && !keyboard.ctrlDown;
+        const int cmd = ev.down && !modifier ? accelCommand(ev.vk, keyboard.shiftDown,
+                                                             keyboard.ctrlDown, keyboard.altDown)
+                                             : 0;
+        if (cmd) {
+            runCommand(cmd);
+            if (ev.windowGone && ev.windowGone()) return true;
+        }
+        if (systemKey) return true;
+    }
+    return ev.down ? handleKeyDown(ev.vk, ev.control) : handleKeyUp(ev.vk, ev.control);
+}
+
+void heldKeysUpdate(HeldKeys* keys, int vk, bool down) {
+    if (vk >= 0 && vk <= 255) keys->down[static_cast<size_t>(vk)] = down;
+}
+
+KeyModifiers heldModifiers(const HeldKeys& keys) {
+    return KeyModifiers{held(keys, VKEY_SHIFT, VKEY_LSHIFT, VKEY_RSHIFT),
+                        held(keys, VKEY_CONTROL, VKEY_LCONTROL, VKEY_RCONTROL),
+                        held(keys, VKEY_MENU, VKEY_LMENU, VKEY_RMENU)};
 }
 
 bool handleKeyDown(int key, UiControl control) {

@@ -53,6 +53,10 @@ void connDlgSelectionChanged(ConnDialog* d, int index) {
 }
 
 bool connDlgConnect(ConnDialog* d) {
+    // The headless answer, or a remembered login longer than the field,
+    // reaches here uncut.
+    for (std::string* t : {&d->login, &d->password})
+        if (t->size() > static_cast<size_t>(kMaxCredentialLength)) t->resize(kMaxCredentialLength);
     if (d->login.size() < kMinCredentialLength || d->password.size() < kMinCredentialLength) {
         d->focus = ConnDlgControl::Login;
         return false;

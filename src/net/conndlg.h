@@ -13,7 +13,8 @@
 enum class ConnDlgControl { Server, Login, Password, Connect, LostPassword, CreateAccount };
 
 // What the dialog shows.  The front-end writes `login` and `password` as the
-// user types (whole texts, never cut) and reads every field to render.
+// user types and reads every field to render.  Its fields take at most
+// kMaxCredentialLength characters; connDlgConnect() keeps no more either.
 struct ConnDialog {
     std::vector<std::string> serverNames;  // the drop-down list, in list order
     int selection = -1;                    // index in serverNames; -1 for none
@@ -37,6 +38,9 @@ inline constexpr char kCreateAccount[] = "Cr\xE9" "er un c&ompte";
 
 // Both texts need at least this many characters (CP1252: one byte each).
 inline constexpr size_t kMinCredentialLength = 4;
+// And hold at most this many: the fields' limit, which the server's account
+// names and passwords keep within.
+inline constexpr int kMaxCredentialLength = 63;
 
 // Opening: the names of `servers` (an absent name shows empty); the entry
 // conf.serverIndex selected with its remembered credentials, or no selection
@@ -49,9 +53,10 @@ ConnDialog connDlgOpen();
 // typed.
 void connDlgSelectionChanged(ConnDialog* d, int index);
 
-// Connect (the default button or Enter).  A login or password shorter than
-// kMinCredentialLength puts the focus back on the login and changes nothing
-// else.  With no selected entry nothing happens.  Otherwise serverIndex
+// Connect (the default button or Enter).  Both texts are first cut to
+// kMaxCredentialLength characters, as the fields read them.  A login or
+// password shorter than kMinCredentialLength then puts the focus back on the
+// login and changes nothing else.  With no selected entry nothing happens.  Otherwise serverIndex
 // becomes the selection, the entry keeps copies of both texts, the dialog
 // closes with result 1 and the connection series starts on its own thread.
 // Returns true when the dialog closed.

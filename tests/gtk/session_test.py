@@ -7,13 +7,9 @@
 #
 # Usage: session_test.py KORDO X11_CLOSE SCREENSHOT.png
 import os
-import queue
 import shutil
-import socket
 import subprocess
 import sys
-import threading
-import time
 
 import gi
 
@@ -21,74 +17,11 @@ gi.require_version("Gdk", "3.0")
 from gi.repository import Gdk  # noqa: E402
 import pyatspi  # noqa: E402
 
-from desktop import (TMP, Events, ancestor, check, dump, extents, find, focus_window, focused,  # noqa: E402
-                     install_link_recorder, keys, named, other_window, pump, role, rows, spoken, start_speech,
-                     wait_for, window_id, xdo, app_root, close_window, report)
+from desktop import (TMP, Events, Server, ancestor, check, dump, extents, find, focus_window,  # noqa: E402
+                     focused, install_link_recorder, keys, named, other_window, pump, role, rows, spoken,
+                     start_speech, wait_for, window_id, xdo, app_root, close_window, report)
 
 KORDO, X11_CLOSE, SCREENSHOT = sys.argv[1:4]
-
-
-# --- scripted server --------------------------------------------------------
-
-
-class Server:
-    def __init__(self):
-        self.sock = socket.socket()
-        self.sock.bind(("127.0.0.1", 0))
-        self.sock.listen(1)
-        self.sock.settimeout(20)
-        self.port = self.sock.getsockname()[1]
-        self.conn = None
-        self.lines = queue.Queue()
-
-    def accept(self):
-        self.conn, _ = self.sock.accept()
-        threading.Thread(target=self._read, daemon=True).start()
-
-    def _read(self):
-        buf = b""
-        while True:
-            try:
-                data = self.conn.recv(4096)
-            except OSError:
-                data = b""
-            if not data:
-                self.lines.put(None)
-                return
-            buf += data
-            while b"\n" in buf:
-                line, buf = buf.split(b"\n", 1)
-                self.lines.put(line.decode("cp1252"))
-
-    def send(self, line):
-        self.conn.sendall(line.encode("cp1252") + b"\n")
-
-    def expect(self, prefix, timeout=10.0):
-        """The next line starting with `prefix` (others are skipped), or None."""
-        end = time.monotonic() + timeout
-        while time.monotonic() < end:
-            try:
-                line = self.lines.get(timeout=0.05)
-            except queue.Empty:
-                pump(0)
-                continue
-            if line is None:
-                return None
-            if line.startswith(prefix):
-                return line
-        return None
-
-    def until_pong(self, timeout=10.0):
-        """Sends "ping" and returns the lines the client sent before its
-        "pong" (None when no pong came).  The client answers on its receive
-        thread, so whatever its UI thread sent before is in the list."""
-        self.send("ping")
-        got = []
-        while True:
-            line = self.expect("", timeout)
-            if line is None or line == "pong":
-                return None if line is None else got
-            got.append(line)
 
 
 # --- the session ----------------------------------------------------------------

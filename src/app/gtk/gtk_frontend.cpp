@@ -442,23 +442,19 @@ gboolean GtkFrontEnd::onKey(GdkEventKey* ev, bool down) {
                                         &unshifted, nullptr, nullptr, nullptr);
     const int vk = vkFromGdk(ev->keyval, ev->hardware_keycode, unshifted);
     if (vk == 0) return FALSE;  // no virtual key: the control types it as usual
-    const bool modifier = vk == 16 || vk == 17 || vk == 18;
-    // With Alt down and no Ctrl, a key is a system key to the keyboard logic:
-    // it may run an accelerator command but the controls' handlers do not
-    // see it (nor do GTK's mnemonics: the commands are the shortcuts).
-    const bool systemKey = !modifier && keyboard.altDown && !keyboard.ctrlDown;
-    if (!down) {
-        if (systemKey) return TRUE;
-        return handleKeyUp(vk, control);
-    }
-    if (!modifier) {
-        // The accelerator table sees the key first; the control still gets it.
-        if (int cmd = accelCommand(vk, keyboard.shiftDown, keyboard.ctrlDown, keyboard.altDown))
-            runCommand(cmd);
-        if (!window_) return TRUE;  // a command closed the window
-    }
-    if (systemKey) return TRUE;
-    if (handleKeyDown(vk, control)) return TRUE;
+    // The modifiers from the event's own state, not from the modifier keys
+    // seen earlier: with Alt+Tab the window manager takes the Tab and Alt's
+    // release, and Alt would otherwise stay down here.  Mod1 is Alt under
+    // X11 (AltGr is Mod5 and has no virtual key of its own here).  The
+    // system keys (Alt without Ctrl) reach neither the controls' handlers
+    // nor GTK's mnemonics: the accelerator commands are the shortcuts.
+    KeyModifiers mods;
+    mods.shift = (ev->state & GDK_SHIFT_MASK) != 0;
+    mods.ctrl = (ev->state & GDK_CONTROL_MASK) != 0;
+    mods.alt = (ev->state & GDK_MOD1_MASK) != 0;
+    if (routeKey(KeyEvent{vk, down, control, mods, false, [this] { return window_ == nullptr; }}))
+        return TRUE;
+    if (!down) return FALSE;
     if (control == UiControl::List) {
         // Characters typed in the list reach it only in a menu with flag 2,
         // as a list box's type-ahead; otherwise they are dropped.
@@ -971,6 +967,8 @@ void GtkFrontEnd::runConnectionDialog(ConnDialog* d) {
         gtk_combo_box_text_append_text(GTK_COMBO_BOX_TEXT(v.server), cp1252ToUtf8(name).c_str());
     v.login = gtk_entry_new();
     v.password = gtk_entry_new();
+    gtk_entry_set_max_length(GTK_ENTRY(v.login), kMaxCredentialLength);
+    gtk_entry_set_max_length(GTK_ENTRY(v.password), kMaxCredentialLength);
     gtk_entry_set_visibility(GTK_ENTRY(v.password), FALSE);
     gtk_entry_set_input_purpose(GTK_ENTRY(v.password), GTK_INPUT_PURPOSE_PASSWORD);
     gridLabel(grid, t::kServer, 0, v.server);

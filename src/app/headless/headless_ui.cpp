@@ -300,24 +300,15 @@ void HeadlessUi::handle(const Input& in) {
         (void)more;
         if (!parseControl(control, &c)) return;
         const int vk = toInt(a) & 0xFF;
-        // With Alt down and no Ctrl a key is a system key, as on the desktop
-        // front-ends (WM_SYSKEYDOWN on Windows): it may run an accelerator
-        // command, but the control's key handling never sees it, so Alt+C
-        // is not reported to the server.  The modifiers themselves always
-        // reach it, which is how the keyboard logic tracks them.
-        const bool modifier =
-            (vk >= VKEY_SHIFT && vk <= VKEY_MENU) || (vk >= VKEY_LSHIFT && vk <= VKEY_RMENU);
-        const bool systemKey = !modifier && keyboard.altDown && !keyboard.ctrlDown;
-        if (v == "keyup") {
-            if (!systemKey) handleKeyUp(vk, c);
-            return;
+        const bool down = v == "keydown";
+        // While another window is active (activate 0) the keys are that
+        // window's: no control sees them, but the keyboard's state changes,
+        // so a modifier released there is up when the player comes back.
+        if (active_) {
+            auto gone = [this] { return !windowOpen_; };
+            routeKey(KeyEvent{vk, down, c, heldModifiers(held_), false, gone});
         }
-        // The loop offers the key to the accelerator table first; the
-        // control still sees the key afterwards.
-        if (!modifier)
-            if (int cmd = accelCommand(vk, keyboard.shiftDown, keyboard.ctrlDown, keyboard.altDown))
-                runCommand(cmd);
-        if (!systemKey) handleKeyDown(vk, c);
+        heldKeysUpdate(&held_, vk, down);
     } else if (v == "char") {
         if (!parseControl(rest, &c)) return;
         int code = toInt(a);

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "app/client.h"
+#include "app/keyboard.h"
 #include "platform/speech_backend.h"
 #include "platform/ui_queue.h"
 
@@ -126,4 +127,8 @@ private:
     std::string chat_;
     UiControl focus_ = UiControl::List;
     bool active_ = true;
+    // The modifier keys the script holds down, from every keydown and keyup
+    // line, active window or not: the state a desktop reports with its key
+    // events.
+    HeldKeys held_;
 };

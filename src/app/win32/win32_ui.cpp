@@ -62,6 +62,29 @@ HWND handleOf(UiControl c) {
     return list;
 }
 
+// A key message of a subclassed control, through the shared key path.  The
+// message loop has offered it to the accelerator table already, and system
+// keys (Alt without Ctrl) arrive as WM_SYSKEYDOWN, which is not routed: the
+// modifier flags follow the key messages, as they always have here.
+bool routeKeyMessage(UINT msg, WPARAM wp, UiControl control) {
+    return routeKey(KeyEvent{LOWORD(wp), msg == WM_KEYDOWN, control, std::nullopt, true, {}});
+}
+
+// The accelerator table of the message loop, built from the portable one so
+// that both can never disagree.  The caller destroys it.
+HACCEL createAccelerators() {
+    std::vector<ACCEL> table;
+    for (const Accelerator& a : kAccelerators) {
+        ACCEL e{};
+        e.fVirt = static_cast<BYTE>(FVIRTKEY | (a.shift ? FSHIFT : 0) | (a.ctrl ? FCONTROL : 0) |
+                                    (a.alt ? FALT : 0));
+        e.key = static_cast<WORD>(a.vk);
+        e.cmd = static_cast<WORD>(a.command);
+        table.push_back(e);
+    }
+    return CreateAcceleratorTableA(table.data(), static_cast<int>(table.size()));
+}
+
 void layout() {
     RECT rc;
     GetClientRect(win, &rc);
@@ -119,10 +142,8 @@ LRESULT CALLBACK listproc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
             // Enter, Tab and the arrows are ours, whoever asks.
             return DLGC_WANTALLKEYS | CallWindowProcA(oldlistproc, hwnd, msg, wp, lp);
         case WM_KEYDOWN:
-            if (handleKeyDown(LOWORD(wp), UiControl::List)) return 1;
-            break;
         case WM_KEYUP:
-            if (handleKeyUp(LOWORD(wp), UiControl::List)) return 1;
+            if (routeKeyMessage(msg, wp, UiControl::List)) return 1;
             break;
         case WM_CHAR:
             if (!listAcceptsChar()) return 1;
@@ -151,10 +172,8 @@ LRESULT CALLBACK editproc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         case WM_GETDLGCODE:
             return DLGC_WANTALLKEYS | CallWindowProcA(old, hwnd, msg, wp, lp);
         case WM_KEYDOWN:
-            if (handleKeyDown(LOWORD(wp), controlOf(hwnd))) return 1;
-            break;
         case WM_KEYUP:
-            if (handleKeyUp(LOWORD(wp), controlOf(hwnd))) return 1;
+            if (routeKeyMessage(msg, wp, controlOf(hwnd))) return 1;
             break;
         case WM_SYSCOMMAND:
             if (wp == SC_KEYMENU) return 1;
@@ -184,6 +203,8 @@ INT_PTR CALLBACK connectionDlgProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
             for (const std::string& name : d->serverNames)
                 SendMessageA(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name.c_str()));
             SendMessageA(combo, CB_SETCURSEL, static_cast<WPARAM>(d->selection), 0);
+            for (int id : {1001, 1002})
+                SendDlgItemMessageA(hwnd, id, EM_LIMITTEXT, kMaxCredentialLength, 0);
             showCredentials(hwnd, d);
             SetFocus(GetDlgItem(hwnd, 1001));
             return FALSE;  // the focus is set
@@ -306,7 +327,7 @@ bool Win32Ui::createMainWindow() {
 }
 
 void Win32Ui::showMainWindow() {
-    accel_ = LoadAcceleratorsA(instance_, "accel");
+    if (!accel_) accel_ = createAccelerators();
     ShowWindow(win, SW_SHOW);
     SendMessageA(win, WM_SIZE, 0, 0);
 }
@@ -338,6 +359,10 @@ void Win32Ui::closeMainWindow() {
     // handle is no longer a window).
     MSG msg;
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    }
+    if (accel_) {
+        DestroyAcceleratorTable(accel_);
+        accel_ = nullptr;
     }
 }
 

@@ -33,7 +33,7 @@ TEST(Accelerators, TableAndExactModifiers) {
     for (const Case& c : cases)
         EXPECT_EQ(accelCommand(c.vk, c.shift, c.ctrl, c.alt), c.command)
             << c.vk << (c.shift ? " shift" : "") << (c.ctrl ? " ctrl" : "") << (c.alt ? " alt" : "");
-    // The resource order.
+    // The table's order, in which Win32 builds its own accelerator table.
     std::vector<int> order;
     for (const Accelerator& a : kAccelerators) order.push_back(a.command);
     EXPECT_EQ(order, (std::vector<int>{1006, 1005, 1004, 1003, 1007, 1008, 1010, 1009, 1002, 1011, 3001, 2020,

@@ -2,6 +2,8 @@
 // control, what goes to the server, the focus cycle and what is spoken.
 #include "app/keyboard.h"
 
+#include <set>
+
 #include "app/commands.h"
 #include "app_session.h"
 
@@ -215,7 +217,11 @@ TEST_F(Keys, ArrowMovesInAPlainListAndShortGrid) {
     };
     const Case cases[] = {
         {1, 5, 37, Ctrl, 3, 0}, {1, 5, 38, Ctrl, 3, 0}, {1, 5, 39, Ctrl, 1, 4}, {1, 5, 40, Ctrl, 1, 4},
-        {1, 5, 37, None, 3, 2}, {1, 5, 38, None, 3, 2}, {0, 5, 40, None, 3, 4},
+        {1, 5, 37, None, 3, 2}, {1, 5, 38, None, 3, 2},
+        // Width 0: Up and Down move by 0 and announce the item again; a
+        // negative width steps the other way.
+        {0, 5, 40, None, 3, 3}, {0, 5, 38, None, 3, 3}, {0, 5, 39, None, 3, 4}, {0, 5, 37, None, 3, 2},
+        {-1, 5, 38, None, 3, 4}, {-1, 5, 40, None, 3, 2}, {-2, 5, 38, None, 3, 3},
         // Fewer items than the width: Ctrl+Down stays in its column.
         {4, 3, 40, Ctrl, 1, 1}, {4, 3, 39, Ctrl, 0, 2},
     };
@@ -235,6 +241,149 @@ TEST_F(Keys, ArrowMovesInAPlainListAndShortGrid) {
     setMods(Ctrl | Shift);  // flag 8 with Shift wins over Ctrl
     EXPECT_TRUE(down(37, L));
     EXPECT_EQ(sent(), (Lines{"kem 805|5|4|v4"}));
+}
+
+TEST_F(Keys, AMenuOfWidthZeroAnnouncesItsItemAgainOnUpAndDown) {
+    speakMenuOnItemChange = true;
+    open(5, 0, 5, 3, 0);
+    for (int key : {38, 40}) {
+        EXPECT_TRUE(down(key, L));
+        EXPECT_EQ(ui.take(), (std::vector<std::string>{"sound s3", "list-select 3", "speak 1 L3"})) << key;
+    }
+}
+
+// The one key path as each front-end feeds it.  A scenario is what the
+// player's keyboard does: keys pressed and released in the main window or
+// while another window has the keyboard, and the main window losing the
+// focus.  Each platform turns it into key events its own way:
+// - desktop (X11): every key event in the window, with the modifiers held
+//   before it as the event's state;
+// - headless: every key line while the window is active, with the
+//   modifiers of the key lines so far, whichever window had them;
+// - Win32: the message loop offers each key-down to the accelerator table
+//   with the keyboard's state; keys pressed with Alt and without Ctrl are
+//   system keys (WM_SYSKEYDOWN/UP) and never reach the controls; the others
+//   reach routeKey as plain key messages, the flags following them.
+enum class Fe { Desktop, Headless, Win32 };
+enum class Where { Here, Elsewhere, FocusOut };
+struct Step {
+    Where where;
+    int vk;
+    bool down;
+};
+Step D(int vk) { return {Where::Here, vk, true}; }
+Step U(int vk) { return {Where::Here, vk, false}; }
+Step DE(int vk) { return {Where::Elsewhere, vk, true}; }
+Step UE(int vk) { return {Where::Elsewhere, vk, false}; }
+const Step kFocusOut{Where::FocusOut, 0, false};
+
+class KeyPath : public Keys {
+protected:
+    void play(Fe fe, const std::vector<Step>& steps) {
+        std::set<int> physical;  // keys down on the keyboard
+        HeldKeys script;         // the headless front-end's view of them
+        auto has = [&](std::initializer_list<int> keys) {
+            for (int k : keys)
+                if (physical.count(k)) return true;
+            return false;
+        };
+        auto state = [&] {
+            return KeyModifiers{has({16, 160, 161}), has({17, 162, 163}), has({18, 164, 165})};
+        };
+        for (const Step& s : steps) {
+            if (s.where == Where::FocusOut) {
+                onUi([] { mainWindowLostFocus(); });
+                continue;
+            }
+            if (s.where == Where::Here) {
+                const UiControl c = ui.focusedControl();
+                if (fe == Fe::Desktop) {
+                    onUi([&] { routeKey(KeyEvent{s.vk, s.down, c, state(), false, {}}); });
+                } else if (fe == Fe::Headless) {
+                    onUi([&] { routeKey(KeyEvent{s.vk, s.down, c, heldModifiers(script), false, {}}); });
+                } else {
+                    // Win32 decides on the state with the key itself down.
+                    std::set<int> before = physical;
+                    if (s.down) physical.insert(s.vk);
+                    const KeyModifiers m = state();
+                    physical = before;
+                    const bool system = m.alt && !m.ctrl;
+                    onUi([&] {
+                        if (s.down)
+                            if (int cmd = accelCommand(s.vk, m.shift, m.ctrl, m.alt)) runCommand(cmd);
+                        if (!system) routeKey(KeyEvent{s.vk, s.down, c, std::nullopt, true, {}});
+                    });
+                }
+            }
+            heldKeysUpdate(&script, s.vk, s.down);
+            if (s.down)
+                physical.insert(s.vk);
+            else
+                physical.erase(s.vk);
+        }
+    }
+};
+
+TEST_F(KeyPath, EveryFrontEndOnTheSamePath) {
+    struct Outcome {
+        Lines lines;
+        UiControl focus;
+        int selection;
+    };
+    struct Row {
+        const char* what;
+        std::vector<Step> steps;
+        Outcome desktop;
+        std::optional<Outcome> headless{}, win32{};  // absent: as on the desktop
+    };
+    const Row rows[] = {
+        // Alt+Tab to another window and back: the window manager takes the
+        // Tab and Alt's release.  Down and Enter then choose the next item.
+        {"Alt+Tab away and back, Down and Enter",
+         {D(18), DE(9), UE(9), UE(18), kFocusOut, D(40), U(40), D(13)},
+         {{"select 5|1|v1"}, L, -2}},
+        // ... and C is a letter again, not Alt+C.
+        {"Alt+Tab away and back, then C",
+         {D(18), DE(9), UE(9), UE(18), kFocusOut, D(67), U(67)},
+         {{"key 67"}, L, 0}},
+        // Shift released in the other window.
+        {"Shift released elsewhere", {D(16), kFocusOut, UE(16), D(65)}, {{"key 65"}, L, 0}},
+        // Alt+C runs its command and is never reported; Alt+L comes back.
+        {"Alt+C, Alt+L", {D(18), D(67), U(67), U(18)}, {{}, C, 0}},
+        {"Alt held over two commands", {D(18), D(67), U(67), D(76), U(76), U(18), D(40)}, {{}, L, 1}},
+        // AltGr is Ctrl+Alt: reported, no command.
+        {"Ctrl+Alt+C", {D(17), D(18), D(67), U(67), U(18), U(17)}, {{"key 1603"}, L, 0}},
+        {"Shift+A, Ctrl+Down", {D(16), D(65), U(65), U(16), D(17), D(40)}, {{"key 321"}, L, 2}},
+        // Ctrl still held when Alt goes up: Win32's Alt key-up forgets Ctrl
+        // (its Ctrl key-up may not come with AltGr); the platforms that
+        // report the state know Ctrl is down.
+        {"Ctrl held past Alt's release",
+         {D(17), D(18), U(18), D(65)},
+         {{"key 577"}, L, 0},
+         std::nullopt,
+         Outcome{{"key 65"}, L, 0}},
+        // Shift+Tab from the list goes to the history.
+        {"Shift+Tab", {D(16), D(9), U(9), U(16)}, {{}, H, 0}},
+    };
+    for (Fe fe : {Fe::Desktop, Fe::Headless, Fe::Win32}) {
+        for (const Row& r : rows) {
+            const char* where = fe == Fe::Desktop ? " (desktop)" : fe == Fe::Headless ? " (headless)" : " (Win32)";
+            SCOPED_TRACE(std::string(r.what) + where);
+            menuReset();
+            keyboardReset();
+            fillKeymap();
+            open(5, 1, 3, 0, 0);
+            ui.setFocus(L);
+            ui.take();
+            play(fe, r.steps);
+            const Outcome* want = &r.desktop;
+            if (fe == Fe::Headless && r.headless) want = &*r.headless;
+            if (fe == Fe::Win32 && r.win32) want = &*r.win32;
+            EXPECT_EQ(sent(), want->lines);
+            EXPECT_EQ(ui.focusedControl(), want->focus);
+            EXPECT_EQ(selection(), want->selection);
+        }
+    }
 }
 
 TEST_F(Keys, EnterInAnEmptyMenuDoesNotCancelIt) {
