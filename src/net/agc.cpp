@@ -25,6 +25,7 @@ std::mutex registryMutex;
 std::vector<std::unique_ptr<AGCHandle>> registry;
 std::vector<std::thread> reconnectThreads;  // series started off the UI thread
 std::atomic<bool> shuttingDown{false};
+std::atomic<int> connectTimeoutMs{kConnectTimeoutMs};
 
 // Joins receive threads that have ended, to release their stacks early.
 void reapFinished() {
@@ -105,6 +106,8 @@ void agc_setBatched(ServerCommand command, bool on) {
     if (i >= 0 && i < static_cast<int>(ServerCommand::Count)) batched[i] = on;
 }
 
+void agc_setConnectTimeoutMs(int ms) { connectTimeoutMs = ms; }
+
 void agc_init() {
     shuttingDown = false;
     loginShutdown(false);
@@ -146,7 +149,7 @@ int agc_connect(std::atomic<AGCHandle*>* hh, const std::string& host, int port,
     if (!sockResolveIPv4(host, &addr)) return 0;
     if (shuttingDown.load()) return -1;
     reapFinished();
-    SocketHandle fd = sockConnect(addr, port, kConnectTimeoutMs, &shuttingDown);
+    SocketHandle fd = sockConnect(addr, port, connectTimeoutMs.load(), &shuttingDown);
     if (fd == kNoSocket) return -1;
 
     AGCHandle* h;

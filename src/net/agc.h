@@ -101,6 +101,10 @@ extern std::atomic<int32_t> conTime;
 extern std::atomic<int32_t> download;
 extern std::atomic<int32_t> upload;
 
+// Tests: the connect time-out of later agc_connect calls (default
+// kConnectTimeoutMs).
+void agc_setConnectTimeoutMs(int ms);
+
 void agc_init();
 // Stops every receive thread (their sockets are shut down; no reconnection
 // starts any more) and releases every handle.  UI thread, once, at exit,
