@@ -47,8 +47,20 @@ def cpu_seconds(pid):
     return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
+def fd_list(pid):
+    out = []
+    for n in os.listdir("/proc/%d/fd" % pid):
+        try:
+            out.append(os.readlink("/proc/%d/fd/%s" % (pid, n)))
+        except OSError:
+            pass
+    return sorted(out)
+
+
 def fd_count(pid):
-    return len(os.listdir("/proc/%d/fd" % pid))
+    # The music streams read their files while they play (at most two: the
+    # current one and one fading): not counted as a leak.
+    return len([f for f in fd_list(pid) if not f.endswith(".ogg")])
 
 
 class Conn:
@@ -269,6 +281,7 @@ def main():
 
     time.sleep(1.0)  # let the last pongs come back
     fds_end = fd_count(proc.pid)
+    fds_end_list = fd_list(proc.pid)
     rss = rss_peak_kb(proc.pid)
     cpu = cpu_seconds(proc.pid)
     t_close = time.monotonic()
@@ -286,7 +299,10 @@ def main():
     print("seed %d, %.0f s, %d lines, %d pings answered, %d stalls, %d reconnections" %
           (a.seed, wall, stats["lines"], stats["pongs"], stats["stalls"], stats["reconnections"]))
     print("peak RSS        %.1f MB" % (rss / 1024.0))
-    print("open fds        %d after login, %d before the close" % (fds_start, fds_end))
+    music = len([f for f in fds_end_list if f.endswith(".ogg")])
+    print("open fds        %d after login, %d before the close (music files besides: %d)" % (fds_start, fds_end, music))
+    if fds_end > fds_start:
+        print("                " + " ".join(f.replace(folder, "<dir>") for f in fds_end_list))
     print("CPU             %.1f s (%.1f %% of one core)" % (cpu, 100.0 * cpu / wall))
     print("close to exit   %.3f s (exit status %s)" % (exit_s, proc.returncode))
     print("max ping delay  %.3f s" % stats["max_ping"])

@@ -78,7 +78,7 @@ TEST_F(GtkUiCall, HistoryShowsNulAsBlankAndListRowsChangeInPlace) {
     } cases[] = {
         {std::string("a\0b", 3), "a b"},
         {std::string("\0", 1), " "},
-        {std::string("\xE9t\xE9\0\0fin", 7), "\xE9t\xE9  fin"},
+        {std::string("\xE9t\xE9\0\0fin", 8), "\xE9t\xE9  fin"},
     };
     std::string all;
     for (const Case& c : cases) {
