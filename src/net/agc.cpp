@@ -50,10 +50,42 @@ void shutdownSocket(AGCHandle* h) {
     h->queueCv.notify_all();
 }
 
+// The send turn of a handle, held for one whole line.  Taken with a
+// deadline: a sender holding it is itself bounded, so a waiter past the
+// deadline gives up as if its own send had.
+class SendTurn {
+public:
+    SendTurn(AGCHandle* h, std::chrono::steady_clock::time_point deadline) : h_(h) {
+        std::unique_lock<std::mutex> lock(h->sendMutex);
+        held_ = h->sendCv.wait_until(lock, deadline, [h] { return !h->sending; });
+        if (held_) h->sending = true;
+    }
+    explicit SendTurn(AGCHandle* h) : h_(h), held_(true) {
+        std::unique_lock<std::mutex> lock(h->sendMutex);
+        h->sendCv.wait(lock, [h] { return !h->sending; });
+        h->sending = true;
+    }
+    ~SendTurn() {
+        if (!held_) return;
+        {
+            std::lock_guard<std::mutex> lock(h_->sendMutex);
+            h_->sending = false;
+        }
+        h_->sendCv.notify_one();
+    }
+    SendTurn(const SendTurn&) = delete;
+    SendTurn& operator=(const SendTurn&) = delete;
+    bool held() const { return held_; }
+
+private:
+    AGCHandle* h_;
+    bool held_ = false;
+};
+
 // Closes the descriptor once no thread reads it any more (the receive
 // thread has stopped); a send in progress finishes first (bounded).
 void releaseSocket(AGCHandle* h) {
-    std::lock_guard<std::timed_mutex> send(h->sendMutex);
+    SendTurn turn(h);
     std::lock_guard<std::mutex> lock(h->fdMutex);
     h->open = false;
     sockClose(h->fd);
@@ -200,10 +232,8 @@ bool agc_send(AGCHandle* h, std::string_view s) {
         Clock::now() + std::chrono::milliseconds(ui().isUiThread() ? kUiSendWaitMs : kSendWaitMs);
     bool failed = false;
     {
-        // A sender that holds the lock is itself bounded; one that waits
-        // for it past the deadline gives up as if its own send had.
-        std::unique_lock<std::timed_mutex> lock(h->sendMutex, deadline);
-        if (!lock.owns_lock()) {
+        SendTurn turn(h, deadline);
+        if (!turn.held()) {
             failed = true;
         } else {
             if (!h->open.load()) return false;

@@ -54,9 +54,9 @@ struct ReceivedChunk {
 // reconnection has replaced it.
 struct AGCHandle {
     // The descriptor, owned: closed (and set to kNoSocket) by the receive
-    // thread once it has stopped reading, under both sendMutex and fdMutex,
-    // so no other thread can ever use it after its number is reused.
-    // Senders read it under sendMutex, shutdowns under fdMutex.
+    // thread once it has stopped reading, holding both the send turn and
+    // fdMutex, so no other thread can ever use it after its number is
+    // reused.  Senders read it holding the send turn, shutdowns under fdMutex.
     SocketHandle fd = kNoSocket;
     std::mutex fdMutex;
     // False once the connection is closed: lines sent then are dropped.
@@ -75,7 +75,12 @@ struct AGCHandle {
     // (a "ping", a menu) be answered on this connection.
     std::atomic<AGCHandle*>* publishTo = nullptr;
 
-    std::timed_mutex sendMutex;  // one whole line at a time
+    // One whole line at a time: `sending` is the send turn, taken with a
+    // deadline (a flag under a mutex rather than a timed mutex, whose timed
+    // lock the thread sanitizer cannot follow).
+    std::mutex sendMutex;
+    std::condition_variable sendCv;
+    bool sending = false;
     // Lines between the receive thread and the dispatch thread.
     std::mutex queueMu;
     std::condition_variable queueCv;

@@ -553,13 +553,15 @@ TEST_F(Session, AServerThatStopsReadingLosesTheConnection) {
     std::thread flood([&] {
         std::string burst;
         for (int i = 0; i < 20000; ++i) burst += "ping\n";
-        for (int i = 0; i < 400 && flooding && conn->send(burst); ++i) {
+        for (int i = 0; i < 4000 && flooding && conn->send(burst); ++i) {
         }
     });
     // The UI thread keeps reporting keys; each send returns, and once the
     // connection is found stuck they fail.
     bool failed = false;
-    for (int i = 0; i < 100 && !failed; ++i) {
+    // (Filling the loopback buffers takes a few seconds, more under the
+    // sanitizers.)
+    for (int i = 0; i < 900 && !failed; ++i) {
         ASSERT_TRUE(uiCall([&] { failed = !agc_send(h, "key 65\n"); }));
         if (!failed) std::this_thread::sleep_for(100ms);
     }
@@ -567,9 +569,10 @@ TEST_F(Session, AServerThatStopsReadingLosesTheConnection) {
     EXPECT_TRUE(waitReceiverDone(h));
     EXPECT_FALSE(h->open.load());
     EXPECT_TRUE(waitNotices(1));
+    // The client's socket is closed: the server's sends now fail.
     flooding = false;
-    conn->close();
     flood.join();
+    conn->close();
 }
 
 // Each connection's socket is closed once its receive thread has ended,
