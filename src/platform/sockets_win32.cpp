@@ -112,15 +112,24 @@ long sockSend(SocketHandle s, const char* data, size_t len) {
 }
 
 long sockSendWithin(SocketHandle s, const char* data, size_t len, int timeoutMs) {
+    using Clock = std::chrono::steady_clock;
     const SOCKET sock = static_cast<SOCKET>(s);
-    if (isShut(sock)) return -1;
-    fd_set writable;
-    FD_ZERO(&writable);
-    FD_SET(sock, &writable);
-    timeval wait{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
-    int ready = ::select(0, nullptr, &writable, nullptr, &wait);
-    if (ready == SOCKET_ERROR) return -1;
-    if (ready == 0) return 0;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    // Waits in slices of at most 100 ms: a shutdown in another thread does
+    // not wake select() on every Winsock, so the shut set is looked at.
+    for (;;) {
+        if (isShut(sock)) return -1;
+        const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now()).count();
+        const long sliceUs = left <= 0 ? 0 : left < 100000 ? static_cast<long>(left) : 100000;
+        fd_set writable;
+        FD_ZERO(&writable);
+        FD_SET(sock, &writable);
+        timeval wait{0, sliceUs};
+        int ready = ::select(0, nullptr, &writable, nullptr, &wait);
+        if (ready == SOCKET_ERROR) return -1;
+        if (ready > 0) break;
+        if (left <= 0) return 0;
+    }
     // Writable: the stack takes at least part of the bytes now.  The socket
     // stays blocking (the receive thread reads it); a line is small.
     int n = len > 0x7fffffff ? 0x7fffffff : static_cast<int>(len);
