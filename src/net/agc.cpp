@@ -469,7 +469,10 @@ void dispatchParsed(AGCHandle* h, const ParsedCommand& c) {
             return;
         }
         case ServerCommand::Ping:
-            answerPingsUpTo(h, ++h->pingsDispatched);
+            if (h)
+                answerPingsUpTo(h, ++h->pingsDispatched);
+            else
+                ping();
             return;
         default:
             if (CommandHandler fn = handlers[static_cast<int>(c.command)].load())

@@ -35,7 +35,7 @@
 #include "platform/sockets.h"
 
 constexpr int kConnectTimeoutMs = 10000;
-constexpr int kPingAnswerMs = 500;
+constexpr int kPingAnswerMs = 750;
 constexpr int kSendWaitMs = 5000;
 constexpr int kUiSendWaitMs = 1000;
 // Bytes of received lines waiting for the dispatch thread; past it the
