@@ -33,6 +33,7 @@ public:
     void listReset() override { list.clear(); }
     void listAdd(const std::string& label) override { list.push_back(label); }
     void listDelete(int index) override { list.erase(list.begin() + index); }
+    void listSetItem(int index, const std::string& label) override { list[size_t(index)] = label; }
     int listCount() override { return static_cast<int>(list.size()); }
     void listSelect(int index) override { selected = index; }
 

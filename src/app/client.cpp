@@ -79,6 +79,7 @@ int clientMain(FrontEnd& fe, const ClientOptions& o) {
     setCommandAudio({setSoundVolume, setMusicVolume, toggleMusicPause});
 
     agc_init();
+    cancelDownloads(false);
     loadConfig(kConfigFileName);
     clampVolumes();
 
@@ -111,6 +112,9 @@ int clientMain(FrontEnd& fe, const ClientOptions& o) {
     fe.setFocus(UiControl::List);
 
     const int status = fe.runMessageLoop();
+    // A download in progress ends now (its ".part" removed) instead of
+    // holding the exit up until its deadline.
+    cancelDownloads(true);
 
     // Shut-down.  The window is gone first, so that no thread waits for the
     // UI thread any more.  Then the log is closed and the configuration

@@ -61,10 +61,36 @@ ExtensionFunction resolve(std::string_view field) {
 }
 }  // namespace
 
+bool isClientLibraryName(std::string_view name) {
+    // Libraries the client loads or links itself: the screen-reader and
+    // voice libraries (whose functions have other signatures than an
+    // extension's, and whose state the client's speech relies on), the
+    // Windows and MinGW run-time libraries it imports, and the client.
+    static const char* const kOwn[] = {
+        "jfwapi", "nvdacontrollerclient", "nvdacontrollerclient32", "nvdacontrollerclient64", "sapi5",
+        "kordo", "kernel32", "kernelbase", "ntdll", "user32", "gdi32", "comdlg32", "comctl32", "shell32",
+        "shlwapi", "advapi32", "ole32", "oleaut32", "combase", "ws2_32", "wsock32", "winmm", "iphlpapi",
+        "avrt", "mmdevapi", "msvcrt", "ucrtbase", "libgcc_s_dw2-1", "libgcc_s_seh-1", "libstdc++-6",
+        "libwinpthread-1", "libspeechd", "libbrlapi", "libsdl2", "libsdl2-2.0", "libc", "libstdc++",
+        "libgcc_s", "libm", "libdl", "libpthread"};
+    std::string stem;
+    for (char c : name) stem += (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+    // The stem: up to ".dll", ".so", ".exe" or a version ("libc.so.6").
+    for (const char* ext : {".dll", ".so", ".exe"}) {
+        size_t p = stem.find(ext);
+        if (p != std::string::npos) stem.resize(p);
+    }
+    while (!stem.empty() && (stem.back() == ' ' || stem.back() == '.')) stem.pop_back();
+    for (const char* own : kOwn)
+        if (stem == own) return true;
+    return false;
+}
+
 std::string extensionFileName(std::string_view name) {
     if (name.empty() || name == "." || name == "..") return {};
     for (unsigned char c : name)
         if (c < 0x20 || c == '/' || c == '\\' || c == ':') return {};
+    if (isClientLibraryName(name)) return {};
     std::string file(name);
 #ifndef _WIN32
     if (file.size() > 4 && file.compare(file.size() - 4, 4, ".dll") == 0) file.replace(file.size() - 4, 4, ".so");

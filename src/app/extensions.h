@@ -42,9 +42,16 @@ extern ExtensionState extensionState;
 // returned earlier may still be in use).
 void extensionsReset();
 
+// True when `name` (any letter case, with or without ".dll", ".so" or
+// ".exe") is a library the client loads or links itself: the screen-reader
+// and voice libraries, the system and run-time libraries, the client.  The
+// server never gets to call into those.
+bool isClientLibraryName(std::string_view name);
+
 // File name the library `name` is loaded from: on Linux a name ending in
 // ".dll" becomes the same stem ending in ".so".  Empty when `name` is not a
-// bare file name (path separators, drive letter, "." or "..").
+// bare file name (path separators, drive letter, "." or "..") or names one
+// of the client's own libraries (isClientLibraryName).
 std::string extensionFileName(std::string_view name);
 
 // Resolves and calls the function named by payload `s` ("lib:func|id|arg",

@@ -178,6 +178,7 @@ struct MixerState {
     std::vector<std::shared_ptr<Sample>> samples;  // id = index + 1
     std::vector<Voice> voices;                     // slot = handle low bits - 1
     std::vector<uint32_t> freeSlots;
+    size_t sampleBytes = 0;  // decoded audio held by `samples`
     uint64_t seq = 0;
     bool waitStreams = false;
 
@@ -399,6 +400,21 @@ MixChannel newSampleChannel(uint32_t id) {
             (v.played == m.voices[best].played && v.seq < m.voices[best].seq))
             best = i;
     }
+    if (inUse < s->maxPlaybacks && m.voices.size() - m.freeSlots.size() >= size_t(kMixMaxVoices)) {
+        // The total is reached: take over the sample playback, of any
+        // sample, that has played longest (oldest on ties).  Streams are
+        // never taken.
+        best = -1;
+        for (uint32_t i = 0; i < m.voices.size(); ++i) {
+            const Voice& v = m.voices[i];
+            if (!v.used || !v.sample) continue;
+            if (best < 0 || v.played > m.voices[best].played ||
+                (v.played == m.voices[best].played && v.seq < m.voices[best].seq))
+                best = i;
+        }
+        if (best < 0) return 0;
+        inUse = s->maxPlaybacks;
+    }
     uint32_t slot;
     if (inUse >= s->maxPlaybacks) {
         slot = uint32_t(best);
@@ -418,20 +434,32 @@ MixChannel newSampleChannel(uint32_t id) {
 
 }  // namespace
 
-MixSample mixSampleFromPcm(Pcm pcm, int maxPlaybacks) {
+namespace {
+MixSample addSample(Pcm pcm, int maxPlaybacks, size_t capBytes) {
     if (pcm.channels < 1 || pcm.channels > 2 || pcm.rate <= 0 || pcm.frames() == 0) return 0;
+    const size_t bytes = pcm.data.size() * sizeof(float);
     auto s = std::make_shared<Sample>();
     s->pcm = std::move(pcm);
-    s->maxPlaybacks = std::clamp(maxPlaybacks, 1, 65535);
+    s->maxPlaybacks = std::clamp(maxPlaybacks, 1, kMixMaxVoices);
     std::lock_guard<std::mutex> lock(M().mu);
+    if (capBytes && (bytes > capBytes || M().sampleBytes > capBytes - bytes)) return 0;
+    M().sampleBytes += bytes;
     M().samples.push_back(std::move(s));
     return uint32_t(M().samples.size());
 }
+}  // namespace
 
-MixSample mixSampleLoad(const std::string& path, int maxPlaybacks) {
+MixSample mixSampleFromPcm(Pcm pcm, int maxPlaybacks) { return addSample(std::move(pcm), maxPlaybacks, 0); }
+
+MixSample mixSampleLoad(const std::string& path, int maxPlaybacks, size_t capBytes) {
     Pcm pcm;
     if (!oggLoadFile(path, &pcm)) return 0;
-    return mixSampleFromPcm(std::move(pcm), maxPlaybacks);
+    return addSample(std::move(pcm), maxPlaybacks, capBytes);
+}
+
+size_t mixSampleBytes() {
+    std::lock_guard<std::mutex> lock(M().mu);
+    return M().sampleBytes;
 }
 
 MixChannel mixSampleGetChannel(MixSample s) {
@@ -475,7 +503,7 @@ bool mixSetAttribute(MixChannel c, MixAttrib a, float value) {
         v->freq = value == 0 ? float(v->ownRate) : std::clamp(value, kMinFreq, kMaxFreq);
         return true;
     case MixAttrib::Vol:
-        v->vol = value;
+        v->vol = std::min(value, kMixMaxVolume);
         v->sliding = false;  // a set volume ends a running slide
         return true;
     case MixAttrib::Pan:
@@ -507,13 +535,13 @@ bool mixSlideAttribute(MixChannel c, MixAttrib a, float target, int ms) {
             freeVoice((c & 0xffff) - 1);
             return true;
         }
-        v->vol = target;
+        v->vol = std::min(target, kMixMaxVolume);
         v->sliding = false;
         return true;
     }
     v->sliding = true;
     v->slideFrom = v->vol;
-    v->slideTo = target < 0 ? -1.0f : target;
+    v->slideTo = target < 0 ? -1.0f : std::min(target, kMixMaxVolume);
     v->slideLen = int64_t(ms) * kMixRate / 1000;
     v->slideDone = 0;
     return true;
@@ -593,7 +621,11 @@ void mixRender(float* out, int frames) {
             if (v.used && mixVoice(v, block, n, m.waitStreams)) freeVoice(slot);
         }
     }
-    for (size_t i = 0; i < size_t(frames) * 2; ++i) out[i] = std::clamp(out[i], -1.0f, 1.0f);
+    // Written so that NaN becomes 0 (every comparison with it is false).
+    for (size_t i = 0; i < size_t(frames) * 2; ++i) {
+        const float x = out[i];
+        out[i] = x > 1.0f ? 1.0f : x < -1.0f ? -1.0f : x == x ? x : 0.0f;
+    }
 }
 
 bool audioOpen(AudioSink* sink) {
@@ -625,5 +657,6 @@ void mixReset() {
     m.voices.clear();
     m.freeSlots.clear();
     m.samples.clear();
+    m.sampleBytes = 0;
     m.waitStreams = false;
 }

@@ -26,10 +26,20 @@ enum class MixState { Stopped, Playing, Paused };
 
 constexpr int kMixRate = 44100;  // output rate, Hz; output is stereo float
 constexpr int kMixMaxPlaybacks = 128;
+// Live channels of all samples together: past it a new playback takes over
+// the sample playback that has played longest, whatever its sample.  Keeps
+// the mix's cost bounded and every slot number within a handle's 16 bits.
+constexpr int kMixMaxVoices = 512;
+// The largest volume a channel keeps (+24 dB); larger values are clamped.
+constexpr float kMixMaxVolume = 16.0f;
 
 // Decodes `path` (see oggLoadFile) into a new sample that up to
-// `maxPlaybacks` channels share; 0 on failure.  Samples live until mixReset.
-MixSample mixSampleLoad(const std::string& path, int maxPlaybacks = kMixMaxPlaybacks);
+// `maxPlaybacks` channels share; 0 on failure, or when the sample would
+// bring the bytes held by all samples (mixSampleBytes) above `capBytes`
+// (0: no cap).  Samples live until mixReset.
+MixSample mixSampleLoad(const std::string& path, int maxPlaybacks = kMixMaxPlaybacks, size_t capBytes = 0);
+// Bytes of decoded audio held by all samples.
+size_t mixSampleBytes();
 // A sample from decoded audio (tones, tests); 0 when `pcm` is empty.
 MixSample mixSampleFromPcm(Pcm pcm, int maxPlaybacks = kMixMaxPlaybacks);
 // A new, stopped channel of the sample at volume 1, centre, its own rate.
@@ -43,7 +53,8 @@ MixChannel mixSampleGetChannel(MixSample s);
 // 0 when the file fails its checks.  The stream starts stopped.
 MixChannel mixStreamCreateFile(const std::string& path, bool loop);
 
-// Volume: linear, 0 silent, 1 full, above 1 amplifies (negative plays as 0).
+// Volume: linear, 0 silent, 1 full, above 1 amplifies up to kMixMaxVolume
+// (negative plays as 0).  A value that is not finite is refused.
 // Pan: balance, -1 left .. +1 right; values beyond are heard as -1 or +1.
 // Freq: playback rate in Hz; 0 restores the channel's own rate; it is kept
 // within 100 Hz .. 1 MHz.  Reads return what was set (Freq: the rate in Hz).
@@ -63,7 +74,8 @@ MixState mixChannelState(MixChannel c);
 // Frames of output the channel has played (its position at rate 1:1).
 int64_t mixChannelPlayedFrames(MixChannel c);
 
-// Mixes `frames` stereo frames into `out` (overwritten), clipped to -1..1.
+// Mixes `frames` stereo frames into `out` (overwritten), clipped to -1..1;
+// never NaN nor infinite.
 // This is the sink's pull; tests call it directly to render into memory.
 void mixRender(float* out, int frames);
 // With `wait`, streams that have not been decoded far enough are waited for

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "net/config.h"
+#include "platform/file_names.h"
 #include "platform/dialog_state.h"
 #include "platform/ui.h"
 
@@ -15,6 +16,11 @@ namespace {
 
 constexpr size_t kMaxNameBytes = 248;  // "sounds/" + name + ".ogg" in 260 bytes
 constexpr int kMusicFadeMs = 5000;
+// What all cached samples may hold, in bytes of decoded float PCM: a
+// minute of stereo at 44.1 kHz is about 21 MB, and the game's effects are
+// short, so this leaves room for every honest server while keeping a 32-bit
+// process well inside its address space.
+constexpr size_t kSampleMemoryCap = sizeof(void*) >= 8 ? size_t(256) << 20 : size_t(96) << 20;
 
 // Case folding for CP1252: ASCII letters and the accented capitals.
 unsigned char fold(unsigned char c) {
@@ -56,6 +62,9 @@ struct SoundState {
     std::map<std::string, MixSample, FoldLess> cache;
     std::map<std::pair<int, int>, MixSample> tones;
     MixChannel music = 0;
+    // The previous music while it fades out; a newer change stops it at
+    // once, so at most two streams exist.
+    MixChannel fading = 0;
     std::optional<std::string> currentMusic;
     std::string folder = "sounds";
     bool (*menuPosition)(int*, int*) = nullptr;
@@ -85,15 +94,16 @@ void musicEvent(std::string_view event, std::string_view arg) {
 
 // The leading number of a token, as the server writes it ("0.5", "-1",
 // "12"), read the same whatever the locale.  No number, or a value that is
-// not finite, gives 0.
-float leadingNumber(std::string_view t) {
+// not finite, gives 0.  Kept in double: a value beyond float range must be
+// clamped before it becomes a float, never cast.
+double leadingNumber(std::string_view t) {
     if (!t.empty() && t[0] == '+') t.remove_prefix(1);
     if (t.empty() || !(std::isdigit(static_cast<unsigned char>(t[0])) || t[0] == '.' || t[0] == '-'))
-        return 0.0f;
+        return 0.0;
     double v = 0;
     auto r = std::from_chars(t.data(), t.data() + t.size(), v, std::chars_format::general);
-    if (r.ec != std::errc() || !std::isfinite(v)) return 0.0f;
-    return static_cast<float>(v);
+    if (r.ec != std::errc() || !std::isfinite(v)) return 0.0;
+    return v;
 }
 
 std::vector<std::string_view> splitSpaces(std::string_view s, size_t max) {
@@ -113,17 +123,19 @@ std::vector<std::string_view> splitSpaces(std::string_view s, size_t max) {
 // The positional rule: a pan beyond -1..1 names a column of the current
 // menu's grid, heard relative to the cursor's column.  Computed in double so
 // no server value can overflow an integer.
-float positionalPan(float pan) {
-    if (pan >= -1.0f && pan <= 1.0f) return pan;
+float positionalPan(double pan) {
+    if (pan >= -1.0 && pan <= 1.0) return static_cast<float>(pan);
+    // Outside any menu a pan beyond the range is heard at its side.
+    const float side = pan < 0 ? -1.0f : 1.0f;
     bool (*source)(int*, int*);
     {
         std::lock_guard<std::mutex> lock(S().mu);
         source = S().menuPosition;
     }
     int width = 0, selection = 0;
-    if (!source || !source(&width, &selection)) return pan;  // no menu open
+    if (!source || !source(&width, &selection)) return side;  // no menu open
     if (width <= 0) return 0.0f;
-    double t = std::trunc(double(pan));
+    double t = std::trunc(pan);
     double sndpos = std::fabs(t) - 2.0;
     double menupos = double(selection % width);
     double sgn = pan < 0 ? -1.0 : 1.0;
@@ -137,24 +149,28 @@ void playSoundBody(std::string_view sz, int flags) {
 
     std::vector<std::string_view> tok = splitSpaces(sz, 4);
     if (tok.empty()) return;
-    float vol = tok.size() > 1 ? leadingNumber(tok[1]) : 1.0f;
-    float pan = tok.size() > 2 ? leadingNumber(tok[2]) : 0.0f;
-    float freq = tok.size() > 3 ? leadingNumber(tok[3]) : 0.0f;
-    pan = positionalPan(pan);
+    double vol = tok.size() > 1 ? leadingNumber(tok[1]) : 1.0;
+    double freq = tok.size() > 3 ? leadingNumber(tok[3]) : 0.0;
+    float pan = positionalPan(tok.size() > 2 ? leadingNumber(tok[2]) : 0.0);
 
     MixSample sample = getSound(tok[0]);
     if (!sample) return;
     MixChannel ch = mixSampleGetChannel(sample);
     if (!ch) return;
-    float volume = conf.fxVol * vol;
+    // The player's own volume first, then the bound: a huge server value
+    // times a muted player is 0, never 0 x inf.
+    double fx = std::isfinite(conf.fxVol) ? double(conf.fxVol) : 0.0;
+    float volume = static_cast<float>(std::clamp(fx * vol, 0.0, 1.0));
     mixSetAttribute(ch, MixAttrib::Vol, volume);
     mixSetAttribute(ch, MixAttrib::Pan, pan);
     float rate = 0;
     if (freq != 0) {
         float own = 0;
         mixGetAttribute(ch, MixAttrib::Freq, &own);
-        double r = double(own) * std::exp2(double(freq) / 12.0);
-        mixSetAttribute(ch, MixAttrib::Freq, static_cast<float>(std::min(r, 1e9)));
+        // Within 1 Hz .. 1 GHz before the cast (the mixer keeps its own
+        // narrower range); an underflow to 0 would mean "own rate".
+        double r = double(own) * std::exp2(std::clamp(freq, -1200.0, 1200.0) / 12.0);
+        mixSetAttribute(ch, MixAttrib::Freq, static_cast<float>(std::clamp(r, 1.0, 1e9)));
         mixGetAttribute(ch, MixAttrib::Freq, &rate);
     }
     mixPlay(ch, false);
@@ -170,18 +186,7 @@ void playSoundBody(std::string_view sz, int flags) {
 }  // namespace
 
 bool isSafeSoundName(std::string_view name) {
-    if (name.empty() || name.size() > kMaxNameBytes) return false;
-    if (name.find('\0') != std::string_view::npos || name.find('\\') != std::string_view::npos ||
-        name.find(':') != std::string_view::npos || name[0] == '/')
-        return false;
-    size_t i = 0;
-    while (i <= name.size()) {
-        size_t j = name.find('/', i);
-        if (j == std::string_view::npos) j = name.size();
-        if (name.substr(i, j - i) == "..") return false;
-        i = j + 1;
-    }
-    return true;
+    return name.size() <= kMaxNameBytes && isSafeRelativePath(name);
 }
 
 void setPlayRequestObserver(PlayRequestObserver o) {
@@ -218,10 +223,22 @@ MixSample getSound(std::string_view name) {
         auto it = S().cache.find(key);
         if (it != S().cache.end() && it->second) return it->second;
     }
-    MixSample s = mixSampleLoad(pathOf(name), kMixMaxPlaybacks);
+    // Past the cap nothing new is decoded; a sample that would cross it is
+    // dropped (samples are never freed before mixReset, so the mixer's
+    // count is what the cache holds).  A failure is not remembered: the
+    // file may be downloaded later, and a name kept per failure would let
+    // a server grow memory with names of missing files.
+    if (mixSampleBytes() >= kSampleMemoryCap) return 0;
+    MixSample s = mixSampleLoad(pathOf(name), kMixMaxPlaybacks, kSampleMemoryCap);
+    if (!s) return 0;
     std::lock_guard<std::mutex> lock(S().mu);
     S().cache[key] = s;
     return s;
+}
+
+size_t soundCacheEntries() {
+    std::lock_guard<std::mutex> lock(S().mu);
+    return S().cache.size();
 }
 
 void playSound(std::string_view sz, int flags) {
@@ -239,16 +256,26 @@ void playMusic(std::string_view name) {
     // A refused name is no request at all: the current music goes on.
     if (!isSafeSoundName(name)) return;
     std::lock_guard<std::mutex> music(S().musicMu);
-    MixChannel old;
+    MixChannel old, olderFading;
     std::optional<std::string> oldName;
     {
         std::lock_guard<std::mutex> lock(S().mu);
         if (S().currentMusic && *S().currentMusic == name) return;
         old = S().music;
         oldName = S().currentMusic;
+        olderFading = S().fading;
+        S().fading = 0;
     }
-    if (old && mixSlideAttribute(old, MixAttrib::Vol, -1.0f, kMusicFadeMs))
+    // At most the new stream and one fading: an older fade ends now (a
+    // stale handle, once that fade has finished, is refused harmlessly).
+    if (olderFading && olderFading != old) mixStop(olderFading);
+    if (old && mixSlideAttribute(old, MixAttrib::Vol, -1.0f, kMusicFadeMs)) {
+        {
+            std::lock_guard<std::mutex> lock(S().mu);
+            S().fading = old;
+        }
         musicEvent("music-fade", oldName ? *oldName : std::string());
+    }
 
     MixChannel c = mixStreamCreateFile(pathOf(name), true);
     if (!c) return;
@@ -350,6 +377,7 @@ void soundReset() {
     S().cache.clear();
     S().tones.clear();
     S().music = 0;
+    S().fading = 0;
     S().currentMusic.reset();
     S().folder = "sounds";
     S().menuPosition = nullptr;

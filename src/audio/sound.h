@@ -45,11 +45,14 @@ using MusicEventObserver = std::function<void(std::string_view event, std::strin
 void setMusicEventObserver(MusicEventObserver observer);
 
 // The sample for `name`, loading and caching it on first use (names compare
-// without regard to letter case).  0 when the name is refused or the file
-// fails to load; a failed name is tried again at its next use.
+// without regard to letter case).  0 when the name is refused, the file
+// fails to load, or the cached samples would hold more than their cap
+// (256 MB on 64-bit, 96 MB on 32-bit); a failed name is not kept and is
+// tried again at its next use.
 MixSample getSound(std::string_view name);
-// Starts the looping music `name`; the previous one fades out over 5 s.
-// The same name as the current music is ignored.
+// Starts the looping music `name`; the previous one fades out over 5 s and
+// a music still fading from an earlier change stops at once (at most two
+// streams).  The same name as the current music is ignored.
 void playMusic(std::string_view name);
 // Loads every space-separated name of `fl` into the cache; plays nothing.
 void preloadSounds(std::string_view fl);
@@ -68,9 +71,10 @@ void playTone(int hz, int ms);
 // Registered at start-up by the layer that owns the menus; nullptr removes.
 void setMenuPositionSource(bool (*fn)(int* width, int* selection));
 
-// True when `name` stays inside the sounds folder: not empty, at most 248
-// bytes, no NUL or backslash, no drive letter or absolute path, no ".."
-// component.
+// True when `name` is the one spelling of a file inside the sounds folder:
+// at most 248 bytes and a safe relative path (isSafeRelativePath: no ".",
+// ".." or empty part, no "\\", ":" or control byte, no absolute path, no
+// Windows device name such as COM1 or NUL).
 bool isSafeSoundName(std::string_view name);
 
 // What the "music" and "currentMusic" state holds: the current music's
@@ -78,6 +82,9 @@ bool isSafeSoundName(std::string_view name);
 MixChannel currentMusicChannel();
 std::optional<std::string> currentMusicName();
 
+// Names held by the sample cache (loaded samples only; failures are not
+// kept).
+size_t soundCacheEntries();
 // Tests: the folder the sound files are read from (default "sounds").
 void setSoundsFolder(std::string folder);
 // Tests: forgets the cache, the music, observers and the position source,

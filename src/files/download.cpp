@@ -1,5 +1,8 @@
 #include "files/download.h"
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -8,9 +11,16 @@
 #include "files/http_reader.h"
 #include "net/config.h"
 #include "platform/atomic_file.h"
+#include "platform/file_names.h"
 #include "platform/sockets.h"
 
 FilesState filesState;
+
+namespace {
+std::atomic<bool> downloadsCancelled{false};
+}  // namespace
+
+void cancelDownloads(bool cancel) { downloadsCancelled = cancel; }
 
 DownloadEndpoint defaultDownloadEndpoint() {
     DownloadEndpoint ep;
@@ -29,43 +39,7 @@ DownloadNames downloadNames(std::string_view fn) {
     return {std::string(fn.substr(0, p)) + ".dle", std::string(fn.substr(0, p + 4))};
 }
 
-namespace {
-
-char upperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
-
-// A Windows device name used as a path component: CON, PRN, AUX, NUL, COM
-// or LPT with one digit (or CP1252 superscript 1, 2 or 3), CONIN$, CONOUT$,
-// in any letter case, alone or followed by blanks or an extension.  Windows
-// opens the device for such a component in any folder ("sounds/nul.ogg" is
-// the null device), so it never names a file of the program folder.
-bool isDeviceName(std::string_view part) {
-    std::string_view base = part.substr(0, part.find('.'));
-    while (!base.empty() && base.back() == ' ') base.remove_suffix(1);
-    if (base.size() < 3 || base.size() > 7) return false;
-    std::string b;
-    for (char c : base) b += upperAscii(c);
-    if (b == "CON" || b == "PRN" || b == "AUX" || b == "NUL" || b == "CONIN$" || b == "CONOUT$") return true;
-    if (b.size() != 4 || (b.compare(0, 3, "COM") != 0 && b.compare(0, 3, "LPT") != 0)) return false;
-    const unsigned char d = static_cast<unsigned char>(b[3]);
-    return (d >= '0' && d <= '9') || d == 0xB9 || d == 0xB2 || d == 0xB3;
-}
-
-}  // namespace
-
-bool isSafeRelativeName(std::string_view fn) {
-    if (fn.empty() || fn.front() == '/') return false;
-    for (unsigned char c : fn)
-        if (c < 0x20 || c == 0x7F || c == '\\' || c == ':') return false;
-    size_t start = 0;
-    while (start <= fn.size()) {
-        size_t end = fn.find('/', start);
-        if (end == std::string_view::npos) end = fn.size();
-        std::string_view part = fn.substr(start, end - start);
-        if (part.empty() || part == "." || part == ".." || isDeviceName(part)) return false;
-        start = end + 1;
-    }
-    return true;
-}
+bool isSafeRelativeName(std::string_view fn) { return isSafeRelativePath(fn); }
 
 std::string downloadRequest(const DownloadEndpoint& ep, std::string_view remote) {
     std::string req = "GET ";
@@ -79,6 +53,8 @@ std::string downloadRequest(const DownloadEndpoint& ep, std::string_view remote)
 }
 
 namespace {
+constexpr int kDownloadConnectTimeoutMs = 10000;
+
 struct SocketGuard {
     SocketHandle s;
     ~SocketGuard() {
@@ -103,14 +79,35 @@ void makeParentFolders(const std::string& root, const std::string& local) {
     std::filesystem::create_directories(std::filesystem::path(root + local.substr(0, slash)), ec);
 }
 
-bool sendAll(SocketHandle s, const std::string& bytes) {
+using Clock = std::chrono::steady_clock;
+
+int64_t msUntil(Clock::time_point t) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(t - Clock::now()).count();
+}
+
+bool sendAll(SocketHandle s, const std::string& bytes, Clock::time_point deadline) {
     size_t done = 0;
     while (done < bytes.size()) {
-        long n = sockSend(s, bytes.data() + done, bytes.size() - done);
-        if (n <= 0) return false;
+        if (downloadsCancelled.load()) return false;
+        int64_t left = std::min<int64_t>(msUntil(deadline), 100);
+        if (left <= 0) return false;
+        long n = sockSendWithin(s, bytes.data() + done, bytes.size() - done, static_cast<int>(left));
+        if (n < 0) return false;
         done += static_cast<size_t>(n);
     }
     return true;
+}
+
+// Waits for bytes in slices of 100 ms: 1 readable, 0 idle time-out or
+// overall deadline, -1 error, -2 cancelled.
+int waitBytes(SocketHandle s, Clock::time_point idleEnd, Clock::time_point deadline) {
+    for (;;) {
+        if (downloadsCancelled.load()) return -2;
+        int64_t left = std::min(msUntil(idleEnd), msUntil(deadline));
+        if (left <= 0) return 0;
+        int r = sockWaitReadable(s, static_cast<int>(std::min<int64_t>(left, 100)));
+        if (r != 0) return r;
+    }
 }
 }  // namespace
 
@@ -118,12 +115,17 @@ DownloadResult downloadFileFrom(const DownloadEndpoint& ep, const std::string& r
     DownloadNames names = downloadNames(fn);
     if (!isSafeRelativeName(names.local) || !isSafeRelativeName(names.remote)) return DownloadResult::Refused;
 
+    if (downloadsCancelled.load()) return DownloadResult::Cancelled;
+    const Clock::time_point deadline =
+        ep.overallTimeoutMs > 0 ? Clock::now() + std::chrono::milliseconds(ep.overallTimeoutMs) : Clock::time_point::max();
+    const auto idle = std::chrono::milliseconds(ep.idleTimeoutMs > 0 ? ep.idleTimeoutMs : 24 * 3600 * 1000);
     uint32_t addr = 0;
     if (!sockResolveIPv4(ep.host, &addr)) return DownloadResult::NoHost;
-    SocketGuard sock{sockConnect(addr, ep.port)};
-    if (sock.s == kNoSocket) return DownloadResult::NoConnection;
-    if (ep.idleTimeoutMs > 0) sockSetRecvTimeout(sock.s, ep.idleTimeoutMs);
-    if (!sendAll(sock.s, downloadRequest(ep, names.remote))) return DownloadResult::Incomplete;
+    const int64_t connectMs = std::min<int64_t>(kDownloadConnectTimeoutMs, std::max<int64_t>(msUntil(deadline), 1));
+    SocketGuard sock{sockConnect(addr, ep.port, static_cast<int>(connectMs), &downloadsCancelled)};
+    if (sock.s == kNoSocket) return downloadsCancelled.load() ? DownloadResult::Cancelled : DownloadResult::NoConnection;
+    if (!sendAll(sock.s, downloadRequest(ep, names.remote), deadline))
+        return downloadsCancelled.load() ? DownloadResult::Cancelled : DownloadResult::Incomplete;
 
     // The temporary file is opened only once the head says 200, so an error
     // page or a dead server leaves no trace at all.
@@ -136,7 +138,9 @@ DownloadResult downloadFileFrom(const DownloadEndpoint& ep, const std::string& r
     // receive error or the idle time-out (<0) leaves it of unknown length.
     bool recvFailed = false;
     for (;;) {
-        long n = sockRecv(sock.s, buf.data(), buf.size());
+        int w = waitBytes(sock.s, Clock::now() + idle, deadline);
+        if (w == -2) return DownloadResult::Cancelled;  // the guards remove the ".part"
+        long n = w > 0 ? sockRecv(sock.s, buf.data(), buf.size()) : -1;
         if (n <= 0) {
             recvFailed = n < 0;
             break;
@@ -144,6 +148,9 @@ DownloadResult downloadFileFrom(const DownloadEndpoint& ep, const std::string& r
         std::string_view body = httpFeed(&reader, std::string_view(buf.data(), static_cast<size_t>(n)));
         if (reader.state == HttpState::Malformed) return DownloadResult::BadResponse;
         if (reader.state != HttpState::Head && reader.status != 200) return DownloadResult::BadResponse;
+        if (reader.state != HttpState::Head &&
+            (reader.contentLength > ep.maxBytes || reader.bodyReceived > ep.maxBytes))
+            return DownloadResult::TooLarge;
         if (reader.state != HttpState::Head && !tmp.f && !writeFailed) {
             makeParentFolders(root, names.local);
             tmp.path = target + ".part";
@@ -177,6 +184,7 @@ int downloadFile(std::string_view fn) {
     case DownloadResult::Refused:
     case DownloadResult::NoHost:
     case DownloadResult::NoConnection:
+    case DownloadResult::Cancelled:
         return 0;
     default:
         return 1;

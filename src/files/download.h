@@ -1,6 +1,8 @@
 // HTTP/1.0 download of one game file from the download area into the
-// program folder.  Runs on the caller's thread (the receive thread) and
-// blocks it for the whole transfer.  Names are CP1252 bytes with "/"
+// program folder.  Runs on the caller's thread (the connection's dispatch
+// thread, which the answer to "ping" does not wait for) and blocks it for
+// the whole transfer, which is bounded: connect time-out, idle time-out,
+// overall deadline, size cap, and cancelDownloads() at exit.  Names are CP1252 bytes with "/"
 // separators, as the server gives them.
 #pragma once
 
@@ -13,7 +15,18 @@ struct DownloadEndpoint {
     int port = 80;
     std::string base;
     int idleTimeoutMs = 30000;  // a receive that waits longer fails the transfer
+    // The whole exchange, connect included, per file: generous for a slow
+    // line (an 80 MB installer at 1 Mbit/s takes about 11 minutes).
+    int64_t overallTimeoutMs = 20 * 60 * 1000;
+    // Largest body accepted: a Content-Length above it is refused before
+    // any byte is written; a body without one is cut off there.
+    int64_t maxBytes = int64_t(256) << 20;
 };
+
+// From true on, every download in progress or to come ends within about
+// 100 ms as Cancelled, its ".part" file removed.  Set by the client's
+// shut-down; false again at start-up (and in tests).
+void cancelDownloads(bool cancel);
 
 // The built-in download area: the build's download host, port 80, "/autodl".
 DownloadEndpoint defaultDownloadEndpoint();
@@ -59,8 +72,10 @@ enum class DownloadResult {
     NoHost,       // the host name did not resolve
     NoConnection, // TCP connect failed
     BadResponse,  // no header end, unreadable head, or status other than 200
-    Incomplete,   // closed before Content-Length, receive error or idle time-out
+    Incomplete,   // closed before Content-Length, receive error, idle time-out or overall deadline
     WriteFailed,  // the temporary file could not be written or renamed
+    TooLarge,     // Content-Length, or the body, above the endpoint's maxBytes
+    Cancelled,    // cancelDownloads(true)
 };
 
 // The whole exchange against `ep`, with local names under `root` (see
@@ -73,5 +88,5 @@ DownloadResult downloadFileFrom(const DownloadEndpoint& ep, const std::string& r
 
 // downloadFileFrom with the process-wide settings.  1 when the exchange took
 // place (whether or not the file could be written), 0 when it could not
-// (name refused, host not resolved, no connection).
+// (name refused, host not resolved, no connection, cancelled).
 int downloadFile(std::string_view fn);

@@ -54,9 +54,12 @@ void downloadNewVersion(std::string_view s, bool required) {
     uiCall([&] { answer = ui().updateQuestion(text, required); });
     if (answer == kIdYes) {
         sayString("T\xE9l\xE9" "chargement du programme d'installation en cours...", true);
-        downloadFile(s);
+        const DownloadResult r = downloadFileFrom(filesState.endpoint, filesState.root, s);
         sayString("T\xE9l\xE9" "chargement termin\xE9", true);
-        execute(s);
+        // Only the file this download has just written, whole: a failed
+        // download must not start (or open in its editor) whatever file of
+        // that name was already there, such as the configuration.
+        if (r == DownloadResult::Written) execute(s);
     }
     if (answer == kIdYes || required) kill();
 }

@@ -144,7 +144,11 @@ void updateItemLocked(std::string_view s) {
             r = ui().listCount() == before - 1 ? before - 1 : -1;
         });
     } else {
-        refillList();
+        // One row changed (menu_updateitem made it the selection): only
+        // that row is replaced, so a long menu is not refilled per line.
+        int line = m->selection;
+        std::string label = m->items[static_cast<size_t>(line)].label.value_or(std::string());
+        onUi([&] { ui().listSetItem(line, label); });
     }
     int count = -1;
     onUi([&] { count = ui().listCount(); });

@@ -1,5 +1,6 @@
 #include "net/agc.h"
 
+#include <chrono>
 #include <memory>
 #include <vector>
 
@@ -24,6 +25,7 @@ std::mutex registryMutex;
 std::vector<std::unique_ptr<AGCHandle>> registry;
 std::vector<std::thread> reconnectThreads;  // series started off the UI thread
 std::atomic<bool> shuttingDown{false};
+std::atomic<int> connectTimeoutMs{kConnectTimeoutMs};
 
 // Joins receive threads that have ended, to release their stacks early.
 void reapFinished() {
@@ -36,6 +38,60 @@ void reapFinished() {
     for (auto& t : done) t.join();
 }
 
+// Shuts the socket down (waking a blocked receive or send) while it is
+// still open; the descriptor stays valid.
+void shutdownSocket(AGCHandle* h) {
+    {
+        std::lock_guard<std::mutex> lock(h->fdMutex);
+        if (h->open.exchange(false) && h->fd != kNoSocket) sockShutdown(h->fd);
+    }
+    // A receive thread waiting for room in the queue looks at `open`.
+    { std::lock_guard<std::mutex> lock(h->queueMu); }
+    h->queueCv.notify_all();
+}
+
+// The send turn of a handle, held for one whole line.  Taken with a
+// deadline: a sender holding it is itself bounded, so a waiter past the
+// deadline gives up as if its own send had.
+class SendTurn {
+public:
+    SendTurn(AGCHandle* h, std::chrono::steady_clock::time_point deadline) : h_(h) {
+        std::unique_lock<std::mutex> lock(h->sendMutex);
+        held_ = h->sendCv.wait_until(lock, deadline, [h] { return !h->sending; });
+        if (held_) h->sending = true;
+    }
+    explicit SendTurn(AGCHandle* h) : h_(h), held_(true) {
+        std::unique_lock<std::mutex> lock(h->sendMutex);
+        h->sendCv.wait(lock, [h] { return !h->sending; });
+        h->sending = true;
+    }
+    ~SendTurn() {
+        if (!held_) return;
+        {
+            std::lock_guard<std::mutex> lock(h_->sendMutex);
+            h_->sending = false;
+        }
+        h_->sendCv.notify_one();
+    }
+    SendTurn(const SendTurn&) = delete;
+    SendTurn& operator=(const SendTurn&) = delete;
+    bool held() const { return held_; }
+
+private:
+    AGCHandle* h_;
+    bool held_ = false;
+};
+
+// Closes the descriptor once no thread reads it any more (the receive
+// thread has stopped); a send in progress finishes first (bounded).
+void releaseSocket(AGCHandle* h) {
+    SendTurn turn(h);
+    std::lock_guard<std::mutex> lock(h->fdMutex);
+    h->open = false;
+    sockClose(h->fd);
+    h->fd = kNoSocket;
+}
+
 void endReceive(AGCHandle* h) {
     std::lock_guard<std::mutex> lock(h->mu);
     h->receiveEnded = true;
@@ -45,7 +101,7 @@ void endReceive(AGCHandle* h) {
 // The close steps, once per handle.
 void runCloseSteps(AGCHandle* h, bool wanted) {
     if (h->closeStepsRun.exchange(true)) return;
-    if (h->open.exchange(false)) sockShutdown(h->fd);
+    shutdownSocket(h);
     sayString("Vous avez \xE9t\xE9 d\xE9" "connect\xE9 du serveur", true);
     conTime = 0;
     download = 0;
@@ -82,6 +138,8 @@ void agc_setBatched(ServerCommand command, bool on) {
     if (i >= 0 && i < static_cast<int>(ServerCommand::Count)) batched[i] = on;
 }
 
+void agc_setConnectTimeoutMs(int ms) { connectTimeoutMs = ms; }
+
 void agc_init() {
     shuttingDown = false;
     loginShutdown(false);
@@ -99,7 +157,7 @@ void agc_deinit() {
             std::lock_guard<std::mutex> lock(registryMutex);
             for (auto& h : registry) {
                 h->closeWanted = true;
-                if (h->open.exchange(false)) sockShutdown(h->fd);
+                shutdownSocket(h.get());
                 if (h->receiver.joinable()) threads.push_back(std::move(h->receiver));
             }
             for (auto& t : reconnectThreads) threads.push_back(std::move(t));
@@ -123,7 +181,7 @@ int agc_connect(std::atomic<AGCHandle*>* hh, const std::string& host, int port,
     if (!sockResolveIPv4(host, &addr)) return 0;
     if (shuttingDown.load()) return -1;
     reapFinished();
-    SocketHandle fd = sockConnect(addr, port);
+    SocketHandle fd = sockConnect(addr, port, connectTimeoutMs.load(), &shuttingDown);
     if (fd == kNoSocket) return -1;
 
     AGCHandle* h;
@@ -169,20 +227,30 @@ int agc_connect(std::atomic<AGCHandle*>* hh, const std::string& host, int port,
 
 bool agc_send(AGCHandle* h, std::string_view s) {
     if (!h) return false;
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline =
+        Clock::now() + std::chrono::milliseconds(ui().isUiThread() ? kUiSendWaitMs : kSendWaitMs);
     bool failed = false;
     {
-        std::lock_guard<std::mutex> lock(h->sendMutex);
-        if (!h->open.load()) return false;
-        size_t sent = 0;
-        while (sent < s.size() && h->open.load()) {
-            long r = sockSend(h->fd, s.data() + sent, s.size() - sent);
-            if (r <= 0) {
-                failed = true;
-                break;
+        SendTurn turn(h, deadline);
+        if (!turn.held()) {
+            failed = true;
+        } else {
+            if (!h->open.load()) return false;
+            size_t sent = 0;
+            while (sent < s.size() && h->open.load()) {
+                auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+                if (left < 0) left = 0;
+                long r = sockSendWithin(h->fd, s.data() + sent, s.size() - sent, static_cast<int>(left));
+                // 0: no room before the deadline; the peer has stopped reading.
+                if (r < 0 || (r == 0 && left == 0)) {
+                    failed = true;
+                    break;
+                }
+                sent += static_cast<size_t>(r);
             }
-            sent += static_cast<size_t>(r);
+            if (!failed && sent < s.size()) return false;  // closed meanwhile
         }
-        if (!failed && sent < s.size()) return false;  // closed meanwhile
     }
     if (failed) {
         agc_close(h, false);
@@ -201,7 +269,7 @@ void agc_close(AGCHandle* h, bool wanted) {
 }
 
 void agc_forceclose(AGCHandle* h) {
-    if (h && h->open.load()) sockShutdown(h->fd);
+    if (h) shutdownSocket(h);
 }
 
 void agc_getstats(int32_t* t, int32_t* dl, int32_t* ul) {
@@ -213,6 +281,24 @@ void agc_getstats(int32_t* t, int32_t* dl, int32_t* ul) {
 namespace {
 
 void dispatchParsed(AGCHandle* h, const ParsedCommand& c);
+
+// Answers the pings numbered up to `n` that nobody has answered yet, one
+// "pong" each.
+void answerPingsUpTo(AGCHandle* h, uint64_t n) {
+    uint64_t count;
+    {
+        std::lock_guard<std::mutex> lock(h->pingMu);
+        if (h->pingsAnswered >= n) return;
+        count = n - h->pingsAnswered;
+        h->pingsAnswered = n;
+    }
+    for (uint64_t i = 0; i < count; ++i) ping();
+}
+
+uint64_t pingsAnswered(AGCHandle* h) {
+    std::lock_guard<std::mutex> lock(h->pingMu);
+    return h->pingsAnswered;
+}
 
 // The batched lines waiting for the end of their run; their payloads point
 // into the receive buffer (valid until the buffer is reused).
@@ -247,18 +333,109 @@ struct PendingRun {
 
 }  // namespace
 
-void recvLoop(AGCHandle* h) {
-    LineBuffer lb;
+namespace {
+// The dispatch thread: the handlers of every queued line, in order, a run
+// per receive as the receive thread cut them.
+void dispatchLoop(AGCHandle* h) {
     PendingRun run{h, {}};
     run.lines.reserve(kMaxRunLines);
     for (;;) {
+        ReceivedChunk chunk;
+        {
+            std::unique_lock<std::mutex> lock(h->queueMu);
+            h->queueCv.wait(lock, [h] { return !h->queue.empty() || h->queueEnded; });
+            if (h->queue.empty()) return;
+            chunk = std::move(h->queue.front());
+            h->queue.pop_front();
+        }
+        // Once the connection is closed (lost, or the client closing), what
+        // is still queued is dropped: the exit must not wait for it.  A
+        // server's own close leaves it open until the close steps, so its
+        // last lines are handled.
+        if (h->open.load()) {
+            for (auto [at, len] : chunk.lines) run.line(std::string_view(chunk.bytes.data() + at, len));
+            run.flush();
+        }
+        {
+            std::lock_guard<std::mutex> lock(h->queueMu);
+            h->queuedBytes -= chunk.bytes.size();
+        }
+        h->queueCv.notify_all();
+    }
+}
+
+// Pings queued for the dispatch thread and not known to be answered, with
+// the time each was read (receive thread only).
+struct LatePings {
+    std::deque<std::pair<uint64_t, std::chrono::steady_clock::time_point>> waiting;
+    uint64_t queued = 0;
+
+    // Answers every queued ping once the oldest has waited kPingAnswerMs.
+    void check(AGCHandle* h) {
+        if (waiting.empty()) return;
+        const uint64_t done = pingsAnswered(h);
+        while (!waiting.empty() && waiting.front().first <= done) waiting.pop_front();
+        if (waiting.empty()) return;
+        if (std::chrono::steady_clock::now() - waiting.front().second >= std::chrono::milliseconds(kPingAnswerMs)) {
+            answerPingsUpTo(h, waiting.back().first);
+            waiting.clear();
+        }
+    }
+};
+}  // namespace
+
+void recvLoop(AGCHandle* h) {
+    LineBuffer lb;
+    std::thread dispatcher(dispatchLoop, h);
+    ReceivedChunk chunk;
+    LatePings late;
+    for (;;) {
+        // Short waits while pings are queued, so a late one is seen.
+        if (!late.waiting.empty()) {
+            int w = sockWaitReadable(h->fd, 100);
+            late.check(h);
+            if (w == 0) continue;
+        }
         long r = sockRecv(h->fd, lb.writePtr(), lb.writeSpace());
         if (r <= 0) break;
         download += static_cast<int32_t>(r);
-        lb.commit(
-            static_cast<size_t>(r), [&run](std::string_view line) { run.line(line); },
-            [&run] { run.flush(); });
+        lb.commit(static_cast<size_t>(r), [&](std::string_view line) {
+            ParsedCommand c;
+            if (parseCommand(line, &c) &&
+                (c.command == ServerCommand::Status || c.command == ServerCommand::Challenge)) {
+                dispatchParsed(h, c);
+                return;
+            }
+            if (parseCommand(line, &c) && c.command == ServerCommand::Ping)
+                late.waiting.emplace_back(++late.queued, std::chrono::steady_clock::now());
+            chunk.lines.emplace_back(static_cast<uint32_t>(chunk.bytes.size()), static_cast<uint32_t>(line.size()));
+            chunk.bytes.append(line.data(), line.size() + 1);  // with its zero byte
+        });
+        if (chunk.lines.empty()) continue;
+        // Waits while the handlers are far behind, so a flood cannot grow
+        // the queue without bound; a shutdown ends the wait.
+        std::unique_lock<std::mutex> lock(h->queueMu);
+        while (h->queuedBytes >= kMaxQueuedBytes && h->open.load()) {
+            h->queueCv.wait_for(lock, std::chrono::milliseconds(100));
+            lock.unlock();
+            late.check(h);
+            lock.lock();
+        }
+        if (!h->open.load()) break;
+        h->queuedBytes += chunk.bytes.size();
+        h->queue.push_back(std::move(chunk));
+        chunk = ReceivedChunk{};
+        lock.unlock();
+        h->queueCv.notify_all();
     }
+    // The lines received before the end are handled before the close steps.
+    {
+        std::lock_guard<std::mutex> lock(h->queueMu);
+        h->queueEnded = true;
+    }
+    h->queueCv.notify_all();
+    dispatcher.join();
+    releaseSocket(h);
     // Wake agc_connect first: the close steps may reconnect on this thread.
     endReceive(h);
     agc_close(h, false);
@@ -292,7 +469,10 @@ void dispatchParsed(AGCHandle* h, const ParsedCommand& c) {
             return;
         }
         case ServerCommand::Ping:
-            ping();
+            if (h)
+                answerPingsUpTo(h, ++h->pingsDispatched);
+            else
+                ping();
             return;
         default:
             if (CommandHandler fn = handlers[static_cast<int>(c.command)].load())

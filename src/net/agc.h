@@ -3,14 +3,27 @@
 // the traffic counters.
 //
 // Threads: agc_connect runs on the connecting thread; each handle has one
-// receive thread running recvLoop, on which every command handler runs;
-// agc_send may be called from any thread (one lock per handle keeps lines
-// whole); agc_close runs on whichever thread detects the loss.
+// receive thread running recvLoop, which reads the socket, cuts lines,
+// takes "challenge" and "status " at once, and hands every other line, in
+// order, to the handle's dispatch thread, on which every command handler
+// runs.  "ping" is answered in its turn there, so its "pong" follows what
+// the lines before it caused; but when a slow handler (a download, a
+// dialog) holds the dispatch thread, the receive thread answers a ping that
+// has waited kPingAnswerMs itself.  agc_send may be
+// called from any thread (one lock per handle keeps lines whole) and waits
+// a bounded time; agc_close runs on whichever thread detects the loss.
+//
+// Time limits: a connect that has not completed in kConnectTimeoutMs fails
+// (a failed attempt of the series); a line that cannot be handed to the
+// socket within kSendWaitMs (kUiSendWaitMs on the UI thread, which must
+// stay responsive and must let the window close within 2 s) closes the
+// connection as lost.
 #pragma once
 
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -21,13 +34,31 @@
 #include "net/protocol.h"
 #include "platform/sockets.h"
 
+constexpr int kConnectTimeoutMs = 10000;
+constexpr int kPingAnswerMs = 750;
+constexpr int kSendWaitMs = 5000;
+constexpr int kUiSendWaitMs = 1000;
+// Bytes of received lines waiting for the dispatch thread; past it the
+// receive thread stops reading until the handlers catch up.
+constexpr size_t kMaxQueuedBytes = size_t(8) << 20;
+
+// Received lines of one receive, copied for the dispatch thread: each line
+// is followed by a zero byte in `bytes`, as in the receive buffer.
+struct ReceivedChunk {
+    std::string bytes;
+    std::vector<std::pair<uint32_t, uint32_t>> lines;  // offset, length
+};
+
 // One connection attempt; never reused for another connection.  Handles are
 // kept until agc_deinit, so a pointer read from gch stays valid even after a
 // reconnection has replaced it.
 struct AGCHandle {
-    // The descriptor, owned: closed by agc_deinit once the receive thread has
-    // ended, so no other thread can ever see it reused.
+    // The descriptor, owned: closed (and set to kNoSocket) by the receive
+    // thread once it has stopped reading, holding both the send turn and
+    // fdMutex, so no other thread can ever use it after its number is
+    // reused.  Senders read it holding the send turn, shutdowns under fdMutex.
     SocketHandle fd = kNoSocket;
+    std::mutex fdMutex;
     // False once the connection is closed: lines sent then are dropped.
     std::atomic<bool> open{false};
     // 0 until the first "status " line, then the latest value.
@@ -44,7 +75,23 @@ struct AGCHandle {
     // (a "ping", a menu) be answered on this connection.
     std::atomic<AGCHandle*>* publishTo = nullptr;
 
-    std::mutex sendMutex;  // one whole line at a time
+    // One whole line at a time: `sending` is the send turn, taken with a
+    // deadline (a flag under a mutex rather than a timed mutex, whose timed
+    // lock the thread sanitizer cannot follow).
+    std::mutex sendMutex;
+    std::condition_variable sendCv;
+    bool sending = false;
+    // Lines between the receive thread and the dispatch thread.
+    std::mutex queueMu;
+    std::condition_variable queueCv;
+    std::deque<ReceivedChunk> queue;
+    size_t queuedBytes = 0;
+    bool queueEnded = false;  // the receive thread has stopped reading
+    // Pings are numbered in stream order; each is answered once, by the
+    // dispatch thread in its turn or by the receive thread when late.
+    std::mutex pingMu;
+    uint64_t pingsAnswered = 0;    // guarded by pingMu
+    uint64_t pingsDispatched = 0;  // dispatch thread (or agc_recv) only
     std::atomic<bool> closeStepsRun{false};
     std::atomic<bool> closeWanted{false};
     std::thread receiver;
@@ -58,6 +105,10 @@ extern std::atomic<AGCHandle*> gch;
 extern std::atomic<int32_t> conTime;
 extern std::atomic<int32_t> download;
 extern std::atomic<int32_t> upload;
+
+// Tests: the connect time-out of later agc_connect calls (default
+// kConnectTimeoutMs).
+void agc_setConnectTimeoutMs(int ms);
 
 void agc_init();
 // Stops every receive thread (their sockets are shut down; no reconnection

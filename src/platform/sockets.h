@@ -2,6 +2,7 @@
 // blocking calls.  One implementation file per platform is compiled.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -16,8 +17,22 @@ void sockCleanup();
 // Resolves `host` to its first IPv4 address, in network byte order.
 bool sockResolveIPv4(const std::string& host, uint32_t* addrNetOrder);
 
-// Blocking TCP connect; kNoSocket on failure.
-SocketHandle sockConnect(uint32_t addrNetOrder, int port);
+// TCP connect; kNoSocket on failure.  With `timeoutMs` > 0 an attempt that
+// has not completed within that many milliseconds fails; with `cancel`, it
+// also fails within about 100 ms of *cancel becoming true.  The socket
+// returned is blocking.
+SocketHandle sockConnect(uint32_t addrNetOrder, int port, int timeoutMs = 0,
+                         const std::atomic<bool>* cancel = nullptr);
+
+// Waits at most `timeoutMs` for room in the send buffer, then sends what
+// fits without blocking.  Returns the bytes sent (> 0), 0 when no room came
+// in time, <0 on error (a shut-down socket is an error).  Never raises
+// SIGPIPE.
+long sockSendWithin(SocketHandle s, const char* data, size_t len, int timeoutMs);
+
+// Waits at most `timeoutMs` for bytes (or the end) to read: 1 readable,
+// 0 not yet, <0 error.
+int sockWaitReadable(SocketHandle s, int timeoutMs);
 
 // Returns bytes sent / received, 0 on orderly end (recv), <0 on error.
 // Neither raises SIGPIPE.

@@ -2,12 +2,15 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <fcntl.h>
 
 #include "platform/sockets.h"
 
@@ -25,21 +28,53 @@ bool sockResolveIPv4(const std::string& host, uint32_t* addr) {
     return true;
 }
 
-SocketHandle sockConnect(uint32_t addr, int port) {
-    int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+SocketHandle sockConnect(uint32_t addr, int port, int timeoutMs, const std::atomic<bool>* cancel) {
+    int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (s < 0) return kNoSocket;
     sockaddr_in sa{};
     sa.sin_family = AF_INET;
     sa.sin_port = htons(static_cast<uint16_t>(port));
     sa.sin_addr.s_addr = addr;
-    int r;
-    do {
-        r = ::connect(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-    } while (r < 0 && errno == EINTR);
-    if (r < 0) {
+    // Non-blocking connect, then waits in slices of at most 100 ms so that
+    // the time-out and the cancel flag are both honoured.
+    int r = ::connect(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+    if (r < 0 && errno != EINPROGRESS && errno != EINTR) {
         ::close(s);
         return kNoSocket;
     }
+    if (r < 0) {
+        using Clock = std::chrono::steady_clock;
+        const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        for (;;) {
+            if (cancel && cancel->load()) {
+                ::close(s);
+                return kNoSocket;
+            }
+            int slice = 100;
+            if (timeoutMs > 0) {
+                auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+                if (left <= 0) {
+                    ::close(s);
+                    return kNoSocket;
+                }
+                if (left < slice) slice = static_cast<int>(left);
+            }
+            pollfd p{s, POLLOUT, 0};
+            int n = ::poll(&p, 1, slice);
+            if (n < 0 && errno != EINTR) {
+                ::close(s);
+                return kNoSocket;
+            }
+            if (n > 0) break;
+        }
+        int err = 0;
+        socklen_t len = sizeof err;
+        if (::getsockopt(s, SOL_SOCKET, SO_ERROR, &err, &len) < 0 || err != 0) {
+            ::close(s);
+            return kNoSocket;
+        }
+    }
+    ::fcntl(s, F_SETFL, ::fcntl(s, F_GETFL) & ~O_NONBLOCK);
     int one = 1;
     ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     return s;
@@ -51,6 +86,33 @@ long sockSend(SocketHandle s, const char* data, size_t len) {
         r = ::send(static_cast<int>(s), data, len, MSG_NOSIGNAL);
     } while (r < 0 && errno == EINTR);
     return r;
+}
+
+long sockSendWithin(SocketHandle s, const char* data, size_t len, int timeoutMs) {
+    pollfd p{static_cast<int>(s), POLLOUT, 0};
+    int n;
+    do {
+        n = ::poll(&p, 1, timeoutMs < 0 ? 0 : timeoutMs);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) return -1;
+    if (n == 0) return 0;
+    if (p.revents & (POLLERR | POLLHUP | POLLNVAL)) return -1;
+    long r;
+    do {
+        r = ::send(static_cast<int>(s), data, len, MSG_NOSIGNAL | MSG_DONTWAIT);
+    } while (r < 0 && errno == EINTR);
+    if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return 0;
+    return r;
+}
+
+int sockWaitReadable(SocketHandle s, int timeoutMs) {
+    pollfd p{static_cast<int>(s), POLLIN, 0};
+    int n;
+    do {
+        n = ::poll(&p, 1, timeoutMs < 0 ? 0 : timeoutMs);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0 || (n > 0 && (p.revents & POLLNVAL))) return -1;
+    return n > 0 ? 1 : 0;
 }
 
 long sockRecv(SocketHandle s, char* buf, size_t len) {

@@ -51,17 +51,55 @@ bool sockResolveIPv4(const std::string& host, uint32_t* addr) {
     return true;
 }
 
-SocketHandle sockConnect(uint32_t addr, int port) {
+SocketHandle sockConnect(uint32_t addr, int port, int timeoutMs, const std::atomic<bool>* cancel) {
     SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     if (s == INVALID_SOCKET) return kNoSocket;
     sockaddr_in sa{};
     sa.sin_family = AF_INET;
     sa.sin_port = htons(static_cast<u_short>(port));
     sa.sin_addr.s_addr = addr;
+    // Non-blocking connect, then waits in slices of at most 100 ms so that
+    // the time-out and the cancel flag are both honoured.
+    u_long nonBlocking = 1;
+    ::ioctlsocket(s, FIONBIO, &nonBlocking);
     if (::connect(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
-        ::closesocket(s);
-        return kNoSocket;
+        if (::WSAGetLastError() != WSAEWOULDBLOCK) {
+            ::closesocket(s);
+            return kNoSocket;
+        }
+        using Clock = std::chrono::steady_clock;
+        const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        for (;;) {
+            if (cancel && cancel->load()) {
+                ::closesocket(s);
+                return kNoSocket;
+            }
+            long sliceUs = 100000;
+            if (timeoutMs > 0) {
+                const auto left =
+                    std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now()).count();
+                if (left <= 0) {
+                    ::closesocket(s);
+                    return kNoSocket;
+                }
+                if (left < sliceUs) sliceUs = static_cast<long>(left);
+            }
+            fd_set writable, failed;
+            FD_ZERO(&writable);
+            FD_ZERO(&failed);
+            FD_SET(s, &writable);
+            FD_SET(s, &failed);
+            timeval slice{0, sliceUs};
+            int ready = ::select(0, nullptr, &writable, &failed, &slice);
+            if (ready == SOCKET_ERROR || (ready > 0 && FD_ISSET(s, &failed))) {
+                ::closesocket(s);
+                return kNoSocket;
+            }
+            if (ready > 0) break;
+        }
     }
+    nonBlocking = 0;
+    ::ioctlsocket(s, FIONBIO, &nonBlocking);
     BOOL one = TRUE;
     ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
     return static_cast<SocketHandle>(s);
@@ -71,6 +109,44 @@ long sockSend(SocketHandle s, const char* data, size_t len) {
     int n = len > 0x7fffffff ? 0x7fffffff : static_cast<int>(len);
     int r = ::send(static_cast<SOCKET>(s), data, n, 0);
     return r == SOCKET_ERROR ? -1 : r;
+}
+
+long sockSendWithin(SocketHandle s, const char* data, size_t len, int timeoutMs) {
+    using Clock = std::chrono::steady_clock;
+    const SOCKET sock = static_cast<SOCKET>(s);
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    // Waits in slices of at most 100 ms: a shutdown in another thread does
+    // not wake select() on every Winsock, so the shut set is looked at.
+    for (;;) {
+        if (isShut(sock)) return -1;
+        const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now()).count();
+        const long sliceUs = left <= 0 ? 0 : left < 100000 ? static_cast<long>(left) : 100000;
+        fd_set writable;
+        FD_ZERO(&writable);
+        FD_SET(sock, &writable);
+        timeval wait{0, sliceUs};
+        int ready = ::select(0, nullptr, &writable, nullptr, &wait);
+        if (ready == SOCKET_ERROR) return -1;
+        if (ready > 0) break;
+        if (left <= 0) return 0;
+    }
+    // Writable: the stack takes at least part of the bytes now.  The socket
+    // stays blocking (the receive thread reads it); a line is small.
+    int n = len > 0x7fffffff ? 0x7fffffff : static_cast<int>(len);
+    int r = ::send(sock, data, n, 0);
+    return r == SOCKET_ERROR ? -1 : r;
+}
+
+int sockWaitReadable(SocketHandle s, int timeoutMs) {
+    const SOCKET sock = static_cast<SOCKET>(s);
+    if (isShut(sock)) return 1;  // reads as the end
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(sock, &readable);
+    timeval wait{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+    int ready = ::select(0, &readable, nullptr, nullptr, &wait);
+    if (ready == SOCKET_ERROR) return -1;
+    return ready > 0 ? 1 : 0;
 }
 
 long sockRecv(SocketHandle s, char* buf, size_t len) {

@@ -40,6 +40,9 @@ struct UiSeam {
     virtual void listReset() {}
     virtual void listAdd(const std::string& label) { (void)label; }
     virtual void listDelete(int index) { (void)index; }
+    // Replaces the label of row `index` in place (no other row, nor the
+    // selection, changes); out of range does nothing.
+    virtual void listSetItem(int index, const std::string& label) { (void)index, (void)label; }
     virtual int listCount() { return 0; }
     virtual void listSelect(int index) { (void)index; }  // -1 clears
     virtual int listSelection() { return -1; }

@@ -67,3 +67,33 @@ TEST_F(GtkUiCall, WaitingCallersReleasedWhenTheWindowGoes) {
     EXPECT_FALSE(fe.runOnUiThread([&] { later = true; }));
     EXPECT_FALSE(later);
 }
+
+// A message holding a NUL byte is shown, the NUL as a blank; the rest of the
+// history is kept.  One row of the list changes in place.
+TEST_F(GtkUiCall, HistoryShowsNulAsBlankAndListRowsChangeInPlace) {
+    GtkFrontEnd fe;
+    ASSERT_TRUE(fe.createMainWindow());
+    struct Case {
+        std::string text, shown;
+    } cases[] = {
+        {std::string("a\0b", 3), "a b"},
+        {std::string("\0", 1), " "},
+        {std::string("\xE9t\xE9\0\0fin", 8), "\xE9t\xE9  fin"},
+    };
+    std::string all;
+    for (const Case& c : cases) {
+        fe.historyAppend(c.text + "\r\n");
+        all += c.shown + "\r\n";
+    }
+    EXPECT_EQ(fe.historyText(), all);
+    fe.historySetText(std::string("x\0y", 3));
+    EXPECT_EQ(fe.historyText(), "x y");
+
+    for (const char* l : {"un", "deux", "trois"}) fe.listAdd(l);
+    fe.listSelect(2);
+    fe.listSetItem(1, "DEUX");
+    fe.listSetItem(7, "nowhere");
+    EXPECT_EQ(fe.listCount(), 3);
+    EXPECT_EQ(fe.listSelection(), 2);
+    fe.closeMainWindow();
+}

@@ -76,6 +76,11 @@ public:
         if (index >= 0 && index < static_cast<int>(list.size())) list.erase(list.begin() + index);
         events.push_back("list-del " + std::to_string(index));
     }
+    void listSetItem(int index, const std::string& label) override {
+        std::lock_guard<std::mutex> g(mu);
+        if (index >= 0 && index < static_cast<int>(list.size())) list[static_cast<size_t>(index)] = label;
+        events.push_back("list-set " + std::to_string(index) + " " + label);
+    }
     int listCount() override {
         std::lock_guard<std::mutex> g(mu);
         return static_cast<int>(list.size());

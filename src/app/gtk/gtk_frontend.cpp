@@ -481,12 +481,23 @@ void GtkFrontEnd::typeAhead(guint keyval) {
 // ---------------------------------------------------------------------------
 // History view.
 
+namespace {
+// A GtkTextBuffer refuses a whole insert that holds a NUL, so a message with
+// one would never be shown: each NUL is shown as a blank (one byte for one,
+// so byte offsets into the history stay those of the CP1252 text).
+std::string historyUtf8(const std::string& text) {
+    std::string u = cp1252ToUtf8(text);
+    std::replace(u.begin(), u.end(), '\0', ' ');
+    return u;
+}
+}  // namespace
+
 void GtkFrontEnd::historyAppend(const std::string& text) {
     if (!history_) return;
     GtkTextBuffer* b = gtk_text_view_get_buffer(GTK_TEXT_VIEW(history_));
     GtkTextIter end;
     gtk_text_buffer_get_end_iter(b, &end);
-    std::string u = cp1252ToUtf8(text);
+    std::string u = historyUtf8(text);
     gtk_text_buffer_insert(b, &end, u.data(), static_cast<int>(u.size()));
     // As an edit control's replace-selection at the end, the caret follows
     // the text.  Moving GTK's insert mark lays the caret's line out at once,
@@ -507,7 +518,7 @@ void GtkFrontEnd::placeCaretAtEnd() {
 
 void GtkFrontEnd::historySetText(const std::string& text) {
     if (!history_) return;
-    std::string u = cp1252ToUtf8(text);
+    std::string u = historyUtf8(text);
     caretAtEnd_ = false;
     gtk_text_buffer_set_text(gtk_text_view_get_buffer(GTK_TEXT_VIEW(history_)), u.data(),
                              static_cast<int>(u.size()));
@@ -605,6 +616,14 @@ void GtkFrontEnd::listDelete(int index) {
     gtk_widget_destroy(row);
     --clientSelecting_;
     rows_.erase(rows_.begin() + index);
+}
+
+void GtkFrontEnd::listSetItem(int index, const std::string& label) {
+    if (!list_ || index < 0 || index >= static_cast<int>(rows_.size())) return;
+    GtkWidget* row = rows_[static_cast<size_t>(index)];
+    std::string u = cp1252ToUtf8(label);
+    if (GtkWidget* text = gtk_bin_get_child(GTK_BIN(row))) gtk_label_set_text(GTK_LABEL(text), u.c_str());
+    setAccessibleName(row, u);
 }
 
 int GtkFrontEnd::listCount() { return static_cast<int>(rows_.size()); }

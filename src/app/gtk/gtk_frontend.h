@@ -46,6 +46,7 @@ public:
     void listReset() override;
     void listAdd(const std::string& label) override;
     void listDelete(int index) override;
+    void listSetItem(int index, const std::string& label) override;
     int listCount() override;
     void listSelect(int index) override;
     int listSelection() override;

@@ -259,6 +259,12 @@ void HeadlessUi::listDelete(int index) {
     out_.emit("list-del " + std::to_string(index));
 }
 
+void HeadlessUi::listSetItem(int index, const std::string& label) {
+    if (index < 0 || index >= static_cast<int>(list_.size())) return;
+    list_[static_cast<size_t>(index)] = label;
+    out_.emit("list-set " + std::to_string(index), label, true);
+}
+
 void HeadlessUi::listSelect(int index) {
     if (index < -1 || index >= static_cast<int>(list_.size())) index = -1;
     listSel_ = index;

@@ -71,6 +71,7 @@ public:
     void listReset() override;
     void listAdd(const std::string& label) override;
     void listDelete(int index) override;
+    void listSetItem(int index, const std::string& label) override;
     int listCount() override { return static_cast<int>(list_.size()); }
     void listSelect(int index) override;
     int listSelection() override { return listSel_; }

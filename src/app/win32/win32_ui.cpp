@@ -410,6 +410,19 @@ void Win32Ui::listAdd(const std::string& label) {
 
 void Win32Ui::listDelete(int index) { SendMessageA(list, LB_DELETESTRING, index, 0); }
 
+// A list box has no "set string": the row is replaced in place, and the
+// selection, which the deletion may clear, is put back.
+void Win32Ui::listSetItem(int index, const std::string& label) {
+    const int count = listCount();
+    if (index < 0 || index >= count) return;
+    const int sel = listSelection();
+    SendMessageA(list, WM_SETREDRAW, FALSE, 0);
+    SendMessageA(list, LB_DELETESTRING, index, 0);
+    SendMessageA(list, LB_INSERTSTRING, index, reinterpret_cast<LPARAM>(label.c_str()));
+    if (sel >= 0) SendMessageA(list, LB_SETCURSEL, sel, 0);
+    SendMessageA(list, WM_SETREDRAW, TRUE, 0);
+}
+
 int Win32Ui::listCount() { return static_cast<int>(SendMessageA(list, LB_GETCOUNT, 0, 0)); }
 
 void Win32Ui::listSelect(int index) { SendMessageA(list, LB_SETCURSEL, index, 0); }

@@ -13,6 +13,13 @@
 namespace fs = std::filesystem;
 
 namespace {
+// The name a library would have on disk here (".dll" -> ".so"), as the
+// loader would map it without the refusal.
+std::string extensionFileNameUnchecked(std::string name) {
+    if (name.size() > 4 && name.compare(name.size() - 4, 4, ".dll") == 0) name.replace(name.size() - 4, 4, ".so");
+    return name;
+}
+
 // A session whose server sends "dllq" lines: the receive thread runs them
 // through the dispatch table and the replies come back on the connection.
 class Extensions : public ::testing::Test {
@@ -107,5 +114,24 @@ TEST_F(Extensions, OnlyBareNamesInTheProgramFolder) {
     EXPECT_EQ(extensionFileName("tool.dll"), "tool.so");
     EXPECT_EQ(extensionFileName("tool.dll.dll"), "tool.dll.so");
     EXPECT_EQ(extensionFileName("tool.dlls"), "tool.dlls");
+}
+// The libraries the client loads itself are never called for the server,
+// whatever the spelling, even when a file of that name is in the folder.
+TEST_F(Extensions, TheClientsOwnLibrariesAreRefused) {
+    const std::vector<std::string> own = {"jfwapi.dll", "JFWAPI.DLL", "nvdaControllerClient32.dll",
+                                          "nvdaControllerClient64.dll", "nvdaControllerClient.dll",
+                                          "sapi5.dll", "Sapi5", "kernel32.dll", "user32.dll", "ws2_32.dll",
+                                          "kordo.exe", "libspeechd.so.2"};
+    for (const std::string& name : own) {
+        SCOPED_TRACE(name);
+        fs::copy_file(TESTEXT_PATH, root / "prog" / extensionFileNameUnchecked(name),
+                      fs::copy_options::overwrite_existing);
+        EXPECT_TRUE(isClientLibraryName(name));
+        EXPECT_EQ(extensionFileName(name), "");
+        EXPECT_EQ(ask(name + ":echo|1|x"), "");
+    }
+    EXPECT_FALSE(isClientLibraryName("testext.dll"));
+    EXPECT_FALSE(isClientLibraryName("jfwapix.dll"));
+    EXPECT_EQ(ask("testext.dll:echo|2|y"), "dllqr 2|y");
 }
 }  // namespace

@@ -116,6 +116,50 @@ TEST_F(AudioMixerTest, FullSampleTakesOverTheLongestPlayingThenTheOldest) {
     }
 }
 
+// Live playbacks are capped in total, not only per sample: past the cap a
+// new playback takes over the longest-playing one of any sample.
+TEST_F(AudioMixerTest, LivePlaybacksAreCappedAcrossSamples) {
+    std::vector<MixSample> samples;
+    for (int i = 0; i < 8; ++i) samples.push_back(mixSampleFromPcm(sine(440, 44100 * 10), kMixMaxPlaybacks));
+    MixChannel first = 0, last = 0;
+    for (MixSample s : samples)
+        for (int i = 0; i < kMixMaxPlaybacks; ++i) {
+            last = mixSampleGetChannel(s);
+            ASSERT_NE(last, 0u);
+            if (!first) first = last;
+            mixPlay(last, false);
+            if (i % 32 == 0) sink.render(256);
+        }
+    EXPECT_EQ(mixActiveChannels(), kMixMaxVoices);
+    EXPECT_EQ(mixChannelState(first), MixState::Stopped);  // the longest playing was taken
+    EXPECT_EQ(mixChannelState(last), MixState::Playing);
+}
+
+// Volumes far beyond the range never make the output NaN or infinite: a
+// voice ramping to the largest float over a sample that starts at 0 gave
+// 0 x inf, and two such voices in opposite phase inf - inf.
+TEST_F(AudioMixerTest, OutputStaysFiniteAtAnyVolume) {
+    MixSample s = mixSampleFromPcm(sine(440, 44100));
+    Pcm inverted = sine(440, 44100);
+    for (float& x : inverted.data) x = -x;
+    MixSample t = mixSampleFromPcm(std::move(inverted));
+    for (float vol : {3.4e38f, 1e30f, 1e20f}) {
+        SCOPED_TRACE(vol);
+        MixChannel a = mixSampleGetChannel(s), b = mixSampleGetChannel(t);
+        ASSERT_TRUE(mixSetAttribute(a, MixAttrib::Vol, vol));
+        ASSERT_TRUE(mixSetAttribute(b, MixAttrib::Vol, vol));
+        float kept = 0;
+        ASSERT_TRUE(mixGetAttribute(a, MixAttrib::Vol, &kept));
+        EXPECT_LE(kept, kMixMaxVolume);
+        mixPlay(a, false);
+        mixPlay(b, false);
+        std::vector<float> out = sink.render(4096);
+        for (float x : out) ASSERT_TRUE(std::isfinite(x) && x >= -1.0f && x <= 1.0f);
+        mixStop(a);
+        mixStop(b);
+    }
+}
+
 TEST_F(AudioMixerTest, EndedPlaybackIsFreedAndItsHandleGoesStale) {
     MixChannel ch = mixSampleGetChannel(mixSampleFromPcm(sine(440, 1000)));
     mixPlay(ch, false);

@@ -120,7 +120,7 @@ TEST_F(AudioSoundTest, PanVolumeAndPositionalPanAreHeard) {
         {"door 1 -5", true, 4, 5, 1, 1, -1},
         {"door 1 2", true, 8, 0, 1, 1, 0},     // the cursor's column: centred
         {"door 1 3", true, 4, 4, 1, 1, 0.5f},  // one column right of the cursor
-        {"door 1 5", false, 0, 0, 1, 1, 5},    // no menu: passed on, heard full right
+        {"door 1 5", false, 0, 0, 1, 1, 1},    // no menu: heard full right
         {"door 1 5", true, 0, 3, 1, 1, 0},     // a grid of no columns: centred
         {"door 0.5", false, 0, 0, 0.5f, 0.25f, 0},
         {"door x y", false, 0, 0, 1, 0, 0},    // no leading number: 0
@@ -145,6 +145,44 @@ TEST_F(AudioSoundTest, PanVolumeAndPositionalPanAreHeard) {
         EXPECT_NEAR(e.l / centre.l, gl * gl, 0.01);
         EXPECT_NEAR(e.r / centre.r, gr * gr, 0.01);
         sink.render(44100);  // let it end
+    }
+}
+
+// Server numbers are bounded before they reach the mixer: a value beyond
+// float range is clamped, never cast; the volume is bounded to 0..1 after
+// the player's own volume, so a muted player stays silent.
+TEST_F(AudioSoundTest, HugeNumbersAreBoundedAfterThePlayersVolume) {
+    struct Case {
+        const char* payload;
+        float fx;
+        float volume, pan, minRate, maxRate;  // rate: 0 = own rate
+        bool silent;
+    } cases[] = {
+        {"door 1e39", 0, 0, 0, 0, 0, true},          // muted player: 0, not 0 x inf
+        {"door 1e300", 0, 0, 0, 0, 0, true},
+        {"door 3.4e38", 1, 1, 0, 0, 0, false},       // full scale at most
+        {"door 3.4e38", 0.5f, 1, 0, 0, 0, false},
+        {"door -1e39", 1, 0, 0, 0, 0, true},
+        {"door 1 1e39", 1, 1, 1, 0, 0, false},       // no menu: heard at its side
+        {"door 1 -1e39", 1, 1, -1, 0, 0, false},
+        {"door 1 0 -1e39", 1, 1, 0, 100, 100, false}, // lowest pitch, not the own rate
+        {"door 1 0 1e39", 1, 1, 0, 1000000, 1000000, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.payload);
+        conf.fxVol = c.fx;
+        started.clear();
+        playSound(c.payload, 1);
+        std::vector<float> out = sink.render(8192);
+        ASSERT_EQ(started.size(), 1u);
+        EXPECT_FLOAT_EQ(started[0].volume, c.volume);
+        EXPECT_FLOAT_EQ(started[0].pan, c.pan);
+        EXPECT_GE(started[0].rate, c.minRate);
+        EXPECT_LE(started[0].rate, c.maxRate);
+        Energy e = energyOf(out);
+        EXPECT_EQ(e.l + e.r == 0.0, c.silent);
+        for (float x : out) ASSERT_TRUE(std::isfinite(x) && x >= -1.0f && x <= 1.0f);
+        sink.render(44100 * 2);
     }
 }
 
@@ -177,6 +215,54 @@ TEST_F(AudioSoundTest, NamesLeavingTheSoundsFolderAreRefused) {
     playSound("../evil", 1);
     EXPECT_TRUE(started.empty());
     EXPECT_TRUE(music.empty());
+}
+
+// One file has one name: "." or empty parts and Windows device names (which
+// open a port or the console there) are refused for effects, music and
+// preloading alike, so no spelling decodes a file twice.
+TEST_F(AudioSoundTest, OtherSpellingsAndDeviceNamesAreRefused) {
+    ASSERT_NE(getSound("door"), 0u);
+    fs::create_directories(dir + "/sounds/sub");
+    fs::copy_file(dir + "/sounds/door.ogg", dir + "/sounds/sub/x.ogg", fs::copy_options::overwrite_existing);
+    for (const char* name : {"./door", "././door", ".//door", "sub//x", "sub/./x", "sub/", ".", "door/.",
+                             "COM1", "com1", "LPT1", "CON", "nul", "Aux", "PRN", "sub/COM1", "COM1.x", "con .x"}) {
+        SCOPED_TRACE(name);
+        std::error_code ec;  // some spellings name no creatable file: fine
+        fs::copy_file(dir + "/sounds/door.ogg", dir + "/sounds/" + std::string(name) + ".ogg",
+                      fs::copy_options::overwrite_existing, ec);
+        size_t before = mixSampleBytes();
+        EXPECT_FALSE(isSafeSoundName(name));
+        EXPECT_EQ(getSound(name), 0u);
+        preloadSounds(name);
+        playMusic(name);
+        EXPECT_EQ(mixSampleBytes(), before);
+    }
+    EXPECT_TRUE(music.empty());
+    EXPECT_NE(getSound("sub/x"), 0u);
+}
+
+// Every sample is kept for the run, so what they may hold together is
+// capped: a load that would cross the cap fails and holds nothing.
+TEST_F(AudioSoundTest, SampleMemoryIsCapped) {
+    const std::string door = dir + "/sounds/door.ogg";
+    MixSample first = mixSampleLoad(door, 8, 0);
+    ASSERT_NE(first, 0u);
+    const size_t one = mixSampleBytes();
+    ASSERT_GT(one, 0u);
+    EXPECT_NE(mixSampleLoad(door, 8, 2 * one), 0u);   // exactly at the cap
+    EXPECT_EQ(mixSampleLoad(door, 8, 2 * one), 0u);   // beyond it
+    EXPECT_EQ(mixSampleLoad(door, 8, 3 * one - 1), 0u);
+    EXPECT_EQ(mixSampleBytes(), 2 * one);
+}
+
+// A failed name is forgotten: a burst of names of missing files holds no
+// memory, and each is tried again at its next use.
+TEST_F(AudioSoundTest, FailedLoadsAreNotKept) {
+    ASSERT_NE(getSound("door"), 0u);
+    std::string names;
+    for (int i = 0; i < 2000; ++i) names += "missing" + std::to_string(i) + " ";
+    preloadSounds(names);
+    EXPECT_EQ(soundCacheEntries(), 1u);
 }
 
 TEST_F(AudioSoundTest, CacheIgnoresCaseAndRetriesFailedNames) {
@@ -258,6 +344,19 @@ TEST_F(AudioSoundTest, MissingMusicLeavesTheOldNameAndFadesIt) {
     setMusicVolume(1);
     EXPECT_FLOAT_EQ(conf.muVol, 0.27f);
     EXPECT_EQ(music, (std::vector<std::string>{"music-volume 0.27"}));
+}
+
+// Quick music changes keep at most two streams: the new one and one fading;
+// an older fade stops at once.
+TEST_F(AudioSoundTest, QuickMusicChangesKeepAtMostTwoStreams) {
+    for (int i = 0; i < 12; ++i) {
+        playMusic(i % 2 ? "right" : "left");
+        seconds(0.05);
+        ASSERT_LE(mixActiveChannels(), 2) << "after change " << i;
+    }
+    EXPECT_EQ(currentMusicName(), "right");
+    seconds(5.5);  // the last fade has ended
+    EXPECT_EQ(mixActiveChannels(), 1);
 }
 
 TEST_F(AudioSoundTest, PauseSwitchKeepsPositionAndCarriesOver) {

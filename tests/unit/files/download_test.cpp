@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 
 #include "files/download.h"
 #include "files/http_reader.h"
@@ -103,6 +105,65 @@ TEST_F(Download, FaultsKeepTheLocalCopy) {
         EXPECT_EQ(read("sounds/a.ogg"), "good copy");
         EXPECT_EQ(fileCount(), 1);
     }
+}
+
+// A hostile or broken server cannot hold a download for ever nor fill the
+// disk: an overall deadline (which a trickle of bytes never trips as an
+// idle time-out would), a size cap checked on Content-Length before any
+// byte is written and on the body as it comes.  The local copy stays and
+// no ".part" is left.
+TEST_F(Download, DeadlineAndSizeCapEndHostileBodies) {
+    filesState.endpoint.idleTimeoutMs = 2000;
+    filesState.endpoint.overallTimeoutMs = 600;
+    filesState.endpoint.maxBytes = 1000;
+    struct Case {
+        const char* name;
+        HttpReply reply;
+        DownloadResult result;
+    } cases[] = {
+        {"trickle of one byte per 50 ms", {"HTTP/1.0 200 OK\r\nContent-Length: 200\r\n\r\n", 200, false, false, 50},
+         DownloadResult::Incomplete},
+        {"trickle without length", {"HTTP/1.0 200 OK\r\n\r\n", 200, false, false, 50}, DownloadResult::Incomplete},
+        {"Content-Length above the cap", {"HTTP/1.0 200 OK\r\nContent-Length: 5000\r\n\r\n", 5000},
+         DownloadResult::TooLarge},
+        {"endless body without length", {"HTTP/1.0 200 OK\r\n\r\n", 1 << 20}, DownloadResult::TooLarge},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        put("sounds/a.ogg", "good copy");
+        server.setReply(c.reply);
+        EXPECT_EQ(downloadFileFrom(filesState.endpoint, filesState.root, "sounds/a.ogg"), c.result);
+        EXPECT_EQ(read("sounds/a.ogg"), "good copy");
+        EXPECT_EQ(fileCount(), 1);
+    }
+    // At the cap exactly is still a file.
+    server.setReply(ok(std::string(1000, 'x')));
+    EXPECT_EQ(downloadFileFrom(filesState.endpoint, filesState.root, "sounds/a.ogg"), DownloadResult::Written);
+}
+
+// Closing the client cancels a download in progress: it ends at once and
+// its ".part" file is removed; later downloads are refused until reset.
+TEST_F(Download, CancelEndsADownloadAndRemovesItsPart) {
+    filesState.endpoint.idleTimeoutMs = 30000;
+    put("sounds/a.ogg", "good copy");
+    server.setReply({"HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\nhalf", 0, true});
+    std::atomic<bool> partSeen{false};
+    std::thread closer([&] {
+        for (int i = 0; i < 100 && !partSeen; ++i) {
+            partSeen = std::filesystem::exists(path("sounds/a.ogg.part"));
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        cancelDownloads(true);
+    });
+    EXPECT_EQ(downloadFileFrom(filesState.endpoint, filesState.root, "sounds/a.ogg"), DownloadResult::Cancelled);
+    closer.join();
+    EXPECT_TRUE(partSeen);
+    EXPECT_EQ(read("sounds/a.ogg"), "good copy");
+    EXPECT_EQ(fileCount(), 1);
+    size_t asked = server.requests().size();
+    EXPECT_EQ(downloadFile("sounds/a.ogg"), 0);
+    EXPECT_EQ(server.requests().size(), asked);
+    cancelDownloads(false);
 }
 
 TEST_F(Download, NamesOutsideTheFolderAreRefusedUnsent) {

@@ -24,6 +24,7 @@ struct HttpReply {
                               // until the client closes (at most 10 s)
     bool reset = false;       // end with a reset (RST) instead of a close:
                               // the client's next receive fails
+    int trickleMs = 0;        // zeroBody goes one byte per trickleMs instead
 };
 
 class HttpTestServer {
@@ -77,7 +78,12 @@ private:
         }
         if (!send(c, r.bytes.data(), r.bytes.size())) return;
         std::vector<char> zeros(64 * 1024, 0);
-        for (int64_t left = r.zeroBody; left > 0;) {
+        for (int64_t left = r.trickleMs > 0 ? r.zeroBody : 0; left > 0 && !stop_; --left) {
+            if (!send(c, zeros.data(), 1)) return;
+            // Until the client gives up (its close reads as the end here).
+            if (readable(c, r.trickleMs) && sockRecv(c, buf, sizeof buf) <= 0) return;
+        }
+        for (int64_t left = r.trickleMs > 0 ? 0 : r.zeroBody; left > 0;) {
             size_t n = static_cast<size_t>(std::min<int64_t>(left, static_cast<int64_t>(zeros.size())));
             if (!send(c, zeros.data(), n)) return;
             left -= static_cast<int64_t>(n);

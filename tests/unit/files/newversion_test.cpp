@@ -120,6 +120,38 @@ TEST_F(NewVersion, Answers) {
     }
 }
 
+// Only the file this download has just written is started: after a failed
+// download an older file of that name (here the configuration, with its
+// password) is left alone, and the client still closes.
+TEST_F(NewVersion, AFailedDownloadStartsNothing) {
+    struct Case {
+        const char* what;
+        HttpReply reply;
+    } cases[] = {
+        {"not found", {"HTTP/1.0 404 Not Found\r\nContent-Length: 3\r\n\r\nnon"}},
+        {"cut short", {"HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\nshort"}},
+        {"no head", {"garbage"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        RecordingUi ui;
+        ui.messageBoxAnswer = 6;
+        put("config-debug.ini", "password=secret\n");
+        server.setReply(c.reply);
+        shellRec.calls.clear();
+        downloadNewVersion("config-debug.ini", false);
+        EXPECT_TRUE(shellRec.calls.empty());
+        EXPECT_EQ(read("config-debug.ini"), "password=secret\n");
+        EXPECT_EQ(ui.quits(), std::vector<int>{0});
+    }
+    filesState.endpoint.port = 1;  // nothing listens: no connection
+    RecordingUi ui;
+    ui.messageBoxAnswer = 6;
+    shellRec.calls.clear();
+    downloadNewVersion("config-debug.ini", false);
+    EXPECT_TRUE(shellRec.calls.empty());
+}
+
 // What the shell is given in the client, where names are relative to the
 // working directory (the program folder): absolute paths, and for a file
 // without an execute bit the URI the desktop's handler understands.

@@ -140,11 +140,29 @@ TEST_F(MenuStack, ItemUpdatesChangeTheListAndAnnounce) {
     menuUpdate(" -4", true);  // delete the selected last item
     EXPECT_EQ(ui.take(), (Events{"list-del 3", "sound s2", "list-select 2"}));
     menuUpdate(" 1|re|vr|sr|-", true);
-    EXPECT_EQ(ui.take(), (Events{"list-reset", "list-add L0", "list-add re", "list-add L2", "sound sr",
-                                 "list-select 1"}));
+    EXPECT_EQ(ui.take(), (Events{"list-set 1 re", "sound sr", "list-select 1"}));
     menuUpdate(" -9", true);  // names no item: ignored
     EXPECT_TRUE(ui.take().empty());
     EXPECT_EQ(ui.listLines(), (std::vector<std::string>{"L0", "re", "L2"}));
+}
+
+// A change of one item of a long menu replaces that row alone: no refill,
+// whatever row changes, and the player still hears the changed item.
+TEST_F(MenuStack, AChangedItemReplacesOnlyItsRow) {
+    open(1, 1, 25000, 0);
+    struct Case {
+        int index;
+        const char* label;
+    } cases[] = {{0, "first"}, {24999, "last"}, {12345, "middle"}, {12345, "again"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.index);
+        menuUpdate(" " + std::to_string(c.index) + "|" + c.label + "|v|snd|-", true);
+        EXPECT_EQ(ui.take(), (Events{"list-set " + std::to_string(c.index) + " " + c.label, "sound snd",
+                                     "list-select " + std::to_string(c.index)}));
+        EXPECT_EQ(ui.listLines()[size_t(c.index)], c.label);
+        EXPECT_EQ(selection(), c.index);
+    }
+    EXPECT_EQ(ui.listLines().size(), 25000u);
 }
 
 TEST_F(MenuStack, DeletingTheLastItemsLeavesNothingSelected) {

@@ -3,8 +3,14 @@
 // on a fake clock.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <condition_variable>
 #include <future>
 #include <mutex>
@@ -504,5 +510,138 @@ TEST_F(Session, FailedSendOnTheUiThreadReconnectsWithoutHoldingIt) {
     // steps already ran on the UI thread, so it adds no notice.
     ASSERT_TRUE(waitReceiverDone(old));
     EXPECT_EQ(noticeCount(), 1u);
+}
+// A handler that holds the dispatch thread (a download, a dialog) does not
+// delay the answer to "ping"; the lines after it still wait their turn.
+TEST_F(Session, PingIsAnsweredWhileAHandlerIsBusy) {
+    auto conn = login(1);
+    ASSERT_NE(conn, nullptr);
+    {
+        std::lock_guard<std::mutex> lock(holdMutex);
+        holdArmed = true;
+    }
+    conn->send("say hold\nping\nsay after\nping\n");
+    {
+        std::unique_lock<std::mutex> lock(holdMutex);
+        ASSERT_TRUE(holdCv.wait_for(lock, 5s, [] { return holding; }));
+    }
+    EXPECT_EQ(conn->readLine(3000), "pong");
+    EXPECT_EQ(conn->readLine(3000), "pong");
+    EXPECT_TRUE(seen.payloads().empty());
+    {
+        std::lock_guard<std::mutex> lock(holdMutex);
+        holding = false;
+        holdCv.notify_all();
+    }
+    ASSERT_TRUE(seen.waitFor(2));
+    EXPECT_EQ(seen.payloads(), (std::vector<std::string>{"hold", "after"}));
+    // Each ping had one answer: the next one is this ping's.
+    conn->send("ping\n");
+    EXPECT_EQ(conn->readLine(3000), "pong");
+    EXPECT_EQ(conn->readLine(300), std::nullopt);
+}
+
+// A server that floods "ping" and never reads fills the socket: the sends
+// (the receive side's pongs, the UI thread's key reports) give up after a
+// bounded wait and the connection is closed as lost, with the usual notice,
+// instead of freezing the client.
+TEST_F(Session, AServerThatStopsReadingLosesTheConnection) {
+    auto conn = login(1);
+    ASSERT_NE(conn, nullptr);
+    AGCHandle* h = gch.load();
+    std::atomic<bool> flooding{true};
+    std::thread flood([&] {
+        std::string burst;
+        for (int i = 0; i < 20000; ++i) burst += "ping\n";
+        for (int i = 0; i < 4000 && flooding && conn->send(burst); ++i) {
+        }
+    });
+    // The UI thread keeps reporting keys; each send returns, and once the
+    // connection is found stuck they fail.
+    bool failed = false;
+    // (Filling the loopback buffers takes a few seconds, more under the
+    // sanitizers.)
+    for (int i = 0; i < 900 && !failed; ++i) {
+        ASSERT_TRUE(uiCall([&] { failed = !agc_send(h, "key 65\n"); }));
+        if (!failed) std::this_thread::sleep_for(100ms);
+    }
+    EXPECT_TRUE(failed);
+    EXPECT_TRUE(waitReceiverDone(h));
+    EXPECT_FALSE(h->open.load());
+    EXPECT_TRUE(waitNotices(1));
+    // The client's socket is closed: the server's sends now fail.
+    flooding = false;
+    flood.join();
+    conn->close();
+}
+
+// Each connection's socket is closed once its receive thread has ended,
+// not at exit: reconnections do not pile up descriptors.
+TEST_F(Session, EachEndedConnectionReleasesItsSocket) {
+    auto openFds = [] {
+        int n = 0;
+        for (const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) (void)e, ++n;
+        return n;
+    };
+    const int before = openFds();
+    for (int i = 0; i < 5; ++i) {
+        SCOPED_TRACE(i);
+        auto conn = login(1);
+        ASSERT_NE(conn, nullptr);
+        AGCHandle* h = gch.load();
+        agc_close(h, true);  // (a lost one would start a series here)
+        ASSERT_TRUE(conn->waitClosed());
+        ASSERT_TRUE(waitReceiverDone(h));
+        conn->close();
+        EXPECT_EQ(h->fd, kNoSocket);
+        EXPECT_EQ(openFds(), before);
+    }
+}
+
+// A host that drops the connection request: every connect has a time-out
+// (and ends when the client closes), and a timed-out connect is a failed
+// attempt like a refused one.
+TEST_F(Session, ConnectTimesOutOnAHostThatDropsTheRequest) {
+    // A listener with a full accept queue: Linux drops further requests.
+    int lfd = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(lfd, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(lfd, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
+    ASSERT_EQ(::listen(lfd, 0), 0);
+    socklen_t len = sizeof sa;
+    ::getsockname(lfd, reinterpret_cast<sockaddr*>(&sa), &len);
+    const int port = ntohs(sa.sin_port);
+    std::vector<SocketHandle> fillers;
+    for (int i = 0; i < 4; ++i) {
+        SocketHandle f = sockConnect(htonl(INADDR_LOOPBACK), port, 300);
+        if (f == kNoSocket) break;
+        fillers.push_back(f);
+    }
+    ASSERT_FALSE(fillers.empty());
+    ASSERT_LT(fillers.size(), 4u) << "the accept queue never filled";
+
+    struct Case {
+        const char* what;
+        int timeoutMs;
+        bool cancelled;
+    } cases[] = {{"time-out", 300, false}, {"cancel", 0, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::atomic<bool> cancel{false};
+        std::thread canceller([&] {
+            if (!c.cancelled) return;
+            std::this_thread::sleep_for(200ms);
+            cancel = true;
+        });
+        EXPECT_EQ(sockConnect(htonl(INADDR_LOOPBACK), port, c.timeoutMs, &cancel), kNoSocket);
+        canceller.join();
+    }
+    agc_setConnectTimeoutMs(300);
+    EXPECT_EQ(agc_connect(&gch, "127.0.0.1", port, "joueur", "secret"), -1);
+    agc_setConnectTimeoutMs(kConnectTimeoutMs);
+    for (SocketHandle f : fillers) sockClose(f);
+    ::close(lfd);
 }
 }  // namespace
