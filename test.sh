@@ -81,19 +81,20 @@ builds=i686
 [ "$WINE_ARCH" = i686 ] || builds+=" and $WINE_ARCH"
 step "MinGW-w64 cross build of kordo.exe: $builds"
 JOBS=$JOBS ./build-windows.sh i686
-WINE_EXE=build-windows/kordo.exe
+WINE_OUT=build-windows
 if [ "$WINE_ARCH" = x86_64 ]; then
   JOBS=$JOBS ./build-windows.sh x86_64
-  WINE_EXE=build-windows/x86_64/kordo.exe
+  WINE_OUT=build-windows/x86_64
 fi
 
 step "kordo.exe ($WINE_ARCH) under Wine"
 # The key-driven Wine tests: one against a scripted server, one playing the
-# practice server built by the plain stage above.  Screenshots are left in
-# build-windows/artefacts.
-python3 tests/win/wine_test.py --exe "$WINE_EXE" --artefacts build-windows/artefacts
-python3 tests/win/wine_practice.py --exe "$WINE_EXE" --server build/server/kordo-server \
+# practice server built by the plain stage above, then the installer
+# (install, play, uninstall).  Screenshots are left in build-windows/artefacts.
+python3 tests/win/wine_test.py --exe "$WINE_OUT/kordo.exe" --artefacts build-windows/artefacts
+python3 tests/win/wine_practice.py --exe "$WINE_OUT/kordo.exe" --server build/server/kordo-server \
   --artefacts build-windows/artefacts
+python3 tests/win/wine_install.py --setup "$WINE_OUT/kordo-setup.exe" --server build/server/kordo-server
 
 step "fuzz targets (${FUZZ_SECONDS}s each)"
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
