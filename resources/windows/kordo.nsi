@@ -52,7 +52,8 @@ Function .onInit
 FunctionEnd
 
 ; The client being updated ends about a second after starting us: try to
-; remove its program for up to 15 s before writing the new one.
+; remove its program for up to 15 s before writing the new one.  A client
+; still running then ends the installation with status 2, nothing written.
 Function WaitForClient
   StrCpy $R0 0
   retry:
@@ -61,9 +62,13 @@ Function WaitForClient
     Delete "$INSTDIR\kordo.exe"
     IfErrors 0 gone
     IntOp $R0 $R0 + 1
-    IntCmp $R0 60 gone
+    IntCmp $R0 60 running
     Sleep 250
     Goto retry
+  running:
+    MessageBox MB_OK|MB_ICONSTOP "${APP} est encore ouvert : fermez-le, puis relancez l'installation." /SD IDOK
+    SetErrorLevel 2
+    Quit
   gone:
 FunctionEnd
 

@@ -12,8 +12,9 @@ The environment is winenv.py's, for the installer's architecture.  Steps:
   practice server by keys and the welcome is heard (the test-double
   screen-reader library is added as nvdaControllerClient.dll, the NVDA
   library tried last, so any controller library the package ships is tried
-  first and must let detection go on when NVDA is not running); Alt+F4 ends
-  it with status 0;
+  first and must let detection go on when NVDA is not running); the
+  installer started again meanwhile, as the update does, waits for the
+  client, which Alt+F4 ends with status 0, then replaces the program;
 - "uninstall.exe /S" removes what was installed, the shortcut and the
   uninstall entry, and keeps config-debug.ini and the session log;
 - installed again, "uninstall.exe /S /PURGE" removes those as well.
@@ -130,8 +131,21 @@ def body(env, setup, server_bin):
         main = env.find_window(r"^Le Kordo \[lucie\]$")
         speech.expect(re.escape("Bienvenue sur Le Kordo, lucie ! Flèches pour choisir, Entrée pour valider."))
         check(True, "the installed client logs in and the welcome is heard")
+        # As in an update: the installer starts while the client still runs
+        # (its program cannot be replaced yet) and waits for it to end.
+        update = subprocess.Popen([*env.wine, setup, "/S"], env=env.env, stdout=subprocess.DEVNULL,
+                                  stderr=subprocess.DEVNULL)
+        time.sleep(3)
+        check(update.poll() is None, "the installer waits while the client runs")
         env.keys(main, "alt+F4")
         check(wait_exit(proc, "Alt+F4") == 0, "the installed client ends with status 0")
+        try:
+            status = update.wait(timeout=WAIT)
+        except subprocess.TimeoutExpired:
+            update.kill()
+            raise Failure("the installer did not end after the client did")
+        check(status == 0 and os.path.exists(os.path.join(folder, "kordo.exe")),
+              "then it replaces the program (status %d)" % status)
     finally:
         if proc.poll() is None:
             proc.kill()
