@@ -4,28 +4,58 @@
 #                       kordo.exe under Wine, fuzzing
 #   QUICK=1 ./test.sh   the plain build and its tests only
 # FUZZ_SECONDS sets how long each fuzz target runs (default 10).
-set -euo pipefail
+# KORDO_WINE_ARCH (auto, i686, x86_64) chooses the Windows build the Wine
+# tests run; see scripts/wine_arch.sh.
+# Each stage ends with its time; a failure ends the run with
+#   FAILED stage: <stage>: <command> (status <n>)
+set -eEuo pipefail
 cd "$(dirname "$0")"
-. scripts/deps.sh
-kordo_install_deps
-kordo_test_locale
+
+STAGE="" STAGE_START=$SECONDS TIMES=""
+stage_end() {
+  [ -n "$STAGE" ] || return 0
+  local line
+  line=$(printf '%5d s  %s' $((SECONDS - STAGE_START)) "$STAGE")
+  TIMES+="$line"$'\n'
+  echo "-- $line"
+}
+step() {
+  stage_end
+  STAGE=$1 STAGE_START=$SECONDS
+  printf '\n== %s\n' "$1"
+}
+fail() {  # what failed, status
+  trap - ERR
+  printf '\nStage times:\n%s%5d s  %s (failed)\n' "$TIMES" $((SECONDS - STAGE_START)) "$STAGE"
+  echo "FAILED stage: $STAGE: $1 (status $2)"
+  exit "$2"
+}
+# Fires in the shell where the command failed (functions included: -E);
+# the run has no subshells of its own, so it fires once.
+trap 'fail "$BASH_COMMAND" $?' ERR
 
 JOBS=$(nproc)
 FUZZ_SECONDS=${FUZZ_SECONDS:-10}
 
-step() { printf '\n== %s\n' "$*"; }
+step "packages"
+. scripts/deps.sh
+kordo_install_deps
+kordo_test_locale
 
 build_and_test() {  # dir, extra cmake args...
   local dir=$1; shift
   cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
   cmake --build "$dir" -j "$JOBS"
-  (cd "$dir" && ctest --output-on-failure -j "$JOBS" --timeout 300)
+  ctest --test-dir "$dir" --output-on-failure -j "$JOBS" --timeout 300
 }
 
 step "build and unit tests"
 build_and_test build
 
-if [ "${QUICK:-0}" = 1 ]; then exit 0; fi
+if [ "${QUICK:-0}" = 1 ]; then
+  stage_end
+  exit 0
+fi
 
 step "AddressSanitizer + UndefinedBehaviorSanitizer"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
@@ -44,15 +74,31 @@ cmake -S . -B build-mingw -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
   -DCMAKE_BUILD_TYPE=Release -DKORDO_CORE_ONLY=ON >/dev/null
 cmake --build build-mingw -j "$JOBS"
 
-step "kordo.exe under Wine"
-# The cross build of the whole client, then the key-driven Wine tests: one
-# against a scripted server, one playing the practice server built by the
-# plain stage above.  Screenshots are left in build-windows/artefacts.
-kordo_install_wine
-JOBS=$JOBS ./build-windows.sh
-python3 tests/win/wine_test.py --exe build-windows/kordo.exe --artefacts build-windows/artefacts
-python3 tests/win/wine_practice.py --exe build-windows/kordo.exe --server build/server/kordo-server \
+step "Windows build for Wine: probe and packages"
+# The i686 client is the release build, made on every machine.  The Wine
+# tests run it where this machine runs 32-bit Windows programs; elsewhere
+# they run the same client built for x86_64 in 64-bit Wine.
+WINE_ARCH=$(scripts/wine_arch.sh)
+kordo_install_wine "$WINE_ARCH"
+
+builds=i686
+[ "$WINE_ARCH" = i686 ] || builds+=" and $WINE_ARCH"
+step "MinGW-w64 cross build of kordo.exe: $builds"
+JOBS=$JOBS ./build-windows.sh i686
+WINE_OUT=build-windows
+if [ "$WINE_ARCH" = x86_64 ]; then
+  JOBS=$JOBS ./build-windows.sh x86_64
+  WINE_OUT=build-windows/x86_64
+fi
+
+step "kordo.exe ($WINE_ARCH) under Wine"
+# The key-driven Wine tests: one against a scripted server, one playing the
+# practice server built by the plain stage above, then the installer
+# (install, play, uninstall).  Screenshots are left in build-windows/artefacts.
+python3 tests/win/wine_test.py --exe "$WINE_OUT/kordo.exe" --artefacts build-windows/artefacts
+python3 tests/win/wine_practice.py --exe "$WINE_OUT/kordo.exe" --server build/server/kordo-server \
   --artefacts build-windows/artefacts
+python3 tests/win/wine_install.py --setup "$WINE_OUT/kordo-setup.exe" --server build/server/kordo-server
 
 step "fuzz targets (${FUZZ_SECONDS}s each)"
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -67,10 +113,16 @@ for f in build-fuzz/tests/fuzz/fuzz_*; do
   args=("$corpus")
   [ -d "$seeds" ] && args+=("$seeds")
   echo "-- $name"
+  status=0
   "$f" -max_total_time="$FUZZ_SECONDS" -rss_limit_mb=2048 -timeout=10 "${args[@]}" \
-    > "build-fuzz/$name.log" 2>&1 || { tail -40 "build-fuzz/$name.log"; exit 1; }
+    > "build-fuzz/$name.log" 2>&1 || status=$?
+  if [ "$status" -ne 0 ]; then
+    tail -40 "build-fuzz/$name.log"
+    fail "$f (see build-fuzz/$name.log)" "$status"
+  fi
   tail -1 "build-fuzz/$name.log"
 done
+stage_end
 
-echo
+printf '\nStage times:\n%s' "$TIMES"
 echo "All test stages passed."

@@ -51,7 +51,7 @@ def login_and_measure(server, lines):
 
 def run_wine(exe, lines):
     tmp = tempfile.mkdtemp(prefix="kordo-wine-bench-")
-    env = winenv.Env(tmp)
+    env = winenv.Env(tmp, winenv.exe_arch(exe))
     try:
         env.start_xvfb()
         env.start_pulse()

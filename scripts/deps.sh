@@ -9,7 +9,7 @@ KORDO_PACKAGES=(
   g++-mingw-w64-i686-posix
   libstb-dev libsdl2-dev libgtk-3-dev libspeechd-dev libbrlapi-dev
   speech-dispatcher speech-dispatcher-audio-plugins xvfb xdotool dbus dbus-x11 at-spi2-core python3-pyatspi gir1.2-atspi-2.0 python3-gi gir1.2-gtk-3.0 libx11-dev openbox
-  pulseaudio sox libsox-fmt-all vorbis-tools zip locales brltty
+  pulseaudio sox libsox-fmt-all vorbis-tools zip nsis locales brltty
   dpkg-dev file lintian desktop-file-utils appstream
 )
 
@@ -42,20 +42,38 @@ kordo_test_locale() {
   return 0
 }
 
-# Wine for the Windows test stage only: 32-bit Wine needs the i386
-# architecture (about a minute on a fresh machine).  Separate from
-# kordo_install_deps so that the other stages never pay for it.
+# Wine for the Windows test stage only, for the build that stage tests
+# (scripts/wine_arch.sh chooses it): separate from kordo_install_deps so that
+# the other stages never pay for it.
+#   i686    32-bit Wine, which needs the i386 architecture (about a minute on
+#           a fresh machine), and the x86_64 C compiler for the test's
+#           library of the other architecture
+#   x86_64  64-bit Wine alone and the x86_64 MinGW-w64 compilers; no i386
+#           package, as machines that take this path cannot run them
 kordo_install_wine() {
-  if command -v wine >/dev/null 2>&1 && dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed"; then
-    return 0
-  fi
+  local arch=${1:-i686} need=() p
+  case "$arch" in
+    i686) need=(wine wine32:i386 gcc-mingw-w64-x86-64-posix) ;;
+    x86_64) need=(wine wine64 g++-mingw-w64-x86-64-posix) ;;
+    *) echo "kordo_install_wine: unknown architecture '$arch'" >&2; return 2 ;;
+  esac
+  local missing=()
+  for p in "${need[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
   if [ "$(id -u)" -ne 0 ]; then
-    echo "Wine is missing. Run as root:" >&2
-    echo "  dpkg --add-architecture i386 && apt-get update && apt-get install -y wine wine32:i386" >&2
+    echo "Missing for the Wine tests. Run as root:" >&2
+    if [ "$arch" = i686 ]; then
+      echo "  dpkg --add-architecture i386 && apt-get update && apt-get install -y ${missing[*]}" >&2
+    else
+      echo "  apt-get install -y ${missing[*]}" >&2
+    fi
     return 1
   fi
+  echo "Installing: ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
-  dpkg --add-architecture i386 || return 1
+  if [ "$arch" = i686 ]; then dpkg --add-architecture i386 || return 1; fi
   apt-get update -q >/dev/null || return 1
-  apt-get install -y -q wine wine32:i386 >/dev/null || return 1
+  apt-get install -y -q "${missing[@]}" >/dev/null || return 1
 }

@@ -136,10 +136,15 @@ bool nvdaLoad(const char* file, int id) {
     return select(std::move(b));
 }
 
-bool nvda32Load() { return nvdaLoad("nvdaControllerClient32.dll", kSpeechNvda32); }
+bool nvda32Load() {
+    if (speech.platform.program64Bit) return false;
+    return nvdaLoad("nvdaControllerClient32.dll", kSpeechNvda32);
+}
 
 bool nvda64Load() {
-    if (!speech.platform.isIn64BitMode || !speech.platform.isIn64BitMode()) return false;
+    if (!speech.platform.program64Bit &&
+        (!speech.platform.isIn64BitMode || !speech.platform.isIn64BitMode()))
+        return false;
     return nvdaLoad("nvdaControllerClient64.dll", kSpeechNvda64);
 }
 

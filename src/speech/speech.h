@@ -34,6 +34,11 @@ struct SpeechPlatform {
     DynLibLoader* libraries = nullptr;      // JAWS, NVDA and SAPI helper libraries
     std::function<bool()> jawsWindowExists;  // a top-level "JFWUI2" window titled "Jaws"
     std::function<bool()> isIn64BitMode;     // a 32-bit client on 64-bit Windows
+    // The client itself is a 64-bit program.  A process loads libraries of
+    // its own architecture only, so the NVDA loaders swap roles: the 32-bit
+    // library is never tried and the 64-bit one always is (isIn64BitMode is
+    // not asked).  The order of the loaders and their values stay the same.
+    bool program64Bit = false;
     // Each returns the ready back-end, or nullptr when it is not available.
     std::function<std::unique_ptr<SpeechBackend>()> windowEyes;    // Window-Eyes running
     std::function<std::unique_ptr<SpeechBackend>()> screenReader;  // tried after Window-Eyes

@@ -1,6 +1,8 @@
-/* A stand-in for the NVDA controller client library, built by the Wine test
- * as nvdaControllerClient32.dll with plain stdcall export names
- * (-Wl,--kill-at).  It claims NVDA is running and appends one line per call
+/* A stand-in for the NVDA controller client library, built by the Wine tests
+ * for the architecture of the kordo.exe under test, with plain export names
+ * (-Wl,--kill-at strips the i686 stdcall decoration), and copied in as the
+ * library that build loads (nvdaControllerClient32.dll or
+ * nvdaControllerClient64.dll).  It claims NVDA is running and appends one line per call
  * to "nvda-calls.txt" in the current folder (the client's program folder):
  *   cancel | speak <text> | braille <text>
  * Texts arrive as UTF-16; they are written as UTF-8. */

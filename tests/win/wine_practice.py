@@ -4,8 +4,8 @@
   wine_practice.py --exe build-windows/kordo.exe --server build/server/kordo-server
                    [--artefacts DIR]
 
-The environment is winenv.py's (Xvfb, a 32-bit Wine prefix, a private
-PulseAudio, keys through xdotool, the test-double screen-reader library
+The environment is winenv.py's (Xvfb, a Wine prefix of kordo.exe's
+architecture, a private PulseAudio, keys through xdotool, the test-double screen-reader library
 recording what is spoken).  kordo-server runs on free 127.0.0.1 ports and
 never takes port 80.  The program folder holds a copy of the server's
 download area with its file times, so the login's freshness check finds
@@ -36,7 +36,7 @@ import subprocess
 import sys
 import time
 
-from winenv import (WAIT, Failure, SpeechLog, build_double, build_probe, check, config_value,
+from winenv import (WAIT, Failure, SpeechLog, build_double, build_probe, check, config_value, exe_arch,
                     make_program_folder, run_stage, start_client, wait_exit, write_config)
 
 DEADLINE = float(os.environ.get("WINE_PRACTICE_DEADLINE", "170"))
@@ -232,12 +232,13 @@ def main():
     t0 = time.monotonic()
 
     def body(env, tmp):
-        dll = build_double(tmp)
-        probe = build_probe(tmp)
+        dll = build_double(env)
+        probe = build_probe(env)
         play(env, probe, dll, exe, server_bin, artefacts)
         print("wine practice test passed in %.0f s" % (time.monotonic() - t0), flush=True)
 
-    return run_stage("kordo-wine-practice-", DEADLINE, body, dump=("app/stdout.txt", "server.log"))
+    return run_stage("kordo-wine-practice-", DEADLINE, body, dump=("app/stdout.txt", "server.log"),
+                     arch=exe_arch(exe))
 
 
 if __name__ == "__main__":

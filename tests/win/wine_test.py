@@ -3,8 +3,9 @@
 
   wine_test.py --exe build-windows/kordo.exe [--artefacts DIR]
 
-The environment is winenv.py's (Xvfb, a 32-bit Wine prefix, a private
-PulseAudio, keys through xdotool, the test-double screen-reader library);
+The environment is winenv.py's (Xvfb, a Wine prefix of kordo.exe's
+architecture, a private PulseAudio, keys through xdotool, the test-double
+screen-reader library);
 here a scripted server on 127.0.0.1 and a program folder with
 config-debug.ini naming it.
 
@@ -25,6 +26,12 @@ Content-Length and then goes silent: the client gives up after its idle
 time-out and keeps the installer already in its folder.  The installer
 (setup_probe.exe) is started with SW_SHOW, and the client closes as when
 its window is closed: "quit" to the server, status 0.
+Run 4 (libraries of the other architecture): the NVDA library this build
+loads first and an extension library are built for the other architecture;
+both fail to load like missing ones.  Detection moves on to
+nvdaControllerClient.dll (a double of the right architecture), which speaks;
+the "dllq" call to the foreign library is not answered, one to a library of
+the right architecture is, and the client ends cleanly.
 
 Before the runs, sock_check.exe tests the Winsock shim's receive time-out.
 
@@ -41,8 +48,9 @@ import sys
 import threading
 import time
 
-from winenv import (WAIT, Failure, build_double, build_setup_probe, build_sock_check, check, config_value,
-                    make_program_folder, run_stage, start_client, wait_exit, write_config)
+from winenv import (WAIT, Failure, ARCHES, SpeechLog, build_double, build_ext_double, build_setup_probe,
+                    build_sock_check, check, config_value, exe_arch, make_program_folder, other_arch, run_stage,
+                    start_client, wait_exit, write_config)
 
 DEADLINE = float(os.environ.get("WINE_TEST_DEADLINE", "300"))
 IDLE_TIMEOUT = 30  # the client's download idle time-out, in seconds
@@ -351,6 +359,32 @@ def run_without_reader(env, exe):
         server.close()
 
 
+def run_foreign_libraries(env, exe, dll, foreign_dll, ext, foreign_ext):
+    first = ARCHES[env.arch]["nvda"]
+    folder = make_program_folder(env, "app4", exe, extra=(
+        (foreign_dll, first), (dll, "nvdaControllerClient.dll"), (ext, "echo.dll"), (foreign_ext, "foreign.dll")))
+    server = ScriptServer()
+    write_config(folder, server.port)
+    speech = SpeechLog(folder)
+    proc = start_client(env, folder)
+    try:
+        main = log_in(env, server)
+        server.send("sayi Architecture sans faute")
+        speech.expect("Architecture sans faute")
+        check(True, "an %s %s is passed over: nvdaControllerClient.dll speaks" % (other_arch(env.arch), first))
+        server.send("dllq foreign.dll:echo|5|perdu")
+        server.send("dllq echo.dll:echo|6|bien")
+        check(server.expect(r"dllqr .*") == "dllqr 6|bien",
+              "an %s extension library is not called; the next call is answered" % other_arch(env.arch))
+        env.keys(main, "alt+F4")
+        check(server.expect(r"quit") == "quit", "quit sent after the foreign libraries")
+        check(wait_exit(proc, "the window was closed") == 0, "exit status 0 after the foreign libraries")
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+        server.close()
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--exe", required=True)
@@ -361,19 +395,26 @@ def main():
     if artefacts:
         os.makedirs(artefacts, exist_ok=True)
 
+    arch = exe_arch(exe)
+
     def body(env, tmp):
-        dll = build_double(tmp)
-        setup = build_setup_probe(tmp)
-        sock_check = build_sock_check(tmp)
+        dll = build_double(env)
+        foreign = other_arch(arch)
+        foreign_dll = build_double(env, foreign, "nvda-double-%s.dll" % foreign)
+        ext = build_ext_double(env)
+        foreign_ext = build_ext_double(env, foreign, "ext-double-%s.dll" % foreign)
+        setup = build_setup_probe(env)
+        sock_check = build_sock_check(env)
         env.start()
         run_sock_check(env, sock_check)
         run_main_path(env, exe, dll, artefacts)
         run_without_reader(env, exe)
         run_update(env, exe, setup)
+        run_foreign_libraries(env, exe, dll, foreign_dll, ext, foreign_ext)
         print("wine tests passed", flush=True)
 
     return run_stage("kordo-wine-", DEADLINE, body,
-                     dump=("app1/stdout.txt", "app2/stdout.txt", "app3/stdout.txt"))
+                     dump=("app1/stdout.txt", "app2/stdout.txt", "app3/stdout.txt", "app4/stdout.txt"), arch=arch)
 
 
 if __name__ == "__main__":

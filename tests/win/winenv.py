@@ -1,9 +1,13 @@
 """The environment the Wine tests drive kordo.exe in.
 
-Everything lives in one temporary folder: Xvfb, a 32-bit Wine prefix, a
-private PulseAudio with a null sink (so the audio output opens), and the
-program folders.  Helper programs (the test-double screen-reader library,
-the window probe) are built here with the MinGW compiler.  Keys go through
+Everything lives in one temporary folder: Xvfb, a Wine prefix, a private
+PulseAudio with a null sink (so the audio output opens), and the program
+folders.  The prefix, the Wine loader and the MinGW compiler follow the
+architecture of the kordo.exe under test (exe_arch): i686 runs in a 32-bit
+prefix, x86_64 in a 64-bit one started by the 64-bit loader alone, so that
+machines that cannot run 32-bit programs can run it.  Helper programs (the
+test-double screen-reader library, the window probe) are built here for
+that architecture.  Keys go through
 xdotool to the focused X window (Wine's windows are unmanaged: there is no
 window manager).
 
@@ -28,9 +32,42 @@ class Failure(Exception):
     pass
 
 
+# What each architecture of kordo.exe needs: the PE machine field, the Wine
+# prefix kind, the MinGW target and the NVDA controller library it loads.
+ARCHES = {
+    "i686": {"machine": 0x14C, "winearch": "win32", "triple": "i686-w64-mingw32",
+             "nvda": "nvdaControllerClient32.dll"},
+    "x86_64": {"machine": 0x8664, "winearch": "win64", "triple": "x86_64-w64-mingw32",
+               "nvda": "nvdaControllerClient64.dll"},
+}
+WINE64 = "/usr/lib/wine/wine64"  # Debian's 64-bit loader; it has no command of its own
+
+
+def exe_arch(path):
+    """The architecture ("i686" or "x86_64") of the Windows program or
+    library at PATH, read from its PE header."""
+    with open(path, "rb") as f:
+        head = f.read(4096)
+    if head[:2] != b"MZ" or len(head) < 0x40:
+        raise Failure("%s is not a Windows program" % path)
+    pe = int.from_bytes(head[0x3C:0x40], "little")
+    if head[pe:pe + 4] != b"PE\0\0":
+        raise Failure("%s has no PE header" % path)
+    machine = int.from_bytes(head[pe + 4:pe + 6], "little")
+    for name, a in ARCHES.items():
+        if a["machine"] == machine:
+            return name
+    raise Failure("%s: unknown machine 0x%x" % (path, machine))
+
+
+def other_arch(arch):
+    return "x86_64" if arch == "i686" else "i686"
+
+
 class Env:
-    def __init__(self, tmp):
+    def __init__(self, tmp, arch="i686"):
         self.tmp = tmp
+        self.arch = arch
         self.procs = []
         self.env = dict(os.environ)
         run = os.path.join(tmp, "run")
@@ -39,12 +76,20 @@ class Env:
             "HOME": tmp,
             "XDG_RUNTIME_DIR": run,
             "WINEPREFIX": os.path.join(tmp, "prefix"),
-            "WINEARCH": "win32",
+            "WINEARCH": ARCHES[arch]["winearch"],
             "WINEDEBUG": "-all",
             "WINEDLLOVERRIDES": "mscoree,mshtml=",  # no Mono/Gecko prompts
             "PULSE_SERVER": "unix:" + os.path.join(run, "pulse", "native"),
         })
         self.env.pop("WAYLAND_DISPLAY", None)
+        # Debian's "wine" command runs the 32-bit loader whenever it is
+        # installed; the 64-bit prefix is started by the 64-bit loader, which
+        # also starts the prefix's other programs (WINELOADER).
+        if arch == "x86_64":
+            self.wine = [WINE64]
+            self.env["WINELOADER"] = WINE64
+        else:
+            self.wine = ["wine"]
 
     def start_xvfb(self):
         r, w = os.pipe()
@@ -86,10 +131,10 @@ class Env:
             pass
 
     def boot_wine(self):
-        subprocess.run(["wineboot", "-i"], env=self.env, timeout=180,
+        subprocess.run([*self.wine, "wineboot", "-i"], env=self.env, timeout=180,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
         # Unmanaged windows: with a managed one every close stalls 2 s.
-        subprocess.run(["wine", "reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed",
+        subprocess.run([*self.wine, "reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed",
                         "/d", "N", "/f"], env=self.env, timeout=60,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
         subprocess.run(["wineserver", "-w"], env=self.env, timeout=60)
@@ -106,7 +151,7 @@ class Env:
 
     def wine_output(self, exe, *args, wait=WAIT):
         """Runs a console program of the prefix; its standard output, bytes."""
-        r = subprocess.run(["wine", exe, *args], env=self.env, timeout=wait, capture_output=True)
+        r = subprocess.run([*self.wine, exe, *args], env=self.env, timeout=wait, capture_output=True)
         return r.returncode, r.stdout
 
     def xdo(self, *args, check=True):
@@ -168,36 +213,43 @@ class Env:
                 p.wait(timeout=5)
 
 
-def build_mingw(src_name, out, *flags):
-    """Builds tests/win/SRC_NAME with the 32-bit MinGW C compiler into OUT."""
+def build_mingw(arch, src_name, out, *flags):
+    """Builds tests/win/SRC_NAME with the MinGW C compiler of ARCH into OUT."""
     src = os.path.join(HERE, src_name)
-    subprocess.run(["i686-w64-mingw32-gcc", "-O1", "-o", out, src, "-static-libgcc", *flags],
+    subprocess.run([ARCHES[arch]["triple"] + "-gcc", "-O1", "-o", out, src, "-static-libgcc", *flags],
                    check=True, timeout=120)
     return out
 
 
-def build_double(tmp):
-    """The test-double nvdaControllerClient32.dll (see nvda_double.c)."""
-    return build_mingw("nvda_double.c", os.path.join(tmp, "nvdaControllerClient32.dll"),
+def build_double(env, arch=None, name="nvda-double.dll"):
+    """The test-double NVDA controller library (see nvda_double.c) for ARCH
+    (default: the environment's); make_program_folder gives it its name."""
+    return build_mingw(arch or env.arch, "nvda_double.c", os.path.join(env.tmp, name),
                        "-shared", "-Wl,--kill-at")
 
 
-def build_probe(tmp):
+def build_ext_double(env, arch=None, name="ext-double.dll"):
+    """The test-double extension library (see ext_double.c) for ARCH."""
+    return build_mingw(arch or env.arch, "ext_double.c", os.path.join(env.tmp, name),
+                       "-shared", "-Wl,--kill-at")
+
+
+def build_probe(env):
     """win_probe.exe (see win_probe.c)."""
-    return build_mingw("win_probe.c", os.path.join(tmp, "win_probe.exe"), "-mconsole")
+    return build_mingw(env.arch, "win_probe.c", os.path.join(env.tmp, "win_probe.exe"), "-mconsole")
 
 
-def build_setup_probe(tmp):
+def build_setup_probe(env):
     """setup_probe.exe, the stand-in installer (see setup_probe.c)."""
-    return build_mingw("setup_probe.c", os.path.join(tmp, "setup_probe.exe"), "-mwindows")
+    return build_mingw(env.arch, "setup_probe.c", os.path.join(env.tmp, "setup_probe.exe"), "-mwindows")
 
 
-def build_sock_check(tmp):
+def build_sock_check(env):
     """sock_check.exe (see sock_check.cpp), built with the client's own
     Winsock shim and the client's Windows compile settings."""
     src = os.path.join(os.path.dirname(os.path.dirname(HERE)), "src")
-    out = os.path.join(tmp, "sock_check.exe")
-    subprocess.run(["i686-w64-mingw32-g++-posix", "-std=c++20", "-O1", "-DWIN32_LEAN_AND_MEAN", "-DNOMINMAX",
+    out = os.path.join(env.tmp, "sock_check.exe")
+    subprocess.run([ARCHES[env.arch]["triple"] + "-g++-posix", "-std=c++20", "-O1", "-DWIN32_LEAN_AND_MEAN", "-DNOMINMAX",
                     "-D_WIN32_WINNT=0x0600", "-I", src, "-o", out, os.path.join(HERE, "sock_check.cpp"),
                     os.path.join(src, "platform", "sockets_win32.cpp"), "-static", "-lws2_32"],
                    check=True, timeout=300)
@@ -224,20 +276,24 @@ def config_value(folder, key):
     return None
 
 
-def make_program_folder(env, name, exe, dll=None):
+def make_program_folder(env, name, exe, dll=None, extra=()):
     """A program folder under the temporary folder holding kordo.exe and, when
-    DLL is given, the test-double screen-reader library."""
+    DLL is given, the test-double screen-reader library under the name that
+    kordo.exe of this architecture loads first.  EXTRA: (path, file name)
+    pairs copied in as well."""
     folder = os.path.join(env.tmp, name)
     os.makedirs(folder)
     shutil.copy(exe, folder)
     if dll:
-        shutil.copy(dll, os.path.join(folder, "nvdaControllerClient32.dll"))
+        shutil.copy(dll, os.path.join(folder, ARCHES[env.arch]["nvda"]))
+    for path, file_name in extra:
+        shutil.copy(path, os.path.join(folder, file_name))
     return folder
 
 
 def start_client(env, folder):
     out = open(os.path.join(folder, "stdout.txt"), "wb")
-    return subprocess.Popen(["wine", os.path.join(folder, "kordo.exe")], cwd=folder, env=env.env,
+    return subprocess.Popen([*env.wine, os.path.join(folder, "kordo.exe")], cwd=folder, env=env.env,
                             stdout=out, stderr=subprocess.STDOUT)
 
 
@@ -292,8 +348,9 @@ class SpeechLog:
             time.sleep(0.1)
 
 
-def run_stage(prefix, deadline, body, dump=()):
-    """Runs BODY(env, tmp) in a fresh environment, capped at DEADLINE seconds.
+def run_stage(prefix, deadline, body, dump=(), arch="i686"):
+    """Runs BODY(env, tmp) in a fresh environment for kordo.exe of ARCH,
+    capped at DEADLINE seconds.
     On failure prints the reason and the end of each file named in DUMP
     (paths relative to the temporary folder), and returns 1; 0 on success.
     The environment is torn down either way, also on SIGTERM; the temporary
@@ -312,7 +369,8 @@ def run_stage(prefix, deadline, body, dump=()):
     signal.signal(signal.SIGALRM, on_alarm)
     signal.alarm(int(deadline))
     tmp = tempfile.mkdtemp(prefix=prefix)
-    env = Env(tmp)
+    env = Env(tmp, arch)
+    print("kordo.exe for %s in a %s Wine prefix" % (arch, ARCHES[arch]["winearch"]), flush=True)
     status = 0
     try:
         body(env, tmp)

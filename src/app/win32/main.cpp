@@ -80,6 +80,9 @@ int WINAPI WinMain(HINSTANCE hThisInstance, HINSTANCE, LPSTR, int) {
         p.libraries = &systemLibraries();
         p.jawsWindowExists = jawsWindowExists;
         p.isIn64BitMode = isIn64BitMode;
+#ifdef _WIN64
+        p.program64Bit = true;
+#endif
         p.windowEyes = windowEyesSpeech;
         setSpeechPlatform(std::move(p));
         autodetectScreenReader();

@@ -216,6 +216,32 @@ TEST_F(speechTest, LoadersRunInOrderAndSkipWhatCannotApply) {
     sayString("rien", true);  // silent, and must not crash with no back-end
 }
 
+// A 64-bit client loads libraries of its own architecture only: the 32-bit
+// NVDA library is never tried, the 64-bit one is tried whatever the WOW64
+// test says, and it keeps its own value.
+TEST_F(speechTest, A64BitProgramTriesOnlyThe64BitNvdaLibrary) {
+    for (bool wow64 : {false, true}) {
+        SCOPED_TRACE(wow64 ? "WOW64 test true" : "WOW64 test false");
+        speechReset();
+        libs.attempts.clear();
+        libs.files = {{"nvdaControllerClient32.dll", kNvda}};
+        SpeechPlatform p;
+        p.program64Bit = true;
+        p.isIn64BitMode = [wow64] { return wow64; };
+        EXPECT_FALSE(detect(std::move(p)));
+        EXPECT_EQ(libs.attempts,
+                  (std::vector<std::string>{"nvdaControllerClient64.dll",
+                                            "nvdaControllerClient.dll", "sapi5.dll"}));
+        EXPECT_EQ(speechCurrent(), 0);
+    }
+    speechReset();
+    libs.files = {{"nvdaControllerClient64.dll", kNvda}, {"nvdaControllerClient.dll", kNvda}};
+    SpeechPlatform p;
+    p.program64Bit = true;
+    EXPECT_TRUE(detect(std::move(p)));
+    EXPECT_EQ(speechCurrent(), kSpeechNvda64);
+}
+
 TEST_F(speechTest, SapiInitIsNotCalledWhenAnEntryIsMissing) {
     libs.files = {{"sapi5.dll", without(kSapi, "sapiSay")}};
     EXPECT_FALSE(detect());
