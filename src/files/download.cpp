@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "files/http_reader.h"
+#include "net/agc.h"
 #include "net/config.h"
 #include "platform/atomic_file.h"
 #include "platform/file_names.h"
@@ -180,6 +181,8 @@ DownloadResult downloadFileFrom(const DownloadEndpoint& ep, const std::string& r
 }
 
 int downloadFile(std::string_view fn) {
+    // The server's pings are answered while this waits on the download host.
+    AgcOutsideWait outside;
     switch (downloadFileFrom(filesState.endpoint, filesState.root, fn)) {
     case DownloadResult::Refused:
     case DownloadResult::NoHost:

@@ -334,9 +334,13 @@ struct PendingRun {
 }  // namespace
 
 namespace {
+// The handle whose dispatch thread this is (null elsewhere).
+thread_local AGCHandle* dispatching = nullptr;
+
 // The dispatch thread: the handlers of every queued line, in order, a run
 // per receive as the receive thread cut them.
 void dispatchLoop(AGCHandle* h) {
+    dispatching = h;
     PendingRun run{h, {}};
     run.lines.reserve(kMaxRunLines);
     for (;;) {
@@ -370,12 +374,13 @@ struct LatePings {
     std::deque<std::pair<uint64_t, std::chrono::steady_clock::time_point>> waiting;
     uint64_t queued = 0;
 
-    // Answers every queued ping once the oldest has waited kPingAnswerMs.
+    // Answers every queued ping once the oldest has waited kPingAnswerMs,
+    // while the dispatch thread waits outside the connection.
     void check(AGCHandle* h) {
         if (waiting.empty()) return;
         const uint64_t done = pingsAnswered(h);
         while (!waiting.empty() && waiting.front().first <= done) waiting.pop_front();
-        if (waiting.empty()) return;
+        if (waiting.empty() || h->outsideWaits.load() == 0) return;
         if (std::chrono::steady_clock::now() - waiting.front().second >= std::chrono::milliseconds(kPingAnswerMs)) {
             answerPingsUpTo(h, waiting.back().first);
             waiting.clear();
@@ -383,6 +388,14 @@ struct LatePings {
     }
 };
 }  // namespace
+
+AgcOutsideWait::AgcOutsideWait() : h_(dispatching) {
+    if (h_) h_->outsideWaits.fetch_add(1);
+}
+
+AgcOutsideWait::~AgcOutsideWait() {
+    if (h_) h_->outsideWaits.fetch_sub(1);
+}
 
 void recvLoop(AGCHandle* h) {
     LineBuffer lb;

@@ -7,9 +7,10 @@
 // takes "challenge" and "status " at once, and hands every other line, in
 // order, to the handle's dispatch thread, on which every command handler
 // runs.  "ping" is answered in its turn there, so its "pong" follows what
-// the lines before it caused; but when a slow handler (a download, a
-// dialog) holds the dispatch thread, the receive thread answers a ping that
-// has waited kPingAnswerMs itself.  agc_send may be
+// the lines before it caused; but while a handler waits on something
+// outside the connection (a download, marked with AgcOutsideWait), the
+// receive thread answers a ping that has waited kPingAnswerMs itself.
+// agc_send may be
 // called from any thread (one lock per handle keeps lines whole) and waits
 // a bounded time; agc_close runs on whichever thread detects the loss.
 //
@@ -92,10 +93,29 @@ struct AGCHandle {
     std::mutex pingMu;
     uint64_t pingsAnswered = 0;    // guarded by pingMu
     uint64_t pingsDispatched = 0;  // dispatch thread (or agc_recv) only
+    // AgcOutsideWait guards held on this handle's dispatch thread.
+    std::atomic<int> outsideWaits{0};
     std::atomic<bool> closeStepsRun{false};
     std::atomic<bool> closeWanted{false};
     std::thread receiver;
     std::atomic<bool> receiverDone{false};
+};
+
+// Held by a handler, on a dispatch thread, around a wait on something
+// outside the game connection (an HTTP download may take minutes).  While
+// one is held, the receive thread answers a ping that has waited
+// kPingAnswerMs; any other handler, however slow, keeps "pong" in its turn,
+// so a pong still tells the server that every line before its ping has been
+// handled.  Does nothing off a dispatch thread.
+class AgcOutsideWait {
+public:
+    AgcOutsideWait();
+    ~AgcOutsideWait();
+    AgcOutsideWait(const AgcOutsideWait&) = delete;
+    AgcOutsideWait& operator=(const AgcOutsideWait&) = delete;
+
+private:
+    AGCHandle* h_;
 };
 
 // The current connection; null until the first successful login.

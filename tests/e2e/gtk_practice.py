@@ -192,7 +192,11 @@ def run(proc, prog, heard, port, downloads, players):
     else:
         print("# port 80 not available to the server: downloads not checked")
 
-    # A game of tic-tac-toe, won, and the replay declined.
+    # A game of tic-tac-toe, won, and the replay declined.  Down first, so
+    # that Ctrl+Home moves the focus wherever the steps above left it.
+    events.clear()
+    keys("Down")
+    wait_for(lambda: any(e[0] == "focus" for e in events.seen))
     events.clear()
     keys("ctrl+Home")
     check(events.wait("focus", "Morpion contre le serveur"), "Ctrl+Home: the game's item")

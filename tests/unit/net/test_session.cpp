@@ -14,6 +14,7 @@
 #include <condition_variable>
 #include <future>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "net/agc.h"
@@ -46,6 +47,10 @@ struct Seen {
         std::unique_lock<std::mutex> lock(mu);
         return cv.wait_for(lock, 5s, [&] { return lines.size() >= n; });
     }
+    void clear() {
+        std::lock_guard<std::mutex> lock(mu);
+        lines.clear();
+    }
     std::vector<std::string> payloads() {
         std::lock_guard<std::mutex> lock(mu);
         std::vector<std::string> out;
@@ -54,11 +59,11 @@ struct Seen {
     }
 } seen;
 
-// A "say " handler that can hold the receive thread (for the UI-thread
-// reconnection case).
+// A "say " handler that can hold the dispatch thread (for the UI-thread
+// reconnection case), as if waiting on a download when holdOutside is set.
 std::mutex holdMutex;
 std::condition_variable holdCv;
-bool holdArmed = false, holding = false;
+bool holdArmed = false, holding = false, holdOutside = false;
 
 void onSay(std::string_view p, bool) {
     std::unique_lock<std::mutex> lock(holdMutex);
@@ -66,6 +71,8 @@ void onSay(std::string_view p, bool) {
         holdArmed = false;
         holding = true;
         holdCv.notify_all();
+        std::optional<AgcOutsideWait> outside;
+        if (holdOutside) outside.emplace();
         holdCv.wait(lock, [] { return !holding; });
     }
     lock.unlock();
@@ -511,34 +518,49 @@ TEST_F(Session, FailedSendOnTheUiThreadReconnectsWithoutHoldingIt) {
     ASSERT_TRUE(waitReceiverDone(old));
     EXPECT_EQ(noticeCount(), 1u);
 }
-// A handler that holds the dispatch thread (a download, a dialog) does not
-// delay the answer to "ping"; the lines after it still wait their turn.
-TEST_F(Session, PingIsAnsweredWhileAHandlerIsBusy) {
+// A handler waiting on a download does not delay the answer to "ping"; the
+// lines after it still wait their turn.  Any other handler, however slow,
+// keeps "pong" in its turn: a pong means every line before it was handled.
+TEST_F(Session, PingIsAnsweredEarlyOnlyWhileAHandlerWaitsOutside) {
     auto conn = login(1);
     ASSERT_NE(conn, nullptr);
-    {
-        std::lock_guard<std::mutex> lock(holdMutex);
-        holdArmed = true;
+    for (bool outside : {true, false}) {
+        SCOPED_TRACE(outside ? "waiting on a download" : "busy handler");
+        seen.clear();
+        {
+            std::lock_guard<std::mutex> lock(holdMutex);
+            holdArmed = true;
+            holdOutside = outside;
+        }
+        conn->send("say hold\nping\nsay after\nping\n");
+        {
+            std::unique_lock<std::mutex> lock(holdMutex);
+            ASSERT_TRUE(holdCv.wait_for(lock, 5s, [] { return holding; }));
+        }
+        if (outside) {
+            EXPECT_EQ(conn->readLine(3000), "pong");
+            EXPECT_EQ(conn->readLine(3000), "pong");
+        } else {
+            EXPECT_EQ(conn->readLine(2 * kPingAnswerMs), std::nullopt);
+        }
+        EXPECT_TRUE(seen.payloads().empty());
+        {
+            std::lock_guard<std::mutex> lock(holdMutex);
+            holding = false;
+            holdOutside = false;
+            holdCv.notify_all();
+        }
+        ASSERT_TRUE(seen.waitFor(2));
+        EXPECT_EQ(seen.payloads(), (std::vector<std::string>{"hold", "after"}));
+        if (!outside) {
+            EXPECT_EQ(conn->readLine(3000), "pong");
+            EXPECT_EQ(conn->readLine(3000), "pong");
+        }
+        // Each ping had one answer: the next one is this ping's.
+        conn->send("ping\n");
+        EXPECT_EQ(conn->readLine(3000), "pong");
+        EXPECT_EQ(conn->readLine(300), std::nullopt);
     }
-    conn->send("say hold\nping\nsay after\nping\n");
-    {
-        std::unique_lock<std::mutex> lock(holdMutex);
-        ASSERT_TRUE(holdCv.wait_for(lock, 5s, [] { return holding; }));
-    }
-    EXPECT_EQ(conn->readLine(3000), "pong");
-    EXPECT_EQ(conn->readLine(3000), "pong");
-    EXPECT_TRUE(seen.payloads().empty());
-    {
-        std::lock_guard<std::mutex> lock(holdMutex);
-        holding = false;
-        holdCv.notify_all();
-    }
-    ASSERT_TRUE(seen.waitFor(2));
-    EXPECT_EQ(seen.payloads(), (std::vector<std::string>{"hold", "after"}));
-    // Each ping had one answer: the next one is this ping's.
-    conn->send("ping\n");
-    EXPECT_EQ(conn->readLine(3000), "pong");
-    EXPECT_EQ(conn->readLine(300), std::nullopt);
 }
 
 // A server that floods "ping" and never reads fills the socket: the sends
