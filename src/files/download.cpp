@@ -12,6 +12,7 @@
 #include "net/agc.h"
 #include "net/config.h"
 #include "platform/atomic_file.h"
+#include "platform/diag.h"
 #include "platform/file_names.h"
 #include "platform/sockets.h"
 
@@ -157,8 +158,7 @@ DownloadResult downloadFileFrom(const DownloadEndpoint& ep, const std::string& r
             tmp.path = target + ".part";
             tmp.f = std::fopen(tmp.path.c_str(), "wb");
             if (!tmp.f) {
-                std::fputs("Failed to open file\r\n", stdout);
-                std::fflush(stdout);
+                diagLine("Failed to open file\r\n");
                 tmp.path.clear();
                 writeFailed = true;
             }

@@ -6,6 +6,7 @@
 
 #include "audio/sound.h"
 #include "net/agc.h"
+#include "platform/diag.h"
 #include "platform/ui.h"
 #include "speech/speech.h"
 
@@ -58,8 +59,7 @@ void refillList() {
             ui().listAdd(label ? *label : std::string());
             int pos = ui().listCount() - 1;
             if (pos != i) {
-                std::printf("ListError1=%d,%d,%d,'%s'\r\n", pos, i, 0, label ? label->c_str() : "");
-                std::fflush(stdout);
+                diagf("ListError1=%d,%d,%d,'%s'\r\n", pos, i, 0, label ? label->c_str() : "");
                 ui().beep(2094, 60);
                 break;
             }
@@ -156,8 +156,7 @@ void updateItemLocked(std::string_view s) {
         refillList();
     } else if (r < 0) {
         onUi([] { ui().beep(1047, 60); });
-        std::printf("ListError2=%d,%d,%d\r\n", c, r, 0);
-        std::fflush(stdout);
+        diagf("ListError2=%d,%d,%d\r\n", c, r, 0);
         refillList();
     }
     moveLocked(0, false, false);

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/diag.h"
 #include "app/client.h"
 #include "app/gtk/gio_shell.h"
 #include "app/gtk/gtk_frontend.h"
@@ -81,6 +82,8 @@ int main(int argc, char** argv) {
     setShell(&shell);
 
     GtkFrontEnd frontEnd;
+    static StreamDiagSink diag(stderr);
+    setDiagSink(&diag);
     int status = clientMain(frontEnd, options);
     setShell(nullptr);
     return status;

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/diag.h"
 #include "app/client.h"
 #include "app/headless/headless_ui.h"
 #include "app/headless/wav_writer.h"
@@ -141,6 +142,9 @@ int main(int argc, char** argv) {
             autodetectScreenReader();
         }
     };
+    // Standard output is the event stream: the core's diagnostics go apart.
+    static StreamDiagSink diag(stderr);
+    setDiagSink(&diag);
     int status = clientMain(ui, options);
     sink.close();
     if (wavWriter) wavWriter->finish();

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/diag.h"
 #include "app/client.h"
 #include "app/win32/win32_ui.h"
 #include "audio/wasapi/wasapi_sink.h"
@@ -71,6 +72,9 @@ int WINAPI WinMain(HINSTANCE hThisInstance, HINSTANCE, LPSTR, int) {
 
     WindowsSink sink;
     Win32Ui ui(hThisInstance);
+    // The core's diagnostics go to the console, as the program's own lines do.
+    static StreamDiagSink diag(stdout);
+    setDiagSink(&diag);
 
     ClientOptions options;
     options.programFolder = exeFolder();

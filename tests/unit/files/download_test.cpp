@@ -4,6 +4,7 @@
 #include <string>
 #include <thread>
 
+#include "support/recording_diag.h"
 #include "files/download.h"
 #include "files/http_reader.h"
 #include "files_fixture.h"
@@ -191,9 +192,11 @@ TEST_F(Download, NamesOutsideTheFolderAreRefusedUnsent) {
 TEST_F(Download, UnwritableTargetSaysSoAndKeepsGoing) {
     put("sounds", "a file where the folder should be");
     server.setReply(ok("data"));
+    RecordingDiag diag;
     ::testing::internal::CaptureStdout();
     DownloadResult r = downloadFileFrom(filesState.endpoint, filesState.root, "sounds/a.ogg");
-    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Failed to open file\r\n");
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(diag.take(), "Failed to open file\r\n");
     EXPECT_EQ(r, DownloadResult::WriteFailed);
     EXPECT_EQ(downloadFile("sounds/a.ogg"), 1);
     EXPECT_EQ(read("sounds"), "a file where the folder should be");

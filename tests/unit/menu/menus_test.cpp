@@ -1,6 +1,7 @@
 // The menu stack as the player meets it: what the list shows, which sounds
 // play and what is spoken, in order; the lines sent for choices; and the
 // receive thread and UI thread working on the menus at once.
+#include "support/recording_diag.h"
 #include "menu/menus.h"
 
 #include <gtest/gtest.h>
@@ -215,10 +216,13 @@ TEST_F(MenuStack, ServerMovesOnlyTheCurrentMenu) {
 
 TEST_F(MenuStack, AListThatRefusesLinesIsReported) {
     ui.refuseListAdds = true;
+    RecordingDiag diag;
+    // The diagnostic goes to the front-end's sink, never to standard output,
+    // which is kordo-headless's event stream.
     testing::internal::CaptureStdout();
     menuOpen(menuText(1, 1, 2, 0, 0));
-    std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(out, "ListError1=-1,0,0,'L0'\r\n");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(diag.take(), "ListError1=-1,0,0,'L0'\r\n");
     EXPECT_EQ(ui.beeps(), (std::vector<std::pair<int, int>>{{2094, 60}}));
 }
 
@@ -228,9 +232,11 @@ TEST_F(MenuStack, AChangeTheListRefusesIsReportedAndTheListRefilled) {
     open(1, 1, 2, 0);
     ui.injectListLine("stale");
     ui.refuseNextListAdd = true;
+    RecordingDiag diag;
     testing::internal::CaptureStdout();
     menuUpdate(" 2|new|vn|sn|-", true);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "ListError2=3,-1,0\r\n");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(diag.take(), "ListError2=3,-1,0\r\n");
     EXPECT_EQ(ui.beeps(), (std::vector<std::pair<int, int>>{{1047, 60}}));
     EXPECT_EQ(ui.take(), (Events{"beep 1047", "list-reset", "list-add L0", "list-add L1",
                                  "list-add new", "sound sn", "list-select 2"}));
