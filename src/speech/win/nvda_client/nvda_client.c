@@ -30,7 +30,7 @@ static SRWLOCK lock = SRWLOCK_INIT;
 /* nvdaBinding (the stubs' implicit handle) for the endpoint of the calling
  * process's session and desktop; made once, kept for the process.  Caller
  * holds `lock`. */
-static RPC_STATUS bind(void) {
+static RPC_STATUS makeBinding(void) {
     if (nvdaBinding) return RPC_S_OK;
     wchar_t endpoint[300];
     if (!nvdaEndpointName(endpoint, sizeof endpoint / sizeof endpoint[0])) return RPC_S_INVALID_ENDPOINT_FORMAT;
@@ -46,7 +46,7 @@ static RPC_STATUS bind(void) {
 
 EXPORT nvdaController_testIfRunning(void) {
     AcquireSRWLockExclusive(&lock);
-    RPC_STATUS s = bind();
+    RPC_STATUS s = makeBinding();
     /* RPC_S_NOT_LISTENING at once when nothing serves the endpoint. */
     if (s == RPC_S_OK) s = RpcMgmtIsServerListening(nvdaBinding);
     if (s == RPC_S_OK) s = testIfRunning();
@@ -57,7 +57,7 @@ EXPORT nvdaController_testIfRunning(void) {
 EXPORT nvdaController_speakText(const wchar_t* text) {
     if (!text) return RPC_X_NULL_REF_POINTER;
     AcquireSRWLockExclusive(&lock);
-    RPC_STATUS s = bind();
+    RPC_STATUS s = makeBinding();
     if (s == RPC_S_OK) s = speakText(text);
     ReleaseSRWLockExclusive(&lock);
     return s;
@@ -65,7 +65,7 @@ EXPORT nvdaController_speakText(const wchar_t* text) {
 
 EXPORT nvdaController_cancelSpeech(void) {
     AcquireSRWLockExclusive(&lock);
-    RPC_STATUS s = bind();
+    RPC_STATUS s = makeBinding();
     if (s == RPC_S_OK) s = cancelSpeech();
     ReleaseSRWLockExclusive(&lock);
     return s;
@@ -74,7 +74,7 @@ EXPORT nvdaController_cancelSpeech(void) {
 EXPORT nvdaController_brailleMessage(const wchar_t* message) {
     if (!message) return RPC_X_NULL_REF_POINTER;
     AcquireSRWLockExclusive(&lock);
-    RPC_STATUS s = bind();
+    RPC_STATUS s = makeBinding();
     if (s == RPC_S_OK) s = brailleMessage(message);
     ReleaseSRWLockExclusive(&lock);
     return s;
