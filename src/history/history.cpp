@@ -23,6 +23,26 @@ void runHistoryOp(F&& body) {
     if (!uiCall([&] { body(true); })) body(false);
 }
 
+// The view text of a run being gathered (historyAddRun); UI thread only.
+struct GatheredRun {
+    bool active = false;
+    std::string text;  // "\r\n" + message, for each stored message so far
+};
+GatheredRun gathered;
+
+// Appends `text` (one or more "\r\n" + message) to the view and applies the
+// reading rule: a player reading the view keeps the place; otherwise the
+// view follows the newest message.  UI thread.
+void showInView(UiSeam& u, const std::string& text) {
+    int start = 0, end = 0;
+    u.historyGetSelection(&start, &end);
+    u.historyAppend(text);
+    if (u.focusedControl() == UiControl::History)
+        u.historySetSelection(start, end);
+    else
+        u.historyScrollToCaret();
+}
+
 // Stores one message; caller holds the lock.
 void store(HistoryState& h, std::string_view msg) {
     HistoryList& l = h.history;
@@ -67,21 +87,33 @@ void historyAdd(std::string_view s, int flags) {
             }
         }
         if (!(flags & HIST_NOSTORE) && withUi) {
-            UiSeam& u = ui();
-            int start = 0, end = 0;
-            u.historyGetSelection(&start, &end);
-            u.historyAppend("\r\n" + msg);
-            // A player reading the view keeps the place; otherwise the view
-            // follows the newest message.
-            if (u.focusedControl() == UiControl::History)
-                u.historySetSelection(start, end);
-            else
-                u.historyScrollToCaret();
+            if (gathered.active) {
+                gathered.text += "\r\n";
+                gathered.text += msg;
+            } else {
+                showInView(ui(), "\r\n" + msg);
+            }
         }
         bool active = withUi && ui().isMainWindowActive();
         if ((flags & HIST_SPEAK) && (active || inDialogBox.load() || (flags & HIST_ALWAYS)))
             sayString(msg, (flags & HIST_INTERRUPT) != 0);
     });
+}
+
+void historyAddRun(const std::function<void()>& run) {
+    UiSeam& u = ui();
+    // Nested runs and runs off the UI thread go message by message.
+    if (gathered.active || !u.isUiThread() || !u.historyGathersRuns()) {
+        run();
+        return;
+    }
+    gathered.active = true;
+    gathered.text.clear();
+    run();
+    gathered.active = false;
+    if (!gathered.text.empty()) showInView(u, gathered.text);
+    // A flood's text can be megabytes: do not keep it between runs.
+    if (gathered.text.capacity() > (1u << 16)) gathered.text = std::string();
 }
 
 void historyMove(int n) {

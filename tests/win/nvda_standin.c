@@ -9,10 +9,10 @@
  *   running | cancel | speak <text> | braille <text>
  * Once it listens it writes the endpoint name to READY_FILE.  It serves
  * until it is killed. */
+#include <rpc.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <windows.h>
-#include <rpc.h>
 
 #include "nvda_controller.h"
 #include "nvda_endpoint.h"
@@ -56,9 +56,13 @@ error_status_t brailleMessage(const wchar_t* message) {
     return 0;
 }
 
-void* __RPC_USER MIDL_user_allocate(size_t size) { return malloc(size); }
+void* __RPC_USER MIDL_user_allocate(size_t size) {
+    return malloc(size);
+}
 
-void __RPC_USER MIDL_user_free(void* p) { free(p); }
+void __RPC_USER MIDL_user_free(void* p) {
+    free(p);
+}
 
 int main(int argc, char** argv) {
     if (argc != 3) {

@@ -60,7 +60,8 @@ int main() {
             std::printf("said %.1f\n", nowMs() - t0);
         } else if (line.rfind("running ", 0) == 0) {
             std::unique_ptr<DynLib> lib = systemLibraries().load(line.substr(8));
-            auto fn = lib ? reinterpret_cast<NvdaTestIfRunningFn>(lib->symbol("nvdaController_testIfRunning"))
+            auto fn = lib ? reinterpret_cast<NvdaTestIfRunningFn>(
+                                lib->symbol("nvdaController_testIfRunning"))
                           : nullptr;
             if (!fn) {
                 std::printf("running missing 0\n");

@@ -37,6 +37,34 @@ TEST_F(HistoryRuns, ARunIsOneHandOverWithEveryMessageInOrder) {
     EXPECT_EQ(historyAt(2), "quatre");
 }
 
+// A front-end whose view takes a run in one append (the Win32 edit
+// control): the same text in one append after the run's speech, and the
+// selection rule applied once: kept while the player reads the view, the
+// view following the newest message otherwise.
+TEST_F(HistoryRuns, AGatheringViewTakesTheRunInOneAppend) {
+    ui.gathersRuns = true;
+    ui.setHistory("\r\navant", 0);
+    ui.historySetSelection(2, 4);
+    ui.setFocus(UiControl::History);
+    flood("say un\nsayi deux\nsaynh trois\nsayurg quatre\n");
+    EXPECT_EQ(ui.uiCalls.load(), 1);
+    EXPECT_EQ(ui.take(), (std::vector<std::string>{"speak 0 un", "speak 1 deux", "speak 0 trois",
+                                                   "speak 0 quatre", "history \r\nun\r\ndeux\r\nquatre"}));
+    EXPECT_EQ(ui.historyText(), "\r\navant\r\nun\r\ndeux\r\nquatre");
+    EXPECT_EQ(ui.historySelection(), std::make_pair(2, 4)) << "the reader keeps the place";
+    EXPECT_EQ(ui.historyScrolls(), 0);
+    ASSERT_EQ(historyState.histLen, 3);
+    EXPECT_EQ(historyAt(1), "deux");
+
+    ui.setFocus(UiControl::List);
+    flood("say cinq\nsay six\n");
+    EXPECT_EQ(ui.take(), (std::vector<std::string>{"speak 0 cinq", "speak 0 six", "history \r\ncinq\r\nsix"}));
+    EXPECT_EQ(ui.historyScrolls(), 1) << "one scroll to the newest message per run";
+    // A single line is no run: shown as it comes.
+    flood("say sept\n");
+    EXPECT_EQ(ui.take(), (std::vector<std::string>{"history \r\nsept", "speak 0 sept"}));
+}
+
 TEST_F(HistoryRuns, WithoutAMainWindowTheRunIsStoredAndNotShown) {
     ui.closeWindow();
     flood("say un\nsayurg deux\n");

@@ -17,8 +17,8 @@
  *
  * Threads: any; calls are serialised by one lock, which also guards the
  * binding made at the first call. */
-#include <windows.h>
 #include <rpc.h>
+#include <windows.h>
 
 #include "nvda_controller.h"
 #include "nvda_endpoint.h"
@@ -33,9 +33,11 @@ static SRWLOCK lock = SRWLOCK_INIT;
 static RPC_STATUS makeBinding(void) {
     if (nvdaBinding) return RPC_S_OK;
     wchar_t endpoint[300];
-    if (!nvdaEndpointName(endpoint, sizeof endpoint / sizeof endpoint[0])) return RPC_S_INVALID_ENDPOINT_FORMAT;
+    if (!nvdaEndpointName(endpoint, sizeof endpoint / sizeof endpoint[0]))
+        return RPC_S_INVALID_ENDPOINT_FORMAT;
     RPC_WSTR text = NULL;
-    RPC_STATUS s = RpcStringBindingComposeW(NULL, (RPC_WSTR)L"ncalrpc", NULL, (RPC_WSTR)endpoint, NULL, &text);
+    RPC_STATUS s =
+        RpcStringBindingComposeW(NULL, (RPC_WSTR)L"ncalrpc", NULL, (RPC_WSTR)endpoint, NULL, &text);
     if (s != RPC_S_OK) return s;
     handle_t h = NULL;
     s = RpcBindingFromStringBindingW(text, &h);
@@ -81,6 +83,10 @@ EXPORT nvdaController_brailleMessage(const wchar_t* message) {
 }
 
 /* The stubs' memory: marshalling buffers of one call. */
-void* __RPC_USER MIDL_user_allocate(size_t size) { return HeapAlloc(GetProcessHeap(), 0, size); }
+void* __RPC_USER MIDL_user_allocate(size_t size) {
+    return HeapAlloc(GetProcessHeap(), 0, size);
+}
 
-void __RPC_USER MIDL_user_free(void* p) { HeapFree(GetProcessHeap(), 0, p); }
+void __RPC_USER MIDL_user_free(void* p) {
+    HeapFree(GetProcessHeap(), 0, p);
+}

@@ -11,7 +11,8 @@ int nvdaEndpointName(wchar_t* out, size_t cap) {
     wchar_t desktop[256];
     DWORD needed = 0;
     HDESK d = GetThreadDesktop(GetCurrentThreadId());
-    if (!d || !GetUserObjectInformationW(d, UOI_NAME, desktop, sizeof desktop, &needed) || !desktop[0])
+    if (!d || !GetUserObjectInformationW(d, UOI_NAME, desktop, sizeof desktop, &needed) ||
+        !desktop[0])
         wcscpy(desktop, L"Default");
     int n = _snwprintf(out, cap, L"NvdaCtlr.%lu.%ls", (unsigned long)session, desktop);
     return n > 0 && (size_t)n < cap;

@@ -28,19 +28,19 @@ enum Op { OP_SAY, OP_SET_RATE, OP_GET_RATE };
 
 struct Request {
     enum Op op;
-    const wchar_t* text;  /* OP_SAY; owned by the caller while it waits */
-    DWORD flags;          /* OP_SAY */
-    long rate;            /* OP_SET_RATE in, OP_GET_RATE out (SAPI scale) */
+    const wchar_t* text; /* OP_SAY; owned by the caller while it waits */
+    DWORD flags;         /* OP_SAY */
+    long rate;           /* OP_SET_RATE in, OP_GET_RATE out (SAPI scale) */
     HRESULT result;
 };
 
-static SRWLOCK lock = SRWLOCK_INIT;          /* guards everything below */
+static SRWLOCK lock = SRWLOCK_INIT; /* guards everything below */
 static CONDITION_VARIABLE changed = CONDITION_VARIABLE_INIT;
-static int started;                          /* sapiInit ran: `ready` is final */
-static int ready;                            /* the voice exists */
-static struct Request* pending;              /* the request being handed over */
-static int done;                             /* `pending` has been run */
-static SRWLOCK callers = SRWLOCK_INIT;       /* one request in flight */
+static int started;                    /* sapiInit ran: `ready` is final */
+static int ready;                      /* the voice exists */
+static struct Request* pending;        /* the request being handed over */
+static int done;                       /* `pending` has been run */
+static SRWLOCK callers = SRWLOCK_INIT; /* one request in flight */
 
 static void run(ISpVoice* voice, struct Request* r) {
     switch (r->op) {
@@ -123,7 +123,8 @@ EXPORT BOOL WINAPI sapiSay(const char* ansi, BOOL interrupt) {
     wchar_t* text = HeapAlloc(GetProcessHeap(), 0, (SIZE_T)n * sizeof(wchar_t));
     if (!text) return FALSE;
     MultiByteToWideChar(CP_ACP, 0, ansi, -1, text, n);
-    struct Request r = {OP_SAY, text, SPF_ASYNC | SPF_IS_NOT_XML | (interrupt ? SPF_PURGEBEFORESPEAK : 0), 0, S_OK};
+    struct Request r = {
+        OP_SAY, text, SPF_ASYNC | SPF_IS_NOT_XML | (interrupt ? SPF_PURGEBEFORESPEAK : 0), 0, S_OK};
     BOOL ok = call(&r);
     /* Speak copies the text before an asynchronous call returns. */
     HeapFree(GetProcessHeap(), 0, text);

@@ -8,7 +8,7 @@
 static inline long sapiRateToVoice(int rate) {
     if (rate < 0) rate = 0;
     if (rate > 100) rate = 100;
-    return (long)((rate * 2 + 5) / 10 - 10);  /* nearest step, halves up */
+    return (long)((rate * 2 + 5) / 10 - 10); /* nearest step, halves up */
 }
 
 static inline int sapiRateFromVoice(long voiceRate) {
