@@ -23,10 +23,11 @@ void runHistoryOp(F&& body) {
     if (!uiCall([&] { body(true); })) body(false);
 }
 
-// The view text of a run being gathered (historyAddRun); UI thread only.
+// The view text of a run, or a flood of runs, being gathered
+// (historyAddRun); UI thread only.
 struct GatheredRun {
-    bool active = false;
-    std::string text;  // "\r\n" + message, for each stored message so far
+    bool active = false;  // inside a run
+    std::string text;     // "\r\n" + message, for each stored message so far
 };
 GatheredRun gathered;
 
@@ -91,6 +92,7 @@ void historyAdd(std::string_view s, int flags) {
                 gathered.text += "\r\n";
                 gathered.text += msg;
             } else {
+                historyShowGathered();
                 showInView(ui(), "\r\n" + msg);
             }
         }
@@ -100,20 +102,27 @@ void historyAdd(std::string_view s, int flags) {
     });
 }
 
-void historyAddRun(const std::function<void()>& run) {
+void historyAddRun(const std::function<void()>& run, bool moreFollows) {
     UiSeam& u = ui();
-    // Nested runs and runs off the UI thread go message by message.
+    // Nested runs go with the run around them; runs off the UI thread have
+    // no view.
     if (gathered.active || !u.isUiThread() || !u.historyGathersRuns()) {
         run();
         return;
     }
     gathered.active = true;
-    gathered.text.clear();
     run();
     gathered.active = false;
-    if (!gathered.text.empty()) showInView(u, gathered.text);
-    // A flood's text can be megabytes: do not keep it between runs.
-    if (gathered.text.capacity() > (1u << 16)) gathered.text = std::string();
+    if (moreFollows && gathered.text.size() < kMaxGatheredBytes) return;
+    historyShowGathered();
+}
+
+void historyShowGathered() {
+    if (gathered.active || gathered.text.empty()) return;
+    showInView(ui(), gathered.text);
+    gathered.text.clear();
+    // A flood's text can be large: do not keep its buffer.
+    if (gathered.text.capacity() > 2 * kMaxGatheredBytes) gathered.text = std::string();
 }
 
 void historyMove(int n) {
@@ -138,6 +147,7 @@ void historyMove(int n) {
 void historySave() {
     runHistoryOp([](bool withUi) {
         if (!withUi) return;
+        historyShowGathered();
         std::string path;
         if (!ui().saveFileDialog(&path)) return;
         std::string text = ui().historyText();
@@ -182,4 +192,5 @@ void historyReset() {
     h.histCap = 16;
     h.histPos = -1;
     h.logfile.reset();
+    gathered = GatheredRun{};
 }

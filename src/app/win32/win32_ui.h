@@ -64,6 +64,9 @@ private:
     HINSTANCE instance_;
     DWORD uiThread_;
     HACCEL accel_ = nullptr;
+    // Length of the history view's text, where the next append goes; -1:
+    // not known, measured at the next append.
+    int historyEnd_ = -1;
 };
 
 // loadFont(h, n, s): face `n` at `s` points for the display of window `h`

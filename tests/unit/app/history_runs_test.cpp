@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/dispatch.h"
+#include "net/agc.h"
 #include "app_session.h"
 
 namespace {
@@ -63,6 +64,25 @@ TEST_F(HistoryRuns, AGatheringViewTakesTheRunInOneAppend) {
     // A single line is no run: shown as it comes.
     flood("say sept\n");
     EXPECT_EQ(ui.take(), (std::vector<std::string>{"history \r\nsept", "speak 0 sept"}));
+}
+
+// A flood cut into several runs reaches a gathering view in one append,
+// after the last run.
+TEST_F(HistoryRuns, AFloodOfRunsIsOneAppend) {
+    ui.gathersRuns = true;
+    std::string lines, shown;
+    const size_t n = kMaxRunLines * 2 + 10;
+    for (size_t i = 0; i < n; ++i) {
+        lines += "say l" + std::to_string(i) + "\n";
+        shown += "\r\nl" + std::to_string(i);
+    }
+    flood(lines);
+    std::vector<std::string> events = ui.take();
+    ASSERT_EQ(events.size(), n + 1);
+    EXPECT_EQ(events.back(), "history " + shown);
+    EXPECT_EQ(events[n - 1], "speak 0 l" + std::to_string(n - 1));
+    EXPECT_EQ(ui.historyText(), shown);
+    EXPECT_EQ(historyState.histLen, static_cast<int>(n));
 }
 
 TEST_F(HistoryRuns, WithoutAMainWindowTheRunIsStoredAndNotShown) {
