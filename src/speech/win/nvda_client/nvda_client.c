@@ -49,9 +49,13 @@ static RPC_STATUS makeBinding(void) {
 EXPORT nvdaController_testIfRunning(void) {
     AcquireSRWLockExclusive(&lock);
     RPC_STATUS s = makeBinding();
-    /* RPC_S_NOT_LISTENING at once when nothing serves the endpoint. */
-    if (s == RPC_S_OK) s = RpcMgmtIsServerListening(nvdaBinding);
-    if (s == RPC_S_OK) s = testIfRunning();
+    if (s == RPC_S_OK) {
+        /* Nothing serves the endpoint: the answer comes at once.  Any other
+         * answer (a server that refuses management calls) is left to the
+         * call itself, whose failure comes back as a code as well. */
+        s = RpcMgmtIsServerListening(nvdaBinding);
+        if (s != RPC_S_NOT_LISTENING && s != RPC_S_SERVER_UNAVAILABLE) s = testIfRunning();
+    }
     ReleaseSRWLockExclusive(&lock);
     return s;
 }
