@@ -118,8 +118,11 @@ void historyAddRun(const std::function<void()>& run, bool moreFollows) {
 }
 
 void historyShowGathered() {
-    if (gathered.active || gathered.text.empty()) return;
-    showInView(ui(), gathered.text);
+    UiSeam& u = ui();
+    // The gathered text belongs to the UI thread (callers without a main
+    // window run elsewhere: there is no view to show it in).
+    if (!u.isUiThread() || gathered.active || gathered.text.empty()) return;
+    showInView(u, gathered.text);
     gathered.text.clear();
     // A flood's text can be large: do not keep its buffer.
     if (gathered.text.capacity() > 2 * kMaxGatheredBytes) gathered.text = std::string();
