@@ -18,8 +18,9 @@ With our client library beside it:
   lines return within a second, the caller alive; the stand-in started
   again: speech resumes;
 - kordo.exe itself with the stand-in: a flood of "say" lines arrives whole
-  and in order; the stand-in killed, the next "say" does not hold the
-  client up (its "pong" follows within a second).
+  and in order, and the history view (saved by F12) holds them as sent; the
+  stand-in killed, the next "say" does not hold the client up (its "pong"
+  follows within a second).
 With sapi5.dll (no NVDA): the voice library either initialises (current 6;
 a line with markup characters and the rate commands go through it) or fails
 cleanly (current 0); kordo.exe starts and ends normally either way.
@@ -181,8 +182,9 @@ def run_kordo_with_standin(env, b, standin, log):
     write_config(folder, server.port)
     proc = start_client(env, folder)
     try:
-        log_in(env, server)
-        lines = ["Ligne %d de la rafale, num\u00e9ro %d \u20ac" % (i, i) for i in range(200)]
+        main = log_in(env, server)
+        # More lines than one run holds: the view takes them in one append.
+        lines = ["Ligne %d de la rafale, num\u00e9ro %d \u20ac" % (i, i) for i in range(600)]
         n = len(log.calls())
         server.conn.sendall("".join("say %s\n" % l for l in lines).encode("cp1252") + b"ping\n")
         server.expect("pong", wait=60)
@@ -194,6 +196,18 @@ def run_kordo_with_standin(env, b, standin, log):
             time.sleep(0.2)
         check(spoken[-len(lines):] == lines, "kordo.exe: %d say lines reach NVDA whole and in order (%d spoken)"
               % (len(lines), len(spoken)))
+        # The history view holds the same text, line for line: saved by F12.
+        env.keys(main, "F12")
+        save = env.find_window("^Enregistrer sous$")
+        env.type(save, "flot.txt")
+        env.keys(save, "Return")
+        saved = os.path.join(folder, "flot.txt")
+        want = "".join("\r\n" + l for l in lines).encode("cp1252")
+        deadline = time.monotonic() + WAIT
+        while time.monotonic() < deadline and not (os.path.exists(saved) and open(saved, "rb").read().endswith(want)):
+            time.sleep(0.2)
+        check(os.path.exists(saved) and open(saved, "rb").read().endswith(want),
+              "the history view shows the %d lines as sent, CR LF before each" % len(lines))
 
         standin.kill()
         t0 = time.monotonic()
