@@ -41,10 +41,16 @@ void onNewVersion(std::string_view p, bool required) { downloadNewVersion(p, req
 
 // A run of history lines goes to the UI thread in one call: each message's
 // work runs there anyway, and one hand-over per line would cost a thread
-// wake-up per line in a flood.  Without a main window the run stays on the
-// receive thread and each message does without the view, as it would alone.
-void historyRun(const std::function<void()>& run) {
-    if (ui().isUiThread() || !uiCall(run)) run();
+// wake-up per line in a flood; there the front-end may take the view text of
+// the run, or of a flood of runs, in one append (historyAddRun).  Without a
+// main window the run stays on the receive thread and each message does
+// without the view, as it would alone.
+void historyRun(const std::function<void()>& run, bool moreFollows) {
+    if (ui().isUiThread()) {
+        historyAddRun(run, moreFollows);
+        return;
+    }
+    if (!uiCall([&run, moreFollows] { historyAddRun(run, moreFollows); })) run();
 }
 }  // namespace
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "history/history.h"
 #include "net/agc.h"
 #include "platform/shell.h"
 #include "platform/ui.h"
@@ -97,6 +98,7 @@ bool sendChat(std::string_view s) {
 bool openClickableLink() {
     std::string word;
     runChatOp([&] {
+        historyShowGathered();
         std::string text = ui().historyText();
         int start = 0, end = 0;
         ui().historyGetSelection(&start, &end);

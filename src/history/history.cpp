@@ -23,6 +23,27 @@ void runHistoryOp(F&& body) {
     if (!uiCall([&] { body(true); })) body(false);
 }
 
+// The view text of a run, or a flood of runs, being gathered
+// (historyAddRun); UI thread only.
+struct GatheredRun {
+    bool active = false;  // inside a run
+    std::string text;     // "\r\n" + message, for each stored message so far
+};
+GatheredRun gathered;
+
+// Appends `text` (one or more "\r\n" + message) to the view and applies the
+// reading rule: a player reading the view keeps the place; otherwise the
+// view follows the newest message.  UI thread.
+void showInView(UiSeam& u, const std::string& text) {
+    int start = 0, end = 0;
+    u.historyGetSelection(&start, &end);
+    u.historyAppend(text);
+    if (u.focusedControl() == UiControl::History)
+        u.historySetSelection(start, end);
+    else
+        u.historyScrollToCaret();
+}
+
 // Stores one message; caller holds the lock.
 void store(HistoryState& h, std::string_view msg) {
     HistoryList& l = h.history;
@@ -67,21 +88,44 @@ void historyAdd(std::string_view s, int flags) {
             }
         }
         if (!(flags & HIST_NOSTORE) && withUi) {
-            UiSeam& u = ui();
-            int start = 0, end = 0;
-            u.historyGetSelection(&start, &end);
-            u.historyAppend("\r\n" + msg);
-            // A player reading the view keeps the place; otherwise the view
-            // follows the newest message.
-            if (u.focusedControl() == UiControl::History)
-                u.historySetSelection(start, end);
-            else
-                u.historyScrollToCaret();
+            if (gathered.active) {
+                gathered.text += "\r\n";
+                gathered.text += msg;
+            } else {
+                historyShowGathered();
+                showInView(ui(), "\r\n" + msg);
+            }
         }
         bool active = withUi && ui().isMainWindowActive();
         if ((flags & HIST_SPEAK) && (active || inDialogBox.load() || (flags & HIST_ALWAYS)))
             sayString(msg, (flags & HIST_INTERRUPT) != 0);
     });
+}
+
+void historyAddRun(const std::function<void()>& run, bool moreFollows) {
+    UiSeam& u = ui();
+    // Nested runs go with the run around them; runs off the UI thread have
+    // no view.
+    if (gathered.active || !u.isUiThread() || !u.historyGathersRuns()) {
+        run();
+        return;
+    }
+    gathered.active = true;
+    run();
+    gathered.active = false;
+    if (moreFollows && gathered.text.size() < kMaxGatheredBytes) return;
+    historyShowGathered();
+}
+
+void historyShowGathered() {
+    UiSeam& u = ui();
+    // The gathered text belongs to the UI thread (callers without a main
+    // window run elsewhere: there is no view to show it in).
+    if (!u.isUiThread() || gathered.active || gathered.text.empty()) return;
+    showInView(u, gathered.text);
+    gathered.text.clear();
+    // A flood's text can be large: do not keep its buffer.
+    if (gathered.text.capacity() > 2 * kMaxGatheredBytes) gathered.text = std::string();
 }
 
 void historyMove(int n) {
@@ -106,6 +150,7 @@ void historyMove(int n) {
 void historySave() {
     runHistoryOp([](bool withUi) {
         if (!withUi) return;
+        historyShowGathered();
         std::string path;
         if (!ui().saveFileDialog(&path)) return;
         std::string text = ui().historyText();
@@ -150,4 +195,5 @@ void historyReset() {
     h.histCap = 16;
     h.histPos = -1;
     h.logfile.reset();
+    gathered = GatheredRun{};
 }

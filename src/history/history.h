@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -53,6 +54,22 @@ extern HistoryState historyState;
 
 // Adds message `s`; 0x01 stands for CR and 0x02 for LF.  Never refused.
 void historyAdd(std::string_view s, int flags);
+// Runs `run`, which adds a run of consecutive messages with historyAdd, on
+// the UI thread.  Where the front-end asks for it
+// (UiSeam::historyGathersRuns), the run's stored messages reach the view as
+// one append after the whole run, with the selection rule applied once: the
+// same text, and a player reading the view keeps the place.  Their list
+// entries, log lines and speech stay per message, in order.  With
+// `moreFollows` (another run comes at once: a flood), the view text waits for
+// the next run, up to kMaxGatheredBytes; anything else that touches the view
+// shows it first.  Elsewhere, or off the UI thread, each message updates the
+// view as it comes.
+void historyAddRun(const std::function<void()>& run, bool moreFollows = false);
+// How much view text a flood of runs may gather before it is shown.
+constexpr size_t kMaxGatheredBytes = 1u << 18;
+// Shows the view text gathered by historyAddRun, if any.  Does nothing off
+// the UI thread.
+void historyShowGathered();
 // Moves the reading position by n (clamped to the messages, no wrap) and
 // speaks the message there with interrupt.
 void historyMove(int n);

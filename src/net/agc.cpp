@@ -306,14 +306,14 @@ struct PendingRun {
     AGCHandle* h;
     std::vector<ParsedCommand> lines;
 
-    void flush() {
+    void flush(bool moreFollows = false) {
         if (lines.empty()) return;
         RunDispatcher d = runDispatcher.load();
         auto all = [this] {
             for (const ParsedCommand& c : lines) dispatchParsed(h, c);
         };
         if (d && lines.size() > 1)
-            d(all);
+            d(all, moreFollows);
         else
             all();
         lines.clear();
@@ -321,9 +321,12 @@ struct PendingRun {
     void line(std::string_view text) {
         ParsedCommand c;
         if (!parseCommand(text, &c)) return;
-        if (batched[static_cast<int>(c.command)].load()) {
+        bool isBatched = batched[static_cast<int>(c.command)].load();
+        // A full run goes once the next line is known, which tells whether
+        // another run follows at once.
+        if (lines.size() >= kMaxRunLines) flush(isBatched);
+        if (isBatched) {
             lines.push_back(c);
-            if (lines.size() >= kMaxRunLines) flush();
             return;
         }
         flush();

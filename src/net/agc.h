@@ -171,10 +171,13 @@ void agc_setHandler(ServerCommand command, CommandHandler handler);
 // cost a hand-over of its own).  Order is kept: a line of another command
 // ends the run before it is dispatched, and the receive thread waits until
 // the run has been handled, as for a single line.  A run holds at most
-// kMaxRunLines lines, so the UI thread is never held for long.  A run of one
-// line, or any run while no run dispatcher is set, is dispatched line by line
-// on the receive thread.  Set at start-up before any connection exists.
+// kMaxRunLines lines, so the UI thread is never held for long; `moreFollows`
+// tells the dispatcher that the run was cut there and the next line, already
+// received, starts another run at once (a flood), so work common to the
+// runs may wait for the last of them.  A run of one line, or any run while
+// no run dispatcher is set, is dispatched line by line on the receive
+// thread.  Set at start-up before any connection exists.
 constexpr size_t kMaxRunLines = 256;
-using RunDispatcher = void (*)(const std::function<void()>& dispatchRun);
+using RunDispatcher = void (*)(const std::function<void()>& dispatchRun, bool moreFollows);
 void agc_setRunDispatcher(RunDispatcher dispatcher);
 void agc_setBatched(ServerCommand command, bool batched);

@@ -35,6 +35,12 @@ struct UiSeam {
     virtual void historyGetSelection(int* start, int* end) { *start = *end = 0; }
     virtual void historySetSelection(int start, int end) { (void)start, (void)end; }
     virtual void historyScrollToCaret() {}
+    // Whether a run of messages (historyAddRun) should reach the view as one
+    // append after the run, rather than one append per message as it comes:
+    // worth it where each append costs in proportion to the view's length
+    // (the Win32 edit control).  Front-ends that report each append as an
+    // event of their own keep the default.
+    virtual bool historyGathersRuns() const { return false; }
 
     // Menu list.
     virtual void listReset() {}

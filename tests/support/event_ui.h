@@ -8,6 +8,7 @@
 // Seam methods run on the UI thread of RecordingUi; readers take the lock.
 #pragma once
 
+#include <atomic>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -53,7 +54,11 @@ public:
         selStart = start;
         selEnd = end;
     }
-    void historyScrollToCaret() override {}
+    void historyScrollToCaret() override {
+        std::lock_guard<std::mutex> g(mu);
+        ++scrolls;
+    }
+    bool historyGathersRuns() const override { return gathersRuns.load(); }
 
     // List.
     void listReset() override {
@@ -162,11 +167,16 @@ public:
         std::lock_guard<std::mutex> g(mu);
         return {selStart, selEnd};
     }
+    int historyScrolls() {
+        std::lock_guard<std::mutex> g(mu);
+        return scrolls;
+    }
 
     // Set before use by tests.
     std::string savePath;
     bool refuseListAdds = false;     // the list takes no line
     bool refuseNextListAdd = false;  // ... only the next one
+    std::atomic<bool> gathersRuns{false};  // the view takes a run in one append
 
 private:
     struct Speech : SpeechBackend {
@@ -185,5 +195,6 @@ private:
     int listSel = -1;
     std::string chat;
     UiControl focus = UiControl::List;
+    int scrolls = 0;  // historyScrollToCaret calls
     Speech speech_;
 };

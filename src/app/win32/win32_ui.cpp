@@ -381,13 +381,25 @@ bool Win32Ui::runOnUiThread(const std::function<void()>& task) {
     return call.ran;
 }
 
+// One caret move to the end and one replace.  The view is read-only and
+// only these two methods change its text, so its length is known from the
+// caret after the last append: measuring it (GetWindowTextLength) would go
+// over the whole text, megabytes in a long session, at every append.
 void Win32Ui::historyAppend(const std::string& text) {
-    int len = GetWindowTextLengthA(edit);
-    SendMessageA(edit, EM_SETSEL, static_cast<WPARAM>(len), len);
+    if (historyEnd_ < 0) historyEnd_ = GetWindowTextLengthA(edit);
+    SendMessageA(edit, EM_SETSEL, static_cast<WPARAM>(historyEnd_), historyEnd_);
     SendMessageA(edit, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
+    // The caret follows the inserted text, which may have been cut at the
+    // control's text limit.
+    DWORD s = 0, e = 0;
+    SendMessageA(edit, EM_GETSEL, reinterpret_cast<WPARAM>(&s), reinterpret_cast<LPARAM>(&e));
+    historyEnd_ = static_cast<int>(e);
 }
 
-void Win32Ui::historySetText(const std::string& text) { SetWindowTextA(edit, text.c_str()); }
+void Win32Ui::historySetText(const std::string& text) {
+    SetWindowTextA(edit, text.c_str());
+    historyEnd_ = -1;
+}
 
 std::string Win32Ui::historyText() { return windowText(edit); }
 

@@ -37,6 +37,9 @@ public:
     void historyGetSelection(int* start, int* end) override;
     void historySetSelection(int start, int end) override;
     void historyScrollToCaret() override;
+    // The edit control re-lays its text out at every append, at a cost that
+    // grows with its length: a run of messages is one append.
+    bool historyGathersRuns() const override { return true; }
     void listReset() override;
     void listAdd(const std::string& label) override;
     void listDelete(int index) override;
@@ -62,6 +65,9 @@ private:
     HINSTANCE instance_;
     DWORD uiThread_;
     HACCEL accel_ = nullptr;
+    // Length of the history view's text, where the next append goes; -1:
+    // not known, measured at the next append.
+    int historyEnd_ = -1;
 };
 
 // loadFont(h, n, s): face `n` at `s` points for the display of window `h`

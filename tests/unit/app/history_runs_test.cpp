@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/dispatch.h"
+#include "net/agc.h"
 #include "app_session.h"
 
 namespace {
@@ -35,6 +36,53 @@ TEST_F(HistoryRuns, ARunIsOneHandOverWithEveryMessageInOrder) {
                                                    "speak 0 quatre"}));
     ASSERT_EQ(historyState.histLen, 3);
     EXPECT_EQ(historyAt(2), "quatre");
+}
+
+// A front-end whose view takes a run in one append (the Win32 edit
+// control): the same text in one append after the run's speech, and the
+// selection rule applied once: kept while the player reads the view, the
+// view following the newest message otherwise.
+TEST_F(HistoryRuns, AGatheringViewTakesTheRunInOneAppend) {
+    ui.gathersRuns = true;
+    ui.setHistory("\r\navant", 0);
+    ui.historySetSelection(2, 4);
+    ui.setFocus(UiControl::History);
+    flood("say un\nsayi deux\nsaynh trois\nsayurg quatre\n");
+    EXPECT_EQ(ui.uiCalls.load(), 1);
+    EXPECT_EQ(ui.take(), (std::vector<std::string>{"speak 0 un", "speak 1 deux", "speak 0 trois",
+                                                   "speak 0 quatre", "history \r\nun\r\ndeux\r\nquatre"}));
+    EXPECT_EQ(ui.historyText(), "\r\navant\r\nun\r\ndeux\r\nquatre");
+    EXPECT_EQ(ui.historySelection(), std::make_pair(2, 4)) << "the reader keeps the place";
+    EXPECT_EQ(ui.historyScrolls(), 0);
+    ASSERT_EQ(historyState.histLen, 3);
+    EXPECT_EQ(historyAt(1), "deux");
+
+    ui.setFocus(UiControl::List);
+    flood("say cinq\nsay six\n");
+    EXPECT_EQ(ui.take(), (std::vector<std::string>{"speak 0 cinq", "speak 0 six", "history \r\ncinq\r\nsix"}));
+    EXPECT_EQ(ui.historyScrolls(), 1) << "one scroll to the newest message per run";
+    // A single line is no run: shown as it comes.
+    flood("say sept\n");
+    EXPECT_EQ(ui.take(), (std::vector<std::string>{"history \r\nsept", "speak 0 sept"}));
+}
+
+// A flood cut into several runs reaches a gathering view in one append,
+// after the last run.
+TEST_F(HistoryRuns, AFloodOfRunsIsOneAppend) {
+    ui.gathersRuns = true;
+    std::string lines, shown;
+    const size_t n = kMaxRunLines * 2 + 10;
+    for (size_t i = 0; i < n; ++i) {
+        lines += "say l" + std::to_string(i) + "\n";
+        shown += "\r\nl" + std::to_string(i);
+    }
+    flood(lines);
+    std::vector<std::string> events = ui.take();
+    ASSERT_EQ(events.size(), n + 1);
+    EXPECT_EQ(events.back(), "history " + shown);
+    EXPECT_EQ(events[n - 1], "speak 0 l" + std::to_string(n - 1));
+    EXPECT_EQ(ui.historyText(), shown);
+    EXPECT_EQ(historyState.histLen, static_cast<int>(n));
 }
 
 TEST_F(HistoryRuns, WithoutAMainWindowTheRunIsStoredAndNotShown) {

@@ -3,6 +3,7 @@
 // receive buffer's lines stay valid until the run has been handled.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <future>
 #include <mutex>
@@ -42,7 +43,7 @@ void onSayI(std::string_view p, bool) {
 void onPlay(std::string_view p, bool) {
     note("play " + std::string(p));
 }
-void runInBrackets(const std::function<void()>& run) {
+void runInBrackets(const std::function<void()>& run, bool moreFollows) {
     {
         std::lock_guard<std::mutex> lock(mu);
         events.push_back("[");
@@ -50,7 +51,8 @@ void runInBrackets(const std::function<void()>& run) {
     }
     run();
     std::lock_guard<std::mutex> lock(mu);
-    events.push_back("]");
+    // "]+": the dispatcher was told another run follows at once.
+    events.push_back(moreFollows ? "]+" : "]");
     runSizes.push_back(inRun - 1);
     inRun = 0;
 }
@@ -134,6 +136,20 @@ TEST_F(Runs, ARunIsCappedSoTheDispatcherIsNeverHeldLong) {
     for (size_t i = 0; i < n; ++i) EXPECT_EQ(says[i], "say " + std::to_string(i));
     std::lock_guard<std::mutex> lock(mu);
     EXPECT_EQ(runSizes, (std::vector<size_t>{kMaxRunLines, n - kMaxRunLines}));
+    EXPECT_EQ(std::count(events.begin(), events.end(), "]+"), 1) << "the cut run says another follows";
+    EXPECT_EQ(events.back(), "]") << "the last run of the burst does not";
+}
+
+// A full run followed by a line of another command: no run follows it.
+TEST_F(Runs, AFullRunBeforeAnotherCommandSaysNoRunFollows) {
+    auto conn = login();
+    std::string burst;
+    for (size_t i = 0; i < kMaxRunLines; ++i) burst += "say " + std::to_string(i) + "\n";
+    conn->send(burst + "play x\nping\n");
+    ASSERT_EQ(conn->readLine(), "pong");
+    std::vector<std::string> got = seen();
+    ASSERT_GE(got.size(), 3u);
+    EXPECT_EQ(std::vector<std::string>(got.end() - 2, got.end()), (std::vector<std::string>{"]", "play x"}));
 }
 
 TEST_F(Runs, WithoutARunDispatcherEachLineIsDispatchedAlone) {
