@@ -99,6 +99,12 @@ python3 tests/win/wine_test.py --exe "$WINE_OUT/kordo.exe" --artefacts build-win
 python3 tests/win/wine_practice.py --exe "$WINE_OUT/kordo.exe" --server build/server/kordo-server \
   --artefacts build-windows/artefacts
 python3 tests/win/wine_install.py --setup "$WINE_OUT/kordo-setup.exe" --server build/server/kordo-server
+# Our NVDA controller client against a stand-in NVDA, and sapi5.dll on
+# Wine's own voice, through kordo.exe and a probe of the speech unit.
+WINE_BUILD=build-win
+[ "$WINE_ARCH" = x86_64 ] && WINE_BUILD=build-win64
+cmake --build "$WINE_BUILD" -j "$JOBS" --target nvda_standin speech_probe
+python3 tests/win/nvda_test.py --exe "$WINE_OUT/kordo.exe" --build "$WINE_BUILD"
 
 step "fuzz targets (${FUZZ_SECONDS}s each)"
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
