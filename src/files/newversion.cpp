@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "files/download.h"
+#include "net/agc.h"
 #include "platform/clock.h"
 #include "platform/shell.h"
 #include "platform/ui.h"
@@ -54,7 +55,12 @@ void downloadNewVersion(std::string_view s, bool required) {
     uiCall([&] { answer = ui().updateQuestion(text, required); });
     if (answer == kIdYes) {
         sayString("T\xE9l\xE9" "chargement du programme d'installation en cours...", true);
-        const DownloadResult r = downloadFileFrom(filesState.endpoint, filesState.root, s);
+        DownloadResult r;
+        {
+            // The server's pings are answered while this waits on the host.
+            AgcOutsideWait outside;
+            r = downloadFileFrom(filesState.endpoint, filesState.root, s);
+        }
         sayString("T\xE9l\xE9" "chargement termin\xE9", true);
         // Only the file this download has just written, whole: a failed
         // download must not start (or open in its editor) whatever file of

@@ -20,12 +20,14 @@ Alt+F4 sending "quit" and a clean exit.  A screenshot of the
 main window with a menu is left in the artefact folder.
 Run 2 (no screen-reader library): start-up still reaches the connection
 dialog, and Escape there ends the program with status 0.
-Run 3 (the update): "newVersion" answered Yes.  When the test can take
-127.0.0.1:80, the download area there sends part of a body without
-Content-Length and then goes silent: the client gives up after its idle
-time-out and keeps the installer already in its folder.  The installer
-(setup_probe.exe) is started with SW_SHOW, and the client closes as when
-its window is closed: "quit" to the server, status 0.
+Run 3 (the update): "newVersion" answered Yes, twice.  When the test can
+take 127.0.0.1:80, the download area there first sends part of a body
+without Content-Length and then goes silent: the client gives up after its
+idle time-out, keeps the installer already in its folder and starts nothing
+(only a file this download wrote whole is started).  The second time it
+sends the installer (setup_probe.exe) whole, which is started with SW_SHOW.
+Either way the client closes as when its window is closed: "quit" to the
+server, status 0.
 Run 4 (libraries of the other architecture): the NVDA library this build
 loads first and an extension library are built for the other architecture;
 both fail to load like missing ones.  Detection moves on to
@@ -125,9 +127,11 @@ class StallingDownloads:
     """The download area on 127.0.0.1:80, as a server that stops sending: to
     the first request it answers a 200 head without Content-Length and part
     of a body, then keeps the connection open without a word until the
-    client closes it.  Raises OSError when port 80 cannot be taken."""
+    client closes it.  To the second it sends `whole` with its length.
+    Raises OSError when port 80 cannot be taken."""
 
-    def __init__(self):
+    def __init__(self, whole):
+        self.whole = whole
         self.sock = socket.socket()
         try:
             self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
@@ -141,6 +145,10 @@ class StallingDownloads:
         threading.Thread(target=self._serve, daemon=True).start()
 
     def _serve(self):
+        self._serve_one(stall=True)
+        self._serve_one(stall=False)
+
+    def _serve_one(self, stall):
         self.sock.settimeout(WAIT * 4)
         try:
             conn, _ = self.sock.accept()
@@ -156,6 +164,9 @@ class StallingDownloads:
                         break
                     head += data
                 self.request.put(head.split(b"\r\n")[0].decode("latin-1"))
+                if not stall:
+                    conn.sendall(b"HTTP/1.0 200 OK\r\nContent-Length: %d\r\n\r\n" % len(self.whole) + self.whole)
+                    return
                 conn.sendall(b"HTTP/1.0 200 OK\r\n\r\npartial")
                 while conn.recv(4096):
                     pass
@@ -172,13 +183,37 @@ def run_update(env, exe, setup):
     installer = os.path.join(folder, "setup.exe")
     shutil.copy(setup, installer)
     original = open(installer, "rb").read()
-    server = ScriptServer()
-    write_config(folder, server.port)
+    started = os.path.join(folder, "started.txt")
     try:
-        downloads = StallingDownloads()
+        downloads = StallingDownloads(original)
     except OSError as e:
         downloads = None
-        print("note: 127.0.0.1:80 not available (%s): the stalled download is not tried" % e, flush=True)
+        print("note: 127.0.0.1:80 not available (%s): the downloads are not tried" % e, flush=True)
+    try:
+        # First the stalled download (or none without port 80), then a whole one.
+        for attempt in ("stalled", "whole") if downloads else ("none",):
+            update_once(env, folder, downloads, attempt)
+            if attempt == "whole":
+                deadline = time.monotonic() + WAIT
+                while not os.path.exists(started) and time.monotonic() < deadline:
+                    time.sleep(0.2)
+                time.sleep(0.5)  # the probe writes its one line, then ends
+                shown = open(started).read().strip() if os.path.exists(started) else "not started"
+                check(shown == "show 5", "the downloaded installer started with SW_SHOW (%s)" % shown)
+                check(open(installer, "rb").read() == original, "the installer arrived whole")
+            else:
+                if downloads:
+                    check(downloads.given_up.wait(WAIT), "the stalled download was given up")
+                    check(open(installer, "rb").read() == original, "the installer in the folder was kept whole")
+                check(not os.path.exists(started), "a failed download starts nothing")
+    finally:
+        if downloads:
+            downloads.close()
+
+
+def update_once(env, folder, downloads, attempt):
+    server = ScriptServer()
+    write_config(folder, server.port)
     proc = start_client(env, folder)
     try:
         log_in(env, server)
@@ -190,26 +225,16 @@ def run_update(env, exe, setup):
                 line = downloads.request.get(timeout=WAIT)
             except queue.Empty:
                 raise Failure("the installer was not requested from 127.0.0.1:80")
-            check(line == "GET /autodl/setup.exe HTTP/1.0", "the installer requested: " + line)
-        # The installer starts once the download has ended (after the idle
+            check(line == "GET /autodl/setup.exe HTTP/1.0", "the installer requested (%s): %s" % (attempt, line))
+        # The client closes once the download has ended (after the idle
         # time-out when the download area stalls).
-        started = os.path.join(folder, "started.txt")
-        deadline = time.monotonic() + IDLE_TIMEOUT + 2 * WAIT
-        while not os.path.exists(started) and time.monotonic() < deadline:
-            time.sleep(0.2)
-        if downloads:
-            check(downloads.given_up.wait(WAIT), "the stalled download was given up")
-            check(open(installer, "rb").read() == original, "the installer in the folder was kept whole")
-        shown = open(started).read().strip() if os.path.exists(started) else "not started"
-        check(shown == "show 5", "the installer started with SW_SHOW (%s)" % shown)
-        check(server.expect(r"quit") == "quit", "the update closes like the window: quit sent")
-        check(wait_exit(proc, "the update") == 0, "exit status 0 after the update")
+        check(server.expect(r"quit", IDLE_TIMEOUT + 2 * WAIT) == "quit",
+              "the update closes like the window: quit sent (%s)" % attempt)
+        check(wait_exit(proc, "the update") == 0, "exit status 0 after the update (%s)" % attempt)
     finally:
         if proc.poll() is None:
             proc.kill()
         server.close()
-        if downloads:
-            downloads.close()
 
 
 def run_sock_check(env, sock_check):
