@@ -417,13 +417,14 @@ void recvLoop(AGCHandle* h) {
         download += static_cast<int32_t>(r);
         lb.commit(static_cast<size_t>(r), [&](std::string_view line) {
             ParsedCommand c;
-            if (parseCommand(line, &c) &&
-                (c.command == ServerCommand::Status || c.command == ServerCommand::Challenge)) {
-                dispatchParsed(h, c);
-                return;
+            if (parseCommand(line, &c)) {
+                if (c.command == ServerCommand::Status || c.command == ServerCommand::Challenge) {
+                    dispatchParsed(h, c);
+                    return;
+                }
+                if (c.command == ServerCommand::Ping)
+                    late.waiting.emplace_back(++late.queued, std::chrono::steady_clock::now());
             }
-            if (parseCommand(line, &c) && c.command == ServerCommand::Ping)
-                late.waiting.emplace_back(++late.queued, std::chrono::steady_clock::now());
             chunk.lines.emplace_back(static_cast<uint32_t>(chunk.bytes.size()), static_cast<uint32_t>(line.size()));
             chunk.bytes.append(line.data(), line.size() + 1);  // with its zero byte
         });
