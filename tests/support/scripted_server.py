@@ -7,6 +7,10 @@ Importers put this folder on sys.path themselves:
 
     sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 
+Lines also serves for other line streams (kordo-headless's events), and
+free_port() and wait_listening() for the tests that start a server program
+rather than play one.
+
 Every wait is bounded.  A failed wait raises the `error` class the server
 was made with (AssertionError unless the harness has its own), with the
 lines skipped meanwhile in the message.
@@ -16,6 +20,29 @@ import re
 import socket
 import threading
 import time
+
+
+def free_port():
+    """A port of 127.0.0.1 that was free at the time of the call."""
+    s = socket.socket()
+    s.bind(("127.0.0.1", 0))
+    p = s.getsockname()[1]
+    s.close()
+    return p
+
+
+def wait_listening(port, proc, wait=10.0):
+    """True once 127.0.0.1:`port` accepts a connection; False when the
+    process `proc` ends first or after `wait` seconds."""
+    deadline = time.monotonic() + wait
+    while True:
+        try:
+            socket.create_connection(("127.0.0.1", port), timeout=1).close()
+            return True
+        except OSError:
+            if time.monotonic() > deadline or proc.poll() is not None:
+                return False
+            time.sleep(0.05)
 
 
 def line_pattern(p):
