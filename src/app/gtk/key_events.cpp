@@ -3,7 +3,8 @@
 #include "app/gtk/keys.h"
 
 // ---------------------------------------------------------------------------
-// Keys.
+// Keys: the window's key events into the keyboard logic (keys.cpp gives
+// their virtual-key codes), and the list's type-ahead.
 
 bool GtkFrontEnd::focusedControlOf(UiControl* out) {
     if (!window_) return false;
