@@ -9,18 +9,6 @@
 
 namespace {
 
-// Unsigned decimal digits up to the first other byte; none gives 0.  Values
-// beyond 32 bits saturate.
-uint32_t readUnsigned(std::string_view f) {
-    uint64_t v = 0;
-    for (char c : f) {
-        if (c < '0' || c > '9') break;
-        v = v * 10 + static_cast<uint64_t>(c - '0');
-        if (v > UINT32_MAX) return UINT32_MAX;
-    }
-    return static_cast<uint32_t>(v);
-}
-
 std::string field(const std::vector<std::string_view>& f, size_t i) {
     return i < f.size() ? std::string(f[i]) : std::string();
 }
@@ -52,15 +40,15 @@ std::optional<std::string> InputBox(const std::string& title, const std::string&
 
 void prepareInputBox(std::string_view s) {
     std::vector<std::string_view> f = splitFields(s);
-    uint32_t id = f.empty() ? 0 : readUnsigned(f[0]);
+    uint32_t id = f.empty() ? 0 : readUint32(f[0]);
     std::optional<std::string> answer = InputBox(field(f, 1), field(f, 2), field(f, 3));
     if (answer) agc_sendCurrent(inputReplyLine(id, *answer));
 }
 
 void prepareMessageBox(std::string_view s) {
     std::vector<std::string_view> f = splitFields(s);
-    uint32_t id = f.empty() ? 0 : readUnsigned(f[0]);
-    unsigned flags = f.size() > 3 ? readUnsigned(f[3]) : 0;
+    uint32_t id = f.empty() ? 0 : readUint32(f[0]);
+    unsigned flags = f.size() > 3 ? readUint32(f[3]) : 0;
     std::string title = field(f, 1), text = field(f, 2);
     // Preset for a UI that cannot show the box (no main window): the server
     // still gets its answer.

@@ -19,12 +19,7 @@ namespace {
 // Unsigned decimal up to the first non-digit, modulo 2^32, as the signed
 // 32-bit id the function takes.
 int32_t parseId(std::string_view f) {
-    uint32_t v = 0;
-    for (char c : f) {
-        if (c < '0' || c > '9') break;
-        v = v * 10 + static_cast<uint32_t>(c - '0');
-    }
-    return static_cast<int32_t>(v);
+    return static_cast<int32_t>(static_cast<uint32_t>(leadingDigits(f).wrapped));
 }
 
 std::string libraryFolder() {

@@ -4,6 +4,7 @@
 
 #include "files/download.h"
 #include "history/history.h"
+#include "platform/fields.h"
 
 namespace {
 // 1970-01-01 00:00:00 UTC as a platform file time.
@@ -43,9 +44,7 @@ std::vector<CheckEntry> parseCheckList(std::string_view payload) {
         std::string_view tok = payload.substr(pos, end - pos);
         pos = end;
         if (tok.front() == '+') {
-            date = 0;
-            for (size_t i = 1; i < tok.size() && tok[i] >= '0' && tok[i] <= '9'; i++)
-                date = date * 10 + static_cast<uint64_t>(tok[i] - '0');
+            date = leadingDigits(tok.substr(1)).wrapped;
             continue;
         }
         out.push_back({std::string(tok), date});

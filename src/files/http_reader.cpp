@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "platform/fields.h"
+
 namespace {
 bool equalsNoCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
@@ -21,12 +23,9 @@ std::string_view trim(std::string_view s) {
 // Decimal digits only, no sign, at most 18 digits (no overflow); -1 otherwise.
 int64_t parseLength(std::string_view s) {
     if (s.empty() || s.size() > 18) return -1;
-    int64_t v = 0;
-    for (char c : s) {
-        if (c < '0' || c > '9') return -1;
-        v = v * 10 + (c - '0');
-    }
-    return v;
+    const DigitRun r = leadingDigits(s);
+    if (r.length != s.size()) return -1;
+    return static_cast<int64_t>(r.wrapped);
 }
 
 // Reads the status line and the headers of `head` (which ends with the
@@ -38,13 +37,10 @@ bool parseHead(std::string_view head, HttpReader* r) {
     if (line.substr(0, 5) != "HTTP/") return false;
     size_t sp = line.find(' ');
     if (sp == std::string_view::npos || line.size() < sp + 4) return false;
-    int status = 0;
-    for (size_t i = sp + 1; i < sp + 4; i++) {
-        if (line[i] < '0' || line[i] > '9') return false;
-        status = status * 10 + (line[i] - '0');
-    }
+    const DigitRun status = leadingDigits(line.substr(sp + 1, 3));
+    if (status.length != 3) return false;
     if (line.size() > sp + 4 && line[sp + 4] != ' ') return false;
-    r->status = status;
+    r->status = static_cast<int>(status.wrapped);
     size_t pos = eol + 2;
     while (pos < head.size()) {
         size_t end = head.find("\r\n", pos);

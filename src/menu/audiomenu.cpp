@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
-namespace {
+#include "platform/fields.h"
 
-bool isBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+namespace {
 
 bool isNullWord(std::string_view f) {
     if (f.size() != 4) return false;
@@ -41,21 +41,7 @@ std::optional<std::string_view> menufields::next() {
 
 int32_t menufields::nextInt() {
     std::optional<std::string_view> field = next();
-    return field ? menu_atoi(*field) : 0;
-}
-
-int32_t menu_atoi(std::string_view p) {
-    size_t i = 0;
-    while (i < p.size() && isBlank(p[i])) ++i;
-    bool negative = false;
-    if (i < p.size() && (p[i] == '+' || p[i] == '-')) negative = p[i++] == '-';
-    int64_t v = 0;
-    for (; i < p.size() && p[i] >= '0' && p[i] <= '9'; ++i) {
-        v = v * 10 + (p[i] - '0');
-        if (v > int64_t{INT32_MAX} + 1) v = int64_t{INT32_MAX} + 1;
-    }
-    if (negative) return static_cast<int32_t>(-v);
-    return static_cast<int32_t>(std::min<int64_t>(v, INT32_MAX));
+    return field ? readInt32(*field) : 0;
 }
 
 std::optional<std::string> copy(const char* s) {

@@ -54,7 +54,7 @@ struct menufields {
     explicit menufields(std::string_view payload);
     // The next field, or nullopt when the payload is used up.
     std::optional<std::string_view> next();
-    // The next field read as an integer (0 when missing).
+    // The next field read by readInt32 (platform/fields.h); 0 when missing.
     int32_t nextInt();
     // True when no field is left.
     bool atEnd();
@@ -62,9 +62,6 @@ struct menufields {
     std::string_view text;
     size_t pos = 0;
 };
-
-// Integer reading of one field (see above).  Exposed for "movem".
-int32_t menu_atoi(std::string_view field);
 
 // A private copy of a text; absent for absent.
 std::optional<std::string> copy(const char* s);

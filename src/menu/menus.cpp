@@ -7,6 +7,7 @@
 #include "audio/sound.h"
 #include "net/agc.h"
 #include "platform/diag.h"
+#include "platform/fields.h"
 #include "platform/ui.h"
 #include "speech/speech.h"
 
@@ -219,8 +220,8 @@ void menuMove3(std::string_view s) {
         std::optional<std::string_view> id = f.next();
         std::optional<std::string_view> pos = f.next();
         if (!id || !pos) return;
-        if (menu_atoi(*id) != menus.curmenu->id) return;
-        moveLocked(menu_atoi(*pos), true, true);
+        if (readInt32(*id) != menus.curmenu->id) return;
+        moveLocked(readInt32(*pos), true, true);
     });
 }
 

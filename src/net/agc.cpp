@@ -7,6 +7,7 @@
 #include "net/line_buffer.h"
 #include "net/login.h"
 #include "platform/clock.h"
+#include "platform/fields.h"
 #include "platform/ui.h"
 #include "speech/speech.h"
 
@@ -470,7 +471,7 @@ void dispatchParsed(AGCHandle* h, const ParsedCommand& c) {
     switch (c.command) {
         case ServerCommand::Status: {
             std::lock_guard<std::mutex> lock(h->mu);
-            int32_t status = parseStatus(c.payload);
+            int32_t status = readInt32(c.payload);
             if (h->publishTo && h->status.load() == 0 && status >= 1) {
                 conTime = static_cast<int32_t>(sysClock().now());
                 *h->publishTo = h;

@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "platform/atomic_file.h"
+#include "platform/fields.h"
 
 #ifndef KORDO_DOWNLOAD_HOST
 #define KORDO_DOWNLOAD_HOST "localhost"
@@ -27,48 +28,19 @@ void resetConfig() {
 
 namespace {
 
-bool isBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
-
-// Skips leading blanks and one sign, as the C number readers do.
-std::string_view skipBlanksAndSign(std::string_view v, bool* negative) {
-    size_t i = 0;
-    while (i < v.size() && isBlank(v[i])) ++i;
-    *negative = false;
-    if (i < v.size() && (v[i] == '+' || v[i] == '-')) *negative = v[i++] == '-';
-    return v.substr(i);
-}
-
 // True when the value reads as the decimal integer 0: no digits at all, or
-// only zero digits.  Deciding on the digits avoids any overflow.
+// only zero digits.
 bool readsAsZero(std::string_view v) {
     bool negative;
-    v = skipBlanksAndSign(v, &negative);
-    for (char c : v) {
-        if (!isDigit(c)) break;
-        if (c != '0') return false;
-    }
-    return true;
+    return leadingDigits(skipBlanksAndSign(v, &negative)).saturated == 0;
 }
 
 // Unsigned decimal reading: blanks, a sign, digits; no digits read as 0; a
 // "-" negates modulo 2^32; too many digits give the largest value.
 uint32_t readUnsigned(std::string_view v) {
     bool negative;
-    v = skipBlanksAndSign(v, &negative);
-    uint64_t x = 0;
-    bool overflow = false;
-    for (char c : v) {
-        if (!isDigit(c)) break;
-        x = x * 10 + static_cast<uint64_t>(c - '0');
-        if (x > std::numeric_limits<uint32_t>::max()) {
-            overflow = true;
-            break;
-        }
-    }
-    if (overflow) return std::numeric_limits<uint32_t>::max();
+    const uint64_t x = leadingDigits(skipBlanksAndSign(v, &negative)).saturated;
+    if (x > std::numeric_limits<uint32_t>::max()) return std::numeric_limits<uint32_t>::max();
     uint32_t r = static_cast<uint32_t>(x);
     return negative ? static_cast<uint32_t>(0u - r) : r;
 }

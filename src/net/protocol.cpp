@@ -1,7 +1,6 @@
 #include "net/protocol.h"
 
 #include <cstring>
-#include <limits>
 
 namespace {
 using C = ServerCommand;
@@ -114,18 +113,3 @@ bool parseCommand(std::string_view line, ParsedCommand* out) {
     return false;
 }
 
-int32_t parseStatus(std::string_view p) {
-    size_t i = 0;
-    while (i < p.size() && (p[i] == ' ' || (p[i] >= '\t' && p[i] <= '\r'))) ++i;
-    bool negative = false;
-    if (i < p.size() && (p[i] == '+' || p[i] == '-')) negative = p[i++] == '-';
-    int64_t v = 0;
-    constexpr int64_t kLimit = int64_t{std::numeric_limits<int32_t>::max()} + 1;
-    for (; i < p.size() && p[i] >= '0' && p[i] <= '9'; ++i) {
-        v = v * 10 + (p[i] - '0');
-        if (v > kLimit) v = kLimit;
-    }
-    if (negative) v = -v;
-    if (v > std::numeric_limits<int32_t>::max()) v = std::numeric_limits<int32_t>::max();
-    return static_cast<int32_t>(v);
-}

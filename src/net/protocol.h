@@ -36,10 +36,5 @@ struct ParsedCommand {
 // a line that matches no row (unknown keyword, empty line).
 bool parseCommand(std::string_view line, ParsedCommand* out);
 
-// Decimal reading of a "status " payload: leading blanks and a sign allowed,
-// reading stops at the first other byte, no digits give 0.  Values beyond
-// the 32-bit range saturate instead of overflowing.
-int32_t parseStatus(std::string_view payload);
-
 // TRUE when `s` begins with every byte of `t`; an empty `t` matches anything.
 bool startsWith(std::string_view s, std::string_view t);

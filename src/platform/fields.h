@@ -1,8 +1,10 @@
-// Field reading shared by the server payloads that separate fields with "|"
-// and skip empty ones (input box, message box, extension calls).
+// Field and number reading shared by the parsers of server payloads, the
+// configuration and HTTP heads.  Pure functions of their view: none reads
+// past it, none overflows.
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <string_view>
 #include <vector>
 
@@ -19,4 +21,56 @@ inline std::vector<std::string_view> splitFields(std::string_view s) {
         i = j + 1;
     }
     return out;
+}
+
+// The run of decimal digits "0"-"9" at the start of `s` (it may be empty).
+// Callers pick the reading they need: the value modulo 2^64 (which also
+// gives it modulo 2^32), or the value saturated at the largest uint64_t,
+// which any smaller cap can be applied to.
+struct DigitRun {
+    size_t length = 0;       // bytes of digits read
+    uint64_t wrapped = 0;    // the value modulo 2^64
+    uint64_t saturated = 0;  // the value, or UINT64_MAX when larger
+};
+
+inline DigitRun leadingDigits(std::string_view s) {
+    constexpr uint64_t kMax = std::numeric_limits<uint64_t>::max();
+    DigitRun r;
+    while (r.length < s.size() && s[r.length] >= '0' && s[r.length] <= '9') {
+        const auto d = static_cast<uint64_t>(s[r.length] - '0');
+        r.wrapped = r.wrapped * 10 + d;
+        r.saturated = r.saturated > (kMax - d) / 10 ? kMax : r.saturated * 10 + d;
+        ++r.length;
+    }
+    return r;
+}
+
+// Skips leading blanks (space, \t, \n, \v, \f, \r) and at most one sign, as
+// the C number readers do.  Returns the rest; *negative tells the sign.
+inline std::string_view skipBlanksAndSign(std::string_view s, bool* negative) {
+    size_t i = 0;
+    while (i < s.size() && (s[i] == ' ' || (s[i] >= '\t' && s[i] <= '\r'))) ++i;
+    *negative = false;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) *negative = s[i++] == '-';
+    return s.substr(i);
+}
+
+// Signed decimal as the C reader atoi takes it: leading blanks, one sign,
+// digits up to the first other byte; no digits read as 0.  Values beyond
+// the 32-bit range saturate at INT32_MIN / INT32_MAX.
+inline int32_t readInt32(std::string_view s) {
+    bool negative;
+    const uint64_t v = leadingDigits(skipBlanksAndSign(s, &negative)).saturated;
+    const uint64_t limit = uint64_t{std::numeric_limits<int32_t>::max()} + (negative ? 1 : 0);
+    const int64_t m = static_cast<int64_t>(v < limit ? v : limit);
+    return static_cast<int32_t>(negative ? -m : m);
+}
+
+// Unsigned decimal digits at the very start (no blanks, no sign) up to the
+// first other byte; no digits read as 0.  Values beyond 32 bits saturate at
+// UINT32_MAX.
+inline uint32_t readUint32(std::string_view s) {
+    const uint64_t v = leadingDigits(s).saturated;
+    constexpr uint64_t kMax = std::numeric_limits<uint32_t>::max();
+    return static_cast<uint32_t>(v < kMax ? v : kMax);
 }

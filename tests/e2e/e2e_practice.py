@@ -16,24 +16,16 @@ beforehand.
 import glob
 import os
 import shutil
-import socket
 import struct
 import subprocess
 import sys
 import tempfile
 import threading
-import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "transcripts"))
-from run_transcript import Stream  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from scripted_server import Lines, free_port, line_pattern, wait_listening  # noqa: E402
 
-
-def free_port():
-    s = socket.socket()
-    s.bind(("127.0.0.1", 0))
-    p = s.getsockname()[1]
-    s.close()
-    return p
+WAIT = 10.0  # seconds for each awaited event
 
 
 class Player:
@@ -52,7 +44,7 @@ class Player:
         self.err = open(os.path.join(self.folder, "stderr.txt"), "wb")
         self.proc = subprocess.Popen([headless, "--dir", self.folder] + list(extra), stdin=subprocess.PIPE,
                                      stdout=subprocess.PIPE, stderr=self.err)
-        self.events = Stream("%s events" % name)
+        self.events = Lines("%s events" % name)
         threading.Thread(target=self.events.feed, args=(self.proc.stdout, lambda b: b.decode("utf-8")),
                          daemon=True).start()
 
@@ -61,7 +53,7 @@ class Player:
         self.proc.stdin.flush()
 
     def expect(self, pattern):
-        return self.events.expect(pattern, "event")
+        return self.events.expect(line_pattern(pattern), WAIT)
 
     def close(self):
         self.proc.stdin.close()
@@ -77,18 +69,11 @@ def start_server(server_bin, root):
     server = subprocess.Popen([server_bin, "--port", str(port), "--http-port", str(http_port),
                                "--accounts", os.path.join(root, "accounts.txt")],
                               stdout=log, stderr=subprocess.STDOUT)
-    deadline = time.monotonic() + 10
-    while True:
-        try:
-            socket.create_connection(("127.0.0.1", port), timeout=1).close()
-            break
-        except OSError:
-            if time.monotonic() > deadline or server.poll() is not None:
-                server.kill()
-                server.wait()
-                log.seek(0)
-                raise AssertionError("the server did not start: %r" % log.read()[-500:])
-            time.sleep(0.05)
+    if not wait_listening(port, server):
+        server.kill()
+        server.wait()
+        log.seek(0)
+        raise AssertionError("the server did not start: %r" % log.read()[-500:])
     log.seek(0)
     return server, log, port, b"127.0.0.1:80/" in log.read()
 

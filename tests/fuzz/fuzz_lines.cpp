@@ -1,13 +1,19 @@
 // The receive path without a socket: arbitrary bytes, cut into arbitrary
 // receive sizes, through the line splitter, the command parser and the
 // dispatcher, which stores "status " and "challenge" into the connection.
+// Every line also goes through the number readers of platform/fields.h,
+// which the other targets reach only through their own parsers.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "net/agc.h"
 #include "net/line_buffer.h"
 #include "net/protocol.h"
+#include "platform/fields.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // A small buffer so that over-long lines are reached too.
@@ -27,6 +33,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::memcpy(lb->writePtr(), data + pos, n);
         pos += n;
         lb->commit(n, [&](std::string_view line) {
+            const DigitRun d = leadingDigits(line);
+            if (d.length > line.size() ||
+                (d.length < line.size() && line[d.length] >= '0' && line[d.length] <= '9'))
+                __builtin_trap();
+            // Up to 19 digits fit 64 bits: both readings agree.
+            if (d.length <= 19 && d.wrapped != d.saturated) __builtin_trap();
+            const uint32_t u = readUint32(line);
+            if (d.saturated <= UINT32_MAX ? u != d.saturated : u != UINT32_MAX) __builtin_trap();
+            // The C library's reader, clamped to 32 bits, is the reference.
+            const long ref = std::strtol(std::string(line).c_str(), nullptr, 10);
+            if (readInt32(line) != std::clamp<long>(ref, INT32_MIN, INT32_MAX)) __builtin_trap();
             ParsedCommand c;
             bool known = parseCommand(line, &c);
             if (known && c.payload.data() &&
@@ -35,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 __builtin_trap();
             agc_recv(&h, line);
             if (!known) return;
-            if (c.command == ServerCommand::Status && h.status.load() != parseStatus(c.payload))
+            if (c.command == ServerCommand::Status && h.status.load() != readInt32(c.payload))
                 __builtin_trap();
             if (c.command == ServerCommand::Challenge && h.challenge != c.payload) __builtin_trap();
         });

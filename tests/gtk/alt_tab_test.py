@@ -80,9 +80,7 @@ def main():
         activate("Connexion")
         keys("Return")  # the remembered login
         server.accept()
-        server.send("challenge abc")
-        check(server.expect("login ") is not None, "the client logs in")
-        server.send("status 1")
+        check(server.login() is not None, "the client logs in")
         frame = wait_for(lambda: named(app, "Le Kordo [alice]", ("frame",)))
         if not check(frame is not None, "the main window"):
             return

@@ -3,10 +3,8 @@ read it back through the accessibility bus, as a screen reader would, with
 a private speech-dispatcher recording what the client says.  They run under
 with_desktop.sh, which provides the display, the buses and KORDO_TEST_TMP."""
 import os
-import queue
-import socket
 import subprocess
-import threading
+import sys
 import time
 
 import gi
@@ -14,6 +12,9 @@ import gi
 gi.require_version("Atspi", "2.0")
 from gi.repository import GLib  # noqa: E402
 import pyatspi  # noqa: E402
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from scripted_server import ScriptedServer  # noqa: E402
 
 TMP = os.environ["KORDO_TEST_TMP"]
 failures = []
@@ -142,64 +143,35 @@ class Events:
 # --- scripted server ----------------------------------------------------------
 
 
-class Server:
+class Server(ScriptedServer):
+    """The scripted server of the desktop tests: its waits keep the GLib loop
+    running (AT-SPI events arrive meanwhile), and a line that does not come
+    is None, for check() to report."""
+
     def __init__(self):
-        self.sock = socket.socket()
-        self.sock.bind(("127.0.0.1", 0))
-        self.sock.listen(1)
-        self.sock.settimeout(20)
-        self.port = self.sock.getsockname()[1]
-        self.conn = None
-        self.lines = queue.Queue()
-
-    def accept(self):
-        self.conn, _ = self.sock.accept()
-        threading.Thread(target=self._read, daemon=True).start()
-
-    def _read(self):
-        buf = b""
-        while True:
-            try:
-                data = self.conn.recv(4096)
-            except OSError:
-                data = b""
-            if not data:
-                self.lines.put(None)
-                return
-            buf += data
-            while b"\n" in buf:
-                line, buf = buf.split(b"\n", 1)
-                self.lines.put(line.decode("cp1252"))
-
-    def send(self, line):
-        self.conn.sendall(line.encode("cp1252") + b"\n")
+        super().__init__(wait=10.0, accept_wait=20, idle=lambda: pump(0))
 
     def expect(self, prefix, timeout=10.0):
         """The next line starting with `prefix` (others are skipped), or None."""
-        end = time.monotonic() + timeout
-        while time.monotonic() < end:
-            try:
-                line = self.lines.get(timeout=0.05)
-            except queue.Empty:
-                pump(0)
-                continue
-            if line is None:
-                return None
-            if line.startswith(prefix):
-                return line
-        return None
+        try:
+            return super().expect(lambda line: line.startswith(prefix), timeout)
+        except AssertionError:
+            return None
+
+    def login(self):
+        """The login handshake; the client's login line, or None."""
+        try:
+            return super().login()
+        except AssertionError:
+            return None
 
     def until_pong(self, timeout=10.0):
-        """Sends "ping" and returns the lines the client sent before its
-        "pong" (None when no pong came).  The client answers on its receive
-        thread, so whatever its UI thread sent before is in the list."""
-        self.send("ping")
-        got = []
-        while True:
-            line = self.expect("", timeout)
-            if line is None or line == "pong":
-                return None if line is None else got
-            got.append(line)
+        """The lines the client sent before its "pong" to a "ping" (None when
+        no pong came)."""
+        try:
+            return super().until_pong(timeout)
+        except AssertionError:
+            return None
 
 
 # --- speech ----------------------------------------------------------------------

@@ -116,9 +116,7 @@ def self_voicing(exe, prog, heard, address):
         focus_window("Connexion")
         keys("Return")  # the remembered login
         server.accept()
-        server.send("challenge abc")
-        server.expect("login ")
-        server.send("status 1")
+        server.login()
         title = "Le Kordo [alice]"
         frame = wait_for(lambda: named(app, title, ("frame",)))
         if not check(frame is not None, "self-voicing: the main window"):
@@ -180,10 +178,8 @@ def run(server, proc, prog, heard, links):
     keys("Return")
 
     server.accept()
-    server.send("challenge abc")
-    line = server.expect("login ")
+    line = server.login()
     check(line is not None and line.startswith("login bob1"), "login line carries the typed login: %r" % line)
-    server.send("status 1")
 
     frame = wait_for(lambda: named(app, "Le Kordo [bob1]", ("frame",)))
     check(frame is not None, "window title 'Le Kordo [bob1]'")

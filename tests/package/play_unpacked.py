@@ -18,42 +18,28 @@ temporary HOME and no XDG_DATA_HOME, as a player's first start would be:
 import glob
 import os
 import shutil
-import socket
 import stat
 import subprocess
 import sys
 import tempfile
 import threading
-import time
 import urllib.request
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "transcripts"))
-from run_transcript import Stream  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from scripted_server import Lines, free_port, line_pattern, wait_listening  # noqa: E402
 
-
-def free_port():
-    s = socket.socket()
-    s.bind(("127.0.0.1", 0))
-    p = s.getsockname()[1]
-    s.close()
-    return p
+WAIT = 10.0  # seconds for each awaited event
 
 
 def start_server(exe, env, log):
     port, http_port = free_port(), free_port()
     server = subprocess.Popen([exe, "--port", str(port), "--http-port", str(http_port), "--no-port-80"],
                               stdout=log, stderr=subprocess.STDOUT, env=env)
-    deadline = time.monotonic() + 10
-    while True:
-        try:
-            socket.create_connection(("127.0.0.1", port), timeout=1).close()
-            return server, port, http_port
-        except OSError:
-            if time.monotonic() > deadline or server.poll() is not None:
-                server.kill()
-                server.wait()
-                raise AssertionError("the unpacked kordo-server did not start")
-            time.sleep(0.05)
+    if not wait_listening(port, server):
+        server.kill()
+        server.wait()
+        raise AssertionError("the unpacked kordo-server did not start")
+    return server, port, http_port
 
 
 def fetch(http_port, path):
@@ -65,7 +51,7 @@ class Client:
     def __init__(self, exe, env, cwd):
         self.proc = subprocess.Popen([exe], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                      stderr=subprocess.PIPE, env=env, cwd=cwd)
-        self.events = Stream("kordo-headless events")
+        self.events = Lines("kordo-headless events")
         threading.Thread(target=self.events.feed, args=(self.proc.stdout, lambda b: b.decode("utf-8")),
                          daemon=True).start()
 
@@ -74,7 +60,7 @@ class Client:
         self.proc.stdin.flush()
 
     def expect(self, pat):
-        return self.events.expect(pat, "event")
+        return self.events.expect(line_pattern(pat), WAIT)
 
     def close(self):
         self.proc.stdin.close()

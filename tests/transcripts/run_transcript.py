@@ -30,100 +30,18 @@ A transcript is a text file of directives, one per line, run in order:
 Patterns match a whole line; "*" matches any run of characters and is the
 only special character.  Every wait is bounded.
 """
+import glob
 import os
-import queue
-import re
-import socket
 import subprocess
 import sys
 import tempfile
 import threading
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from scripted_server import Lines, ScriptedServer, line_pattern as pattern  # noqa: E402
+
 WAIT = float(os.environ.get("TRANSCRIPT_WAIT", "10"))
-
-
-def pattern(p):
-    return re.compile("^" + ".*".join(re.escape(part) for part in p.split("*")) + "$", re.S)
-
-
-class Stream:
-    """Lines from a reader thread, matched in order with skipping."""
-
-    def __init__(self, name):
-        self.name = name
-        self.q = queue.Queue()
-        self.seen = []
-
-    def feed(self, reader, decode):
-        for raw in reader:
-            line = decode(raw).rstrip("\n")
-            self.q.put(line)
-        self.q.put(None)
-
-    def expect(self, pat, what):
-        rx = pattern(pat)
-        deadline = time.monotonic() + WAIT
-        skipped = []
-        while True:
-            left = deadline - time.monotonic()
-            if left <= 0:
-                raise AssertionError("%s: no %r within %.0fs; skipped: %s" % (self.name, pat, WAIT, skipped[-15:]))
-            try:
-                line = self.q.get(timeout=left)
-            except queue.Empty:
-                continue
-            if line is None:
-                self.q.put(None)
-                raise AssertionError("%s ended before %r; skipped: %s" % (self.name, pat, skipped[-15:]))
-            self.seen.append(line)
-            if rx.match(line):
-                return line
-            skipped.append(line)
-
-    def drain(self):
-        while True:
-            try:
-                line = self.q.get_nowait()
-            except queue.Empty:
-                return
-            if line is None:
-                self.q.put(None)
-                return
-            self.seen.append(line)
-
-
-class Server:
-    def __init__(self):
-        self.listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-        self.listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-        self.listener.bind(("127.0.0.1", 0))
-        self.listener.listen(8)
-        self.port = self.listener.getsockname()[1]
-        self.conn = None
-        self.lines = Stream("client lines")
-        self.all_lines = []
-
-    def accept(self):
-        self.listener.settimeout(WAIT + 20)  # reconnection waits up to 20 s
-        self.conn, _ = self.listener.accept()
-        self.lines = Stream("client lines")
-        f = self.conn.makefile("rb")
-        threading.Thread(target=self.lines.feed, args=(f, lambda b: b.decode("cp1252", "replace")), daemon=True).start()
-
-    def send(self, line):
-        self.conn.sendall(line.encode("cp1252", "replace") + b"\n")
-
-    def close(self):
-        if self.conn:
-            try:
-                self.conn.shutdown(socket.SHUT_RDWR)
-            except OSError:
-                pass
-            self.conn.close()
-            self.lines.drain()
-            self.all_lines += self.lines.seen
-            self.conn = None
 
 
 def unescape(s):
@@ -135,7 +53,7 @@ def main():
     with open(path, encoding="utf-8") as f:
         directives = [l.rstrip("\n") for l in f]
     folder = tempfile.mkdtemp(prefix="kordo-transcript-")
-    server = Server()
+    server = ScriptedServer(wait=WAIT, accept_wait=WAIT + 20)  # reconnection waits up to 20 s
     state = {"proc": None, "events": None, "args": [], "config": []}
     never, never_client, has_file = [], [], []
 
@@ -148,7 +66,7 @@ def main():
         err = open(os.path.join(folder, "stderr.txt"), "ab")
         proc = subprocess.Popen([headless, "--dir", folder] + state["args"], stdin=subprocess.PIPE,
                                 stdout=subprocess.PIPE, stderr=err)
-        events = Stream("events")
+        events = Lines("events")
         threading.Thread(target=events.feed, args=(proc.stdout, lambda b: b.decode("utf-8")), daemon=True).start()
         state["proc"], state["events"] = proc, events
 
@@ -202,11 +120,10 @@ def main():
                     state["proc"].stdin.flush()
                 elif key == "expect":
                     need()
-                    state["events"].expect(arg, "event")
+                    state["events"].expect(pattern(arg), WAIT)
                 elif key == "server":
                     need()
                     if arg == "accept":
-                        server.close()
                         server.accept()
                     elif arg == "close":
                         server.close()
@@ -214,7 +131,7 @@ def main():
                         server.send(arg)
                 elif key == "client":
                     need()
-                    server.lines.expect(arg, "client line")
+                    server.expect(pattern(arg))
                 elif key == "exit":
                     status = wait_exit()
                     if status != int(arg):
@@ -248,7 +165,6 @@ def main():
                 raise AssertionError("%s: client line %r seen: %s" % (path, p, hits[:3]))
         for spec in has_file:
             name, _, p = spec.partition("|")
-            import glob
             files = glob.glob(os.path.join(folder, name))
             if not files:
                 raise AssertionError("%s: no file %s" % (path, name))

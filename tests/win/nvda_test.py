@@ -224,7 +224,7 @@ def run_kordo_with_standin(env, b, standin, log):
     finally:
         if proc.poll() is None:
             proc.kill()
-        server.close()
+        server.stop()
 
 
 def run_voice_checks(env, b):
@@ -262,7 +262,7 @@ def run_voice_checks(env, b):
     finally:
         if proc.poll() is None:
             proc.kill()
-        server.close()
+        server.stop()
 
 
 def find_build(build, exe):

@@ -50,6 +50,8 @@ import sys
 import threading
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from scripted_server import ScriptedServer  # noqa: E402
 from winenv import (WAIT, Failure, ARCHES, SpeechLog, build_double, build_ext_double, build_setup_probe,
                     build_sock_check, check, config_value, exe_arch, make_program_folder, other_arch, run_stage,
                     start_client, wait_exit, write_config)
@@ -58,69 +60,11 @@ DEADLINE = float(os.environ.get("WINE_TEST_DEADLINE", "300"))
 IDLE_TIMEOUT = 30  # the client's download idle time-out, in seconds
 
 
-class ScriptServer:
-    """One listening socket on 127.0.0.1; lines the client sends go to a queue."""
+class ScriptServer(ScriptedServer):
+    """The scripted server with the harness's bound and failure."""
 
     def __init__(self):
-        self.sock = socket.socket()
-        self.sock.bind(("127.0.0.1", 0))
-        self.sock.listen(2)
-        self.sock.settimeout(WAIT)
-        self.port = self.sock.getsockname()[1]
-        self.conn = None
-        self.lines = queue.Queue()
-        self.seen = []
-
-    def accept(self):
-        try:
-            self.conn, _ = self.sock.accept()
-        except socket.timeout:
-            raise Failure("the client did not connect within %.0fs" % WAIT)
-        threading.Thread(target=self._read, args=(self.conn,), daemon=True).start()
-
-    def _read(self, conn):
-        buf = b""
-        while True:
-            try:
-                data = conn.recv(4096)
-            except OSError:
-                data = b""
-            if not data:
-                self.lines.put(None)
-                return
-            buf += data
-            while b"\n" in buf:
-                line, buf = buf.split(b"\n", 1)
-                self.lines.put(line.decode("cp1252"))
-
-    def send(self, line):
-        self.conn.sendall((line + "\n").encode("cp1252"))
-
-    def expect(self, pattern, wait=WAIT):
-        rx = re.compile(pattern)
-        deadline = time.monotonic() + wait
-        while True:
-            left = deadline - time.monotonic()
-            if left <= 0:
-                raise Failure("no client line matching %r; seen %r" % (pattern, self.seen[-10:]))
-            try:
-                line = self.lines.get(timeout=left)
-            except queue.Empty:
-                continue
-            if line is None:
-                self.lines.put(None)
-                raise Failure("connection closed before %r; seen %r" % (pattern, self.seen[-10:]))
-            self.seen.append(line)
-            if rx.fullmatch(line):
-                return line
-
-    def close(self):
-        for s in (self.conn, self.sock):
-            if s:
-                try:
-                    s.close()
-                except OSError:
-                    pass
+        super().__init__(wait=WAIT, error=Failure, backlog=2)
 
 
 class StallingDownloads:
@@ -234,7 +178,7 @@ def update_once(env, folder, downloads, attempt):
     finally:
         if proc.poll() is None:
             proc.kill()
-        server.close()
+        server.stop()
 
 
 def run_sock_check(env, sock_check):
@@ -252,10 +196,9 @@ def log_in(env, server):
     env.type(dlg, "secret")
     env.keys(dlg, "Return")
     server.accept()
-    server.send("challenge abc")
-    login = server.expect(r"login joueur\|secret\|.*")
+    login = server.login()
+    check(re.fullmatch(r"login joueur\|secret\|.*", login) is not None, "the login line carries what was typed")
     print("login line: " + login, flush=True)
-    server.send("status 1")
     return env.find_window(r"^Le Kordo \[joueur\]$")
 
 
@@ -344,7 +287,7 @@ def run_main_path(env, exe, dll, artefacts):
     finally:
         if proc.poll() is None:
             proc.kill()
-        server.close()
+        server.stop()
 
 
 def wait_file_holds(path, data, wait=WAIT):
@@ -381,7 +324,7 @@ def run_without_reader(env, exe):
     finally:
         if proc.poll() is None:
             proc.kill()
-        server.close()
+        server.stop()
 
 
 def run_foreign_libraries(env, exe, dll, foreign_dll, ext, foreign_ext):
@@ -407,7 +350,7 @@ def run_foreign_libraries(env, exe, dll, foreign_dll, ext, foreign_ext):
     finally:
         if proc.poll() is None:
             proc.kill()
-        server.close()
+        server.stop()
 
 
 def main():

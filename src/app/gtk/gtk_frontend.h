@@ -7,6 +7,13 @@
 // thread).  Texts crossing the seam are CP1252; widgets hold UTF-8, and
 // since every CP1252 byte is one code point, byte offsets of the core are
 // character offsets of the widgets.
+//
+// The class is defined over several files, one concern each: ui_call.cpp
+// (the UI-thread call), main_window.cpp (the window, its layout and loops),
+// controls.cpp (history, menu list, chat line and focus), key_events.cpp
+// (key routing; keys.cpp holds the key table), dialogs.cpp (message, input
+// and save boxes) and conn_dialog.cpp (the connection dialog).
+// gtk_frontend_internal.h holds what they share.
 #pragma once
 
 #include <gtk/gtk.h>
@@ -80,6 +87,8 @@ private:
     // bounded time for it to be active.
     void closeModal(GtkWidget* dlg, GtkWidget* owner);
     void quitLoops();
+    // The main window exists: UI-thread calls are accepted from now on.
+    void openCalls();
     // The main window is gone (closed by the player or at shut-down): no
     // further UI-thread call runs, and waiting callers are released.
     void markGone();

@@ -78,15 +78,6 @@ TEST(CommandTable, HasEveryRowOnceInOrder) {
         EXPECT_EQ(static_cast<int>(kCommandTable[i].command), i);
 }
 
-TEST(CommandTable, StatusReading) {
-    const std::vector<std::pair<std::string, int32_t>> cases = {
-        {"1", 1},       {"-7", -7},        {"  +3x", 3},         {"\t-2", -2}, {"", 0},
-        {"abc", 0},     {"- 5", 0},        {"12 34", 12},        {"99999999999", 2147483647},
-        {"-99999999999", -2147483647 - 1},
-    };
-    for (const auto& [text, value] : cases) EXPECT_EQ(parseStatus(text), value) << text;
-}
-
 TEST(CommandTable, StartsWithIsBytewise) {
     EXPECT_TRUE(startsWith("anything", ""));
     EXPECT_TRUE(startsWith("say x", "say "));
