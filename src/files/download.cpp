@@ -126,7 +126,8 @@ DownloadResult downloadFileFrom(const DownloadEndpoint& ep, const std::string& r
     const int64_t connectMs = std::min<int64_t>(kDownloadConnectTimeoutMs, std::max<int64_t>(msUntil(deadline), 1));
     const std::atomic<bool>& cancelled = filesState.downloadsCancelled;
     SocketGuard sock{sockConnect(addr, ep.port, static_cast<int>(connectMs), &cancelled)};
-    if (sock.s == kNoSocket) return cancelled.load() ? DownloadResult::Cancelled : DownloadResult::NoConnection;
+    if (sock.s == kNoSocket)
+        return cancelled.load() ? DownloadResult::Cancelled : DownloadResult::NoConnection;
     if (!sendAll(sock.s, downloadRequest(ep, names.remote), deadline))
         return cancelled.load() ? DownloadResult::Cancelled : DownloadResult::Incomplete;
 

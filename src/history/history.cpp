@@ -22,7 +22,6 @@ void runHistoryOp(F&& body) {
     if (!uiCall([&] { body(true); })) body(false);
 }
 
-
 // Appends `text` (one or more "\r\n" + message) to the view and applies the
 // reading rule: a player reading the view keeps the place; otherwise the
 // view follows the newest message.  UI thread.

@@ -102,7 +102,8 @@ bool select(std::unique_ptr<SpeechBackend> b) {
 }
 
 bool jfwLoad() {
-    if (!speechState.platform.jawsWindowExists || !speechState.platform.jawsWindowExists()) return false;
+    const SpeechPlatform& p = speechState.platform;
+    if (!p.jawsWindowExists || !p.jawsWindowExists()) return false;
     DynLib* lib = loadLibrary("jfwapi.dll");
     if (!lib) return false;
     auto say = entry<JfwSayStringFn>(*lib, "JFWSayString");

@@ -81,8 +81,8 @@ void sapiSwitch();
 
 // Installs `backend` as the selected one with value `current`, bypassing
 // detection (headless front-end, tests).  The caller keeps ownership and keeps
-// it alive while installed.  speechState.speakMenuOnItemChange follows: true for the
-// voice value only.
+// it alive while installed.  speechState.speakMenuOnItemChange follows: true
+// for the voice value only.
 void selectSpeechBackend(int current, SpeechBackend* backend);
 
 // Installs `backend` as a screen reader (value 7; nullptr: none, value 0).

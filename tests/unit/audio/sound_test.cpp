@@ -53,7 +53,7 @@ struct AudioSoundTest : ::testing::Test {
     void SetUp() override {
         soundReset();
         setSoundsFolder(dir + "/sounds");
-        conf = Settings{};
+        resetConfig();
         menuOpen = false;
         setMenuPositionSource(testMenu);
         setSoundStartObserver([this](std::string_view n, float v, float p, float r) {
