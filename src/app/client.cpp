@@ -3,13 +3,11 @@
 #include <ctime>
 #include <filesystem>
 
-#include "app/commands.h"
+#include "app/core.h"
 #include "app/dispatch.h"
-#include "app/keyboard.h"
 #include "audio/mixer.h"
 #include "audio/sound.h"
 #include "files/download.h"
-#include "history/chat.h"
 #include "history/history.h"
 #include "identity/diskid.h"
 #include "identity/system_probe.h"
@@ -55,8 +53,11 @@ void mainWindowDestroyed() {
     ui().requestQuit(0);
 }
 
+void FrontEnd::closeClient() { mainWindowDestroyed(); }
+
 int clientMain(FrontEnd& fe, const ClientOptions& o) {
     setUi(&fe);
+    resetCore();
 
     // The machine identifier first: it is sent at login.
     if (o.probe) setMachineProbe(o.probe);
@@ -67,19 +68,10 @@ int clientMain(FrontEnd& fe, const ClientOptions& o) {
     std::error_code ec;
     if (!o.programFolder.empty()) std::filesystem::current_path(o.programFolder, ec);
 
-    keyboardReset();
-    fillKeymap();
-    historyReset();
-    chatReset();
-    menuReset();
     registerServerCommands();
     setMenuPositionSource(curmenuGridPosition);
-    // The update closes the client the way the player closes the window.
-    filesState.closeClient = mainWindowDestroyed;
-    setCommandAudio({setSoundVolume, setMusicVolume, toggleMusicPause});
 
     agc_init();
-    cancelDownloads(false);
     loadConfig(kConfigFileName);
     clampVolumes();
 

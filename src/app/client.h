@@ -32,6 +32,9 @@ struct FrontEnd : UiSeam {
     virtual void fatalError(const std::string& text) {
         messageBox(text, "Fatal error", MBX_ICONERROR);
     }
+    // The client's close is the main window's ordinary close:
+    // mainWindowDestroyed().
+    void closeClient() override;
 };
 
 struct ClientOptions {

@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "app/keyboard.h"
+#include "audio/sound.h"
 #include "history/history.h"
 #include "menu/menus.h"
 #include "net/agc.h"
@@ -12,9 +13,6 @@
 #include "speech/speech.h"
 
 namespace {
-// Set once at start-up before the loop runs; read on the UI thread.
-CommandAudio commandAudio;
-
 void connectionStatistics() {
     int32_t elapsed = 0, received = 0, sent = 0;
     agc_getstats(&elapsed, &received, &sent);
@@ -53,24 +51,14 @@ int accelCommand(int vk, bool shift, bool ctrl, bool alt) {
     return 0;
 }
 
-void setCommandAudio(const CommandAudio& audio) { commandAudio = audio; }
-
 void runCommand(int id) {
     switch (id) {
         case CMD_SAVE_HISTORY: historySave(); break;
         case CMD_SOUND_LOUDER:
-        case CMD_SOUND_SOFTER:
-            if (commandAudio.setSoundVolume)
-                commandAudio.setSoundVolume(id == CMD_SOUND_LOUDER ? 1 : -1);
-            break;
+        case CMD_SOUND_SOFTER: setSoundVolume(id == CMD_SOUND_LOUDER ? 1 : -1); break;
         case CMD_MUSIC_LOUDER:
-        case CMD_MUSIC_SOFTER:
-            if (commandAudio.setMusicVolume)
-                commandAudio.setMusicVolume(id == CMD_MUSIC_LOUDER ? 1 : -1);
-            break;
-        case CMD_MUSIC_PAUSE:
-            if (commandAudio.toggleMusicPause) commandAudio.toggleMusicPause();
-            break;
+        case CMD_MUSIC_SOFTER: setMusicVolume(id == CMD_MUSIC_LOUDER ? 1 : -1); break;
+        case CMD_MUSIC_PAUSE: toggleMusicPause(); break;
         case CMD_VOICE_SWITCH: sapiSwitch(); break;
         case CMD_VOICE_FASTER: sapiSpeedChange(5); break;
         case CMD_VOICE_SLOWER: sapiSpeedChange(-5); break;

@@ -54,15 +54,6 @@ void runCommand(int id);
 // for those the client makes itself nor after a command.
 void selectionStep();
 
-// Audio operations of commands 1003-1007, installed by start-up once the
-// sound module is in; tests install recording ones.  Null members do nothing.
-struct CommandAudio {
-    void (*setSoundVolume)(int n) = nullptr;  // +1 louder, -1 softer
-    void (*setMusicVolume)(int n) = nullptr;
-    void (*toggleMusicPause)() = nullptr;  // pauses or resumes, flips conf.muStopped
-};
-void setCommandAudio(const CommandAudio& audio);
-
 // A control's place in the main window's client area, in pixels.
 struct LayoutRect {
     int left, top, width, height;

@@ -4,7 +4,6 @@
 
 #include "net/agc.h"
 #include "platform/fields.h"
-#include "platform/dialog_state.h"
 #include "platform/ui.h"
 
 namespace {
@@ -30,10 +29,10 @@ std::optional<std::string> InputBox(const std::string& title, const std::string&
                                     const std::string& defaultText) {
     std::optional<std::string> result;
     uiCall([&] {
-        inDialogBox = true;
+        ui().setInDialog(true);
         std::string answer;
         if (ui().inputBox(title, prompt, defaultText, &answer)) result = std::move(answer);
-        inDialogBox = false;
+        ui().setInDialog(false);
     });
     return result;
 }
@@ -54,9 +53,9 @@ void prepareMessageBox(std::string_view s) {
     // still gets its answer.
     int result = 0;
     uiCall([&] {
-        inDialogBox = true;
+        ui().setInDialog(true);
         result = ui().messageBox(text, title, flags);
-        inDialogBox = false;
+        ui().setInDialog(false);
     });
     agc_sendCurrent(msgboxReplyLine(id, result));
 }

@@ -4,8 +4,8 @@
 //
 // Threads: the prepare* handlers run on the receive thread and block it until
 // the player answers (no later server line is handled meanwhile); the dialogs
-// themselves run on the UI thread through the UI-thread call.  inDialogBox
-// (platform/dialog_state.h) is true while either is open.
+// themselves run on the UI thread through the UI-thread call.
+// ui().isInDialog() is true while either is open.
 #pragma once
 
 #include <cstdint>

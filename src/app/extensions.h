@@ -25,6 +25,8 @@
 // or null.  Texts are CP1252 bytes.
 using ExtensionFunction = const char*(KORDO_EXT_CALL*)(int32_t id, const char* argument);
 
+// The unit's state, one record; receive thread only (see above).
+// extensionsReset() empties it (resetCore, tests).
 struct ExtensionState {
     // Loaded libraries by the name the server gave; never unloaded while the
     // program runs (returned texts and cached functions point into them).
@@ -38,8 +40,8 @@ struct ExtensionState {
     std::string argument;
 };
 extern ExtensionState extensionState;
-// Forgets the cache and unloads the libraries (tests only: no function
-// returned earlier may still be in use).
+// Forgets the cache and unloads the libraries: no function returned earlier
+// may still be in use (before the run, or between tests).
 void extensionsReset();
 
 // True when `name` (any letter case, with or without ".dll", ".so" or

@@ -96,13 +96,13 @@ void focusMove(UiControl from) {
     const bool shift = keyboard.shiftDown;
     if ((from == UiControl::Chat && shift) || (from == UiControl::History && !shift)) {
         ui().setFocus(UiControl::List);
-        if (speakMenuOnItemChange.load() && currentMenu()) menuMove(0, true, false);
+        if (speechState.speakMenuOnItemChange.load() && currentMenu()) menuMove(0, true, false);
     } else if ((from == UiControl::History && shift) || (from == UiControl::List && !shift)) {
         ui().setFocus(UiControl::Chat);
         selectAllChat();
         // The control's name without the label's mnemonic marker, which a
         // voice would read out ("et Chat").
-        if (speakMenuOnItemChange.load()) sayString("Chat", true);
+        if (speechState.speakMenuOnItemChange.load()) sayString("Chat", true);
     } else {
         ui().setFocus(UiControl::History);
         // Said in every speech mode: a screen reader reads the history
@@ -340,4 +340,7 @@ void mainWindowLostFocus() {
     keyboard.ctrlDown = false;
 }
 
-void keyboardReset() { keyboard = KeyboardState{}; }
+void keyboardReset() {
+    keyboard = KeyboardState{};
+    fillKeymap();
+}

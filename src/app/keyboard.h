@@ -57,6 +57,8 @@ enum : int {
     VKEY_RMENU = 165,
 };
 
+// The unit's state, one record.  UI thread only; keyboardReset() restores
+// the start-of-run values, keymap filled (resetCore, tests).
 struct KeyboardState {
     // The modifiers as the key handling last saw them (see routeKey()).
     bool shiftDown = false;
@@ -73,7 +75,7 @@ extern KeyboardState keyboard;
 
 // Fills keymap with the reported keys: 10, 13, 32, 46, digits, letters, 93
 // and the numeric keypad and F1-F24 (96-135), leaving out F4-F8 and F12,
-// which are accelerator commands.  Called once at start-up.
+// which are accelerator commands.  keyboardReset() calls it.
 void fillKeymap();
 
 // The modifier keys a platform reports as held with a key event.
@@ -161,5 +163,5 @@ int listTypeAheadTarget(char c);
 // follow key messages, Alt is only ever down here as part of AltGr.
 void mainWindowLostFocus();
 
-// Tests: modifiers up, keymap empty, no click.
+// Modifiers up, keymap filled, no click.
 void keyboardReset();

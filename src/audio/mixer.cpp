@@ -173,6 +173,8 @@ struct Voice {
     uint64_t seq = 0;        // creation order, for take-over ties
 };
 
+// The unit's state (see mixer.h).  `mu` guards the samples and voices;
+// `sinkMu` the output; the decoder has its own lock.
 struct MixerState {
     std::mutex mu;
     std::vector<std::shared_ptr<Sample>> samples;  // id = index + 1
@@ -184,6 +186,10 @@ struct MixerState {
 
     std::mutex sinkMu;  // never held together with mu
     AudioSink* sink = nullptr;
+
+    // Last, so that it is destroyed first: its thread stops before the
+    // voices' feeds go.
+    Decoder decoder;
 };
 
 MixerState& M() {
@@ -191,10 +197,7 @@ MixerState& M() {
     return m;
 }
 
-Decoder& D() {
-    static Decoder d;
-    return d;
-}
+Decoder& D() { return M().decoder; }
 
 MixChannel handleOf(uint32_t slot, const Voice& v) { return (uint32_t(v.gen) << 16) | (slot + 1); }
 

@@ -2,6 +2,13 @@
 // playbacks, music streamed from files by a decoder thread, channel
 // attributes, timed slides, and the float mix pulled by the audio sink.
 //
+// State: one record, MixerState in mixer.cpp (samples, voices, the music
+// decoder thread and its feeds, the output), built on first use so that any
+// thread, the sink's included, may call in whatever the order of static
+// construction.
+// mixReset() empties it and closes the output (tests; the client's output
+// is opened and closed around the run by clientMain).
+//
 // Handles are plain integers, 0 meaning none.  A channel handle carries a
 // generation: once its playback has ended or been taken over, every call
 // with the old handle fails instead of touching the voice that reuses the
@@ -90,6 +97,6 @@ bool audioOpen(AudioSink* sink);
 // Closes the open output, if any.
 void audioClose();
 
-// Tests: closes the output, frees every channel, sample and stream, and
-// stops the decoder thread.
+// Closes the output, frees every channel, sample and stream, and stops the
+// decoder thread.
 void mixReset();

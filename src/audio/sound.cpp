@@ -9,7 +9,6 @@
 
 #include "net/config.h"
 #include "platform/file_names.h"
-#include "platform/dialog_state.h"
 #include "platform/ui.h"
 
 namespace {
@@ -144,7 +143,7 @@ float positionalPan(double pan) {
 }
 
 void playSoundBody(std::string_view sz, int flags) {
-    bool background = !(flags & 1) && !ui().isMainWindowActive() && !inDialogBox.load();
+    bool background = !(flags & 1) && !ui().isMainWindowActive() && !ui().isInDialog();
     if (((flags & 2) != 0) != background) return;
 
     std::vector<std::string_view> tok = splitSpaces(sz, 4);

@@ -5,7 +5,17 @@
 // Threads: playSound may be called from any thread (its body runs on the UI
 // thread and the caller waits); playMusic and preloadSounds run on the
 // receive thread (or the UI thread at start-up); the volume functions and
-// the pause switch run on the UI thread.  All share one locked state record.
+// the pause switch run on the UI thread.
+//
+// State: one record, SoundState in sound.cpp (the sample cache, the tones,
+// the current and the fading music, the sounds folder, the menu position
+// source and the observers), built on first use and locked inside;
+// soundReset() restores it and resets the mixer.  The front-end installs
+// the observers before the run and the output is opened by clientMain, so
+// resetCore() leaves this unit alone.  The effects and music volumes and the
+// pause switch live in the configuration (conf.fxVol, conf.muVol,
+// conf.muStopped).
+//
 // The music operations (playMusic, setMusicVolume, toggleMusicPause) and
 // their reads and writes of conf.muVol and conf.muStopped run one at a time,
 // under a music lock of this module.
@@ -87,6 +97,6 @@ std::optional<std::string> currentMusicName();
 size_t soundCacheEntries();
 // Tests: the folder the sound files are read from (default "sounds").
 void setSoundsFolder(std::string folder);
-// Tests: forgets the cache, the music, observers and the position source,
-// and resets the mixer (mixReset).
+// Forgets the cache, the music, observers and the position source, and
+// resets the mixer (mixReset).
 void soundReset();

@@ -18,11 +18,7 @@
 
 FilesState filesState;
 
-namespace {
-std::atomic<bool> downloadsCancelled{false};
-}  // namespace
-
-void cancelDownloads(bool cancel) { downloadsCancelled = cancel; }
+void cancelDownloads(bool cancel) { filesState.downloadsCancelled = cancel; }
 
 DownloadEndpoint defaultDownloadEndpoint() {
     DownloadEndpoint ep;
@@ -33,7 +29,11 @@ DownloadEndpoint defaultDownloadEndpoint() {
     return ep;
 }
 
-void filesReset() { filesState = FilesState{}; }
+void filesReset() {
+    filesState.endpoint = defaultDownloadEndpoint();
+    filesState.root.clear();
+    filesState.downloadsCancelled = false;
+}
 
 DownloadNames downloadNames(std::string_view fn) {
     size_t p = fn.find(".dll");
@@ -90,7 +90,7 @@ int64_t msUntil(Clock::time_point t) {
 bool sendAll(SocketHandle s, const std::string& bytes, Clock::time_point deadline) {
     size_t done = 0;
     while (done < bytes.size()) {
-        if (downloadsCancelled.load()) return false;
+        if (filesState.downloadsCancelled.load()) return false;
         int64_t left = std::min<int64_t>(msUntil(deadline), 100);
         if (left <= 0) return false;
         long n = sockSendWithin(s, bytes.data() + done, bytes.size() - done, static_cast<int>(left));
@@ -104,7 +104,7 @@ bool sendAll(SocketHandle s, const std::string& bytes, Clock::time_point deadlin
 // overall deadline, -1 error, -2 cancelled.
 int waitBytes(SocketHandle s, Clock::time_point idleEnd, Clock::time_point deadline) {
     for (;;) {
-        if (downloadsCancelled.load()) return -2;
+        if (filesState.downloadsCancelled.load()) return -2;
         int64_t left = std::min(msUntil(idleEnd), msUntil(deadline));
         if (left <= 0) return 0;
         int r = sockWaitReadable(s, static_cast<int>(std::min<int64_t>(left, 100)));
@@ -117,17 +117,19 @@ DownloadResult downloadFileFrom(const DownloadEndpoint& ep, const std::string& r
     DownloadNames names = downloadNames(fn);
     if (!isSafeRelativeName(names.local) || !isSafeRelativeName(names.remote)) return DownloadResult::Refused;
 
-    if (downloadsCancelled.load()) return DownloadResult::Cancelled;
+    if (filesState.downloadsCancelled.load()) return DownloadResult::Cancelled;
     const Clock::time_point deadline =
         ep.overallTimeoutMs > 0 ? Clock::now() + std::chrono::milliseconds(ep.overallTimeoutMs) : Clock::time_point::max();
     const auto idle = std::chrono::milliseconds(ep.idleTimeoutMs > 0 ? ep.idleTimeoutMs : 24 * 3600 * 1000);
     uint32_t addr = 0;
     if (!sockResolveIPv4(ep.host, &addr)) return DownloadResult::NoHost;
     const int64_t connectMs = std::min<int64_t>(kDownloadConnectTimeoutMs, std::max<int64_t>(msUntil(deadline), 1));
-    SocketGuard sock{sockConnect(addr, ep.port, static_cast<int>(connectMs), &downloadsCancelled)};
-    if (sock.s == kNoSocket) return downloadsCancelled.load() ? DownloadResult::Cancelled : DownloadResult::NoConnection;
+    const std::atomic<bool>& cancelled = filesState.downloadsCancelled;
+    SocketGuard sock{sockConnect(addr, ep.port, static_cast<int>(connectMs), &cancelled)};
+    if (sock.s == kNoSocket)
+        return cancelled.load() ? DownloadResult::Cancelled : DownloadResult::NoConnection;
     if (!sendAll(sock.s, downloadRequest(ep, names.remote), deadline))
-        return downloadsCancelled.load() ? DownloadResult::Cancelled : DownloadResult::Incomplete;
+        return cancelled.load() ? DownloadResult::Cancelled : DownloadResult::Incomplete;
 
     // The temporary file is opened only once the head says 200, so an error
     // page or a dead server leaves no trace at all.

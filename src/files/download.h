@@ -6,6 +6,7 @@
 // separators, as the server gives them.
 #pragma once
 
+#include <atomic>
 #include <string>
 #include <string_view>
 
@@ -31,18 +32,17 @@ void cancelDownloads(bool cancel);
 // The built-in download area: the build's download host, port 80, "/autodl".
 DownloadEndpoint defaultDownloadEndpoint();
 
-// Process-wide settings of the file delivery unit.  Set at start-up before
-// any connection exists, or by tests between runs.
+// The unit's state, one record: the settings of the file delivery, set at
+// start-up before any connection exists, or by tests between runs, then
+// read by the dispatch thread; and the cancellation switch (see
+// cancelDownloads), which any thread may flip.  filesReset() restores the
+// whole record, switch off (resetCore, tests).
 struct FilesState {
     DownloadEndpoint endpoint = defaultDownloadEndpoint();
     // Folder the relative names are resolved in, with its trailing "/";
     // empty: the working directory (which start-up makes the program folder).
     std::string root;
-    // The main window's ordinary close, which kill() runs on the UI thread
-    // after the update: says "quit" to the server and ends the loop with
-    // status 0.  The application layer sets it at start-up; nullptr (tests,
-    // no application) only asks the loop to end.
-    void (*closeClient)() = nullptr;
+    std::atomic<bool> downloadsCancelled{false};
 };
 extern FilesState filesState;
 void filesReset();

@@ -40,13 +40,7 @@ void execute(std::string_view s) {
 void kill() {
     sysClock().sleepMs(1000);
     uiCall([] { ui().beep(131, 60); });
-    void (*close)() = filesState.closeClient;
-    uiCall([close] {
-        if (close)
-            close();
-        else
-            ui().requestQuit(0);
-    });
+    uiCall([] { ui().closeClient(); });
 }
 
 void downloadNewVersion(std::string_view s, bool required) {

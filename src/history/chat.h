@@ -12,6 +12,8 @@
 
 constexpr int kChatCap = 32;
 
+// The unit's state, one record; UI thread.  chatReset() empties it
+// (resetCore, tests).
 struct ChatState {
     // Newest first; at most kChatCap entries (chatlen is its size).
     std::vector<std::string> chatHistory;
@@ -41,5 +43,5 @@ bool openClickableLink();
 // programs.  False when refused or the shell could not take it.
 bool browserOpen(std::string_view s);
 
-// Tests: empties the recall list.
+// Empties the recall list.
 void chatReset();

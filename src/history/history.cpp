@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "platform/dialog_state.h"
 #include "platform/ui.h"
 #include "speech/speech.h"
 
@@ -22,14 +21,6 @@ void runHistoryOp(F&& body) {
     }
     if (!uiCall([&] { body(true); })) body(false);
 }
-
-// The view text of a run, or a flood of runs, being gathered
-// (historyAddRun); UI thread only.
-struct GatheredRun {
-    bool active = false;  // inside a run
-    std::string text;     // "\r\n" + message, for each stored message so far
-};
-GatheredRun gathered;
 
 // Appends `text` (one or more "\r\n" + message) to the view and applies the
 // reading rule: a player reading the view keeps the place; otherwise the
@@ -88,22 +79,23 @@ void historyAdd(std::string_view s, int flags) {
             }
         }
         if (!(flags & HIST_NOSTORE) && withUi) {
-            if (gathered.active) {
-                gathered.text += "\r\n";
-                gathered.text += msg;
+            if (h.gathered.active) {
+                h.gathered.text += "\r\n";
+                h.gathered.text += msg;
             } else {
                 historyShowGathered();
                 showInView(ui(), "\r\n" + msg);
             }
         }
         bool active = withUi && ui().isMainWindowActive();
-        if ((flags & HIST_SPEAK) && (active || inDialogBox.load() || (flags & HIST_ALWAYS)))
+        if ((flags & HIST_SPEAK) && (active || ui().isInDialog() || (flags & HIST_ALWAYS)))
             sayString(msg, (flags & HIST_INTERRUPT) != 0);
     });
 }
 
 void historyAddRun(const std::function<void()>& run, bool moreFollows) {
     UiSeam& u = ui();
+    GatheredRun& gathered = historyState.gathered;
     // Nested runs go with the run around them; runs off the UI thread have
     // no view.
     if (gathered.active || !u.isUiThread() || !u.historyGathersRuns()) {
@@ -119,6 +111,7 @@ void historyAddRun(const std::function<void()>& run, bool moreFollows) {
 
 void historyShowGathered() {
     UiSeam& u = ui();
+    GatheredRun& gathered = historyState.gathered;
     // The gathered text belongs to the UI thread (callers without a main
     // window run elsewhere: there is no view to show it in).
     if (!u.isUiThread() || gathered.active || gathered.text.empty()) return;
@@ -195,5 +188,5 @@ void historyReset() {
     h.histCap = 16;
     h.histPos = -1;
     h.logfile.reset();
-    gathered = GatheredRun{};
+    h.gathered = GatheredRun{};
 }

@@ -41,6 +41,16 @@ struct FileCloser {
 };
 using LogFile = std::unique_ptr<std::FILE, FileCloser>;
 
+// The view text of a run, or a flood of runs, being gathered
+// (historyAddRun).
+struct GatheredRun {
+    bool active = false;  // inside a run
+    std::string text;     // "\r\n" + message, for each stored message so far
+};
+
+// The unit's state, one record; historyReset() restores it (resetCore,
+// tests).  `lock` guards every field but `gathered`, which belongs to the UI
+// thread.
 struct HistoryState {
     std::mutex lock;
     HistoryList history;
@@ -48,6 +58,7 @@ struct HistoryState {
     int histCap = 16;   // capacity; grows to histCap * 3 / 2 + 1 when full
     int histPos = -1;   // reading position; -1: before the first message
     LogFile logfile;    // the session log; null when not open
+    GatheredRun gathered;
 };
 
 extern HistoryState historyState;
@@ -88,5 +99,5 @@ void historyCloseLog();
 // Message i (0 <= i < histLen), copied under the lock.
 std::string historyAt(int i);
 
-// Tests: empties the list, closes the log, restores the start values.
+// Empties the list, closes the log, restores the start values.
 void historyReset();

@@ -2,8 +2,9 @@
 
 #include "platform/radix36.h"
 
-std::string HardDriveSerialNumber;
-std::string HardDriveModelNumber;
+IdentityState identityState;
+
+void identityReset() { identityState = IdentityState{}; }
 
 namespace {
 bool isAlnum(char c) {
@@ -53,16 +54,17 @@ uint32_t adapterNumber(const std::vector<uint8_t>& address) {
 }
 
 uint32_t getHardDriveComputerID() {
-    HardDriveSerialNumber.clear();
-    HardDriveModelNumber.clear();
+    IdentityState& id = identityState;
+    id.HardDriveSerialNumber.clear();
+    id.HardDriveModelNumber.clear();
     for (const DiskIdentity& d : machineProbe().disks()) {
         if (usableDiskSerial(d.serial)) {
-            HardDriveSerialNumber = d.serial;
-            HardDriveModelNumber = d.model;
+            id.HardDriveSerialNumber = d.serial;
+            id.HardDriveModelNumber = d.model;
             break;
         }
     }
-    return diskNumber(HardDriveSerialNumber, HardDriveModelNumber);
+    return diskNumber(id.HardDriveSerialNumber, id.HardDriveModelNumber);
 }
 
 uint32_t GetMACAddress() {

@@ -11,10 +11,17 @@
 
 #include "platform/machine_probe.h"
 
-// The serial and model of the disk the last computation used; emptied at the
-// start of every computation (8-bit text).
-extern std::string HardDriveSerialNumber;
-extern std::string HardDriveModelNumber;
+// The unit's state: the serial and model of the disk the last computation
+// used, emptied at the start of every computation (8-bit text).  Written and
+// read on the UI thread at start-up (the identifier is computed once, before
+// other threads exist); identityReset() restores the empty record (resetCore,
+// tests).
+struct IdentityState {
+    std::string HardDriveSerialNumber;
+    std::string HardDriveModelNumber;
+};
+extern IdentityState identityState;
+void identityReset();
 
 // GetMACAddress() in the high 32 bits, getHardDriveComputerID() in the low.
 uint64_t diskid();

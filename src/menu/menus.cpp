@@ -95,7 +95,7 @@ void moveLocked(int n, bool b, bool absolute) {
     if (it.sound) playSound(*it.sound, 0);
     int sel = m->selection;
     onUi([sel] { ui().listSelect(sel); });
-    if (it.label && (speakMenuOnItemChange.load() || refused)) sayString(*it.label, b);
+    if (it.label && (speechState.speakMenuOnItemChange.load() || refused)) sayString(*it.label, b);
 }
 
 void openLocked(std::string_view s) {

@@ -21,6 +21,9 @@
 
 constexpr int kMaxOpenMenus = 16;
 
+// The unit's state, one record, guarded by `lock` as said above.
+// menuReset() closes every menu without touching the list (resetCore,
+// tests).
 struct MenuStackState {
     // Recursive: a sound played while a menu operation runs on the UI thread
     // asks curmenuGridPosition() for its pan on that same thread.
@@ -60,5 +63,5 @@ std::string menuSelectLine(const menu& m, int n);
 // no menu is open.  Used by the sound module for positional pan.
 bool curmenuGridPosition(int* width, int* selection);
 
-// Tests: closes every menu without touching the list.
+// Closes every menu without touching the list.
 void menuReset();

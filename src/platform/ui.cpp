@@ -10,7 +10,3 @@ std::atomic<UiSeam*> current{&nullUi};
 UiSeam& ui() { return *current.load(std::memory_order_acquire); }
 
 void setUi(UiSeam* seam) { current.store(seam ? seam : &nullUi, std::memory_order_release); }
-
-#include "platform/dialog_state.h"
-
-std::atomic<bool> inDialogBox{false};

@@ -8,6 +8,7 @@
 // main window, so the core never tests for absence.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <string>
 
@@ -91,6 +92,22 @@ struct UiSeam {
     }
     // A tone; the caller waits for it to end.
     virtual void beep(int hz, int ms) { (void)hz, (void)ms; }
+
+    // The client closes as when the player closes the main window (the
+    // update does it once the installer runs).  The null UI and plain
+    // doubles only ask the loop to end with status 0; the application's
+    // front-end base says "quit" to the server first.  UI thread.
+    virtual void closeClient() { requestQuit(0); }
+
+    // Whether a server-driven input box or message box is open.  The dialog
+    // handlers set it around the box on the UI thread; history speech and
+    // sound gating read it on any thread, hence atomic.  It belongs to this
+    // front-end: a new one starts with no dialog open.
+    bool isInDialog() const { return inDialog_.load(); }
+    void setInDialog(bool open) { inDialog_.store(open); }
+
+private:
+    std::atomic<bool> inDialog_{false};
 };
 
 // The installed front-end (a null UI until one is set).  Set once at

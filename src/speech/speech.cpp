@@ -8,24 +8,13 @@
 #include "platform/text.h"
 #include "speech/dll_entry.h"
 
-std::atomic<bool> speakMenuOnItemChange{false};
+// Out of line: the back-end and library types are complete only here.
+SpeechState::SpeechState() = default;
+SpeechState::~SpeechState() = default;
+
+SpeechState speechState;
 
 namespace {
-
-// Process-wide speech state.  `mu` guards everything but the two atomics,
-// which are read without it (speechCurrent, sapiIsEnabled).
-struct SpeechState {
-    std::mutex mu;
-    std::atomic<int> current{kSpeechNone};
-    // Written by the UI thread (voice switch), read by every speaking thread.
-    std::atomic<bool> sapiEnabled{false};
-    SpeechBackend* backend = nullptr;         // the selected back-end, or none
-    std::unique_ptr<SpeechBackend> owned;     // owns `backend` when detection made it
-    std::vector<std::unique_ptr<DynLib>> libraries;  // loaded ones stay until reset
-    SpeechPlatform platform;
-};
-
-SpeechState speech;
 
 template <typename Fn>
 Fn entry(DynLib& lib, const char* name) {
@@ -92,32 +81,33 @@ struct SapiSpeech : SpeechBackend {
     void setRate(int r) override { setRateFn(r); }
 };
 
-// The loaders, in detection order.  Each runs with speech.mu held, may write
+// The loaders, in detection order.  Each runs with speechState.mu held, may write
 // `current` before it knows it succeeds (the last writer before success, or
 // the final 0, is what stays), and on success leaves the back-end selected.
 
 DynLib* loadLibrary(const char* name) {
-    if (!speech.platform.libraries) return nullptr;
-    std::unique_ptr<DynLib> lib = speech.platform.libraries->load(name);
+    if (!speechState.platform.libraries) return nullptr;
+    std::unique_ptr<DynLib> lib = speechState.platform.libraries->load(name);
     if (!lib) return nullptr;
     // Libraries are never unloaded during the run: a later call may still be
     // running on another thread when a library would otherwise go away.
-    speech.libraries.push_back(std::move(lib));
-    return speech.libraries.back().get();
+    speechState.libraries.push_back(std::move(lib));
+    return speechState.libraries.back().get();
 }
 
 bool select(std::unique_ptr<SpeechBackend> b) {
-    speech.owned = std::move(b);
-    speech.backend = speech.owned.get();
+    speechState.owned = std::move(b);
+    speechState.backend = speechState.owned.get();
     return true;
 }
 
 bool jfwLoad() {
-    if (!speech.platform.jawsWindowExists || !speech.platform.jawsWindowExists()) return false;
+    const SpeechPlatform& p = speechState.platform;
+    if (!p.jawsWindowExists || !p.jawsWindowExists()) return false;
     DynLib* lib = loadLibrary("jfwapi.dll");
     if (!lib) return false;
     auto say = entry<JfwSayStringFn>(*lib, "JFWSayString");
-    speech.current = kSpeechJaws;
+    speechState.current = kSpeechJaws;
     if (!say) return false;
     return select(std::make_unique<JawsSpeech>(say));
 }
@@ -131,19 +121,19 @@ bool nvdaLoad(const char* file, int id) {
     b->speakText = entry<NvdaTextFn>(*lib, "nvdaController_speakText");
     b->cancelSpeech = entry<NvdaCancelFn>(*lib, "nvdaController_cancelSpeech");
     b->brailleMessage = entry<NvdaTextFn>(*lib, "nvdaController_brailleMessage");
-    speech.current = id;
+    speechState.current = id;
     if (!b->speakText || !b->cancelSpeech || !b->brailleMessage) return false;
     return select(std::move(b));
 }
 
 bool nvda32Load() {
-    if (speech.platform.program64Bit) return false;
+    if (speechState.platform.program64Bit) return false;
     return nvdaLoad("nvdaControllerClient32.dll", kSpeechNvda32);
 }
 
 bool nvda64Load() {
-    if (!speech.platform.program64Bit &&
-        (!speech.platform.isIn64BitMode || !speech.platform.isIn64BitMode()))
+    if (!speechState.platform.program64Bit &&
+        (!speechState.platform.isIn64BitMode || !speechState.platform.isIn64BitMode()))
         return false;
     return nvdaLoad("nvdaControllerClient64.dll", kSpeechNvda64);
 }
@@ -154,22 +144,22 @@ bool fromHook(const std::function<std::unique_ptr<SpeechBackend>()>& hook, int i
     if (!hook) return false;
     std::unique_ptr<SpeechBackend> b = hook();
     if (!b) return false;
-    speech.current = id;
+    speechState.current = id;
     return select(std::move(b));
 }
 
-bool weLoad() { return fromHook(speech.platform.windowEyes, kSpeechWindowEyes); }
+bool weLoad() { return fromHook(speechState.platform.windowEyes, kSpeechWindowEyes); }
 
-bool screenReaderLoad() { return fromHook(speech.platform.screenReader, kSpeechScreenReader); }
+bool screenReaderLoad() { return fromHook(speechState.platform.screenReader, kSpeechScreenReader); }
 
 bool sapiLoad() {
     DynLib* lib = loadLibrary("sapi5.dll");
     if (!lib) {
-        if (!fromHook(speech.platform.voice, kSpeechVoice)) return false;
-        speakMenuOnItemChange = true;
+        if (!fromHook(speechState.platform.voice, kSpeechVoice)) return false;
+        speechState.speakMenuOnItemChange = true;
         return true;
     }
-    speech.current = kSpeechVoice;
+    speechState.current = kSpeechVoice;
     auto b = std::make_unique<SapiSpeech>();
     auto init = entry<SapiInitFn>(*lib, "sapiInit");
     b->say = entry<SapiSayFn>(*lib, "sapiSay");
@@ -177,56 +167,56 @@ bool sapiLoad() {
     b->getRateFn = entry<SapiGetRateFn>(*lib, "sapiGetRate");
     if (!init || !b->say || !b->setRateFn || !b->getRateFn) return false;
     if (init() == 0) return false;
-    speakMenuOnItemChange = true;
+    speechState.speakMenuOnItemChange = true;
     return select(std::move(b));
 }
 
 }  // namespace
 
 void setSpeechPlatform(SpeechPlatform platform) {
-    std::lock_guard<std::mutex> lock(speech.mu);
-    speech.platform = std::move(platform);
+    std::lock_guard<std::mutex> lock(speechState.mu);
+    speechState.platform = std::move(platform);
 }
 
 bool autodetectScreenReader() {
-    std::lock_guard<std::mutex> lock(speech.mu);
-    speech.backend = nullptr;
-    speech.owned.reset();
+    std::lock_guard<std::mutex> lock(speechState.mu);
+    speechState.backend = nullptr;
+    speechState.owned.reset();
     // The client speaks menu items itself only when the voice is what was
     // finally selected, not merely because its library loaded.
-    speakMenuOnItemChange = false;
+    speechState.speakMenuOnItemChange = false;
     for (bool (*loader)() : {jfwLoad, nvda32Load, nvda64Load, nvdaCommonLoad, weLoad,
                              screenReaderLoad, sapiLoad}) {
         if (loader()) return true;
     }
-    speech.current = kSpeechNone;
-    speech.backend = nullptr;
-    speech.owned.reset();
+    speechState.current = kSpeechNone;
+    speechState.backend = nullptr;
+    speechState.owned.reset();
     return false;
 }
 
-int speechCurrent() { return speech.current; }
+int speechCurrent() { return speechState.current; }
 
 void sayString(const std::string& s, bool interrupt) {
-    std::lock_guard<std::mutex> lock(speech.mu);
-    SpeechBackend* b = speech.backend;
+    std::lock_guard<std::mutex> lock(speechState.mu);
+    SpeechBackend* b = speechState.backend;
     if (!b) return;
-    if (speech.current == kSpeechVoice) {
-        if (speech.sapiEnabled) b->speak(s, interrupt);
+    if (speechState.current == kSpeechVoice) {
+        if (speechState.sapiEnabled) b->speak(s, interrupt);
         return;
     }
     b->speak(s, interrupt);
     b->braille(s);
 }
 
-void sapiEnable(bool enabled) { speech.sapiEnabled = enabled; }
+void sapiEnable(bool enabled) { speechState.sapiEnabled = enabled; }
 
-bool sapiIsEnabled() { return speech.sapiEnabled; }
+bool sapiIsEnabled() { return speechState.sapiEnabled; }
 
 void sapiSpeedChange(int x) {
-    std::lock_guard<std::mutex> lock(speech.mu);
-    SpeechBackend* b = speech.backend;
-    if (speech.current != kSpeechVoice || !b) return;
+    std::lock_guard<std::mutex> lock(speechState.mu);
+    SpeechBackend* b = speechState.backend;
+    if (speechState.current != kSpeechVoice || !b) return;
     int n = b->rate() + x;
     if (n < 0)
         n = 0;
@@ -244,27 +234,27 @@ void sapiSwitch() {
 }
 
 void selectSpeechBackend(int current, SpeechBackend* backend) {
-    std::lock_guard<std::mutex> lock(speech.mu);
-    speech.owned.reset();
-    speech.backend = backend;
-    speech.current = backend ? current : kSpeechNone;
-    speakMenuOnItemChange = backend && current == kSpeechVoice;
+    std::lock_guard<std::mutex> lock(speechState.mu);
+    speechState.owned.reset();
+    speechState.backend = backend;
+    speechState.current = backend ? current : kSpeechNone;
+    speechState.speakMenuOnItemChange = backend && current == kSpeechVoice;
 }
 
 void setSpeechBackend(SpeechBackend* backend) { selectSpeechBackend(kSpeechScreenReader, backend); }
 
 SpeechBackend* speechBackend() {
-    std::lock_guard<std::mutex> lock(speech.mu);
-    return speech.backend;
+    std::lock_guard<std::mutex> lock(speechState.mu);
+    return speechState.backend;
 }
 
 void speechReset() {
-    std::lock_guard<std::mutex> lock(speech.mu);
-    speech.backend = nullptr;
-    speech.owned.reset();
-    speech.libraries.clear();
-    speech.platform = SpeechPlatform{};
-    speech.current = kSpeechNone;
-    speech.sapiEnabled = false;
-    speakMenuOnItemChange = false;
+    std::lock_guard<std::mutex> lock(speechState.mu);
+    speechState.backend = nullptr;
+    speechState.owned.reset();
+    speechState.libraries.clear();
+    speechState.platform = SpeechPlatform{};
+    speechState.current = kSpeechNone;
+    speechState.sapiEnabled = false;
+    speechState.speakMenuOnItemChange = false;
 }

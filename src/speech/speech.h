@@ -10,9 +10,12 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
 struct SpeechBackend;
+struct DynLib;
 struct DynLibLoader;
 
 // Values of `current`: which back-end speaks.
@@ -78,19 +81,40 @@ void sapiSwitch();
 
 // Installs `backend` as the selected one with value `current`, bypassing
 // detection (headless front-end, tests).  The caller keeps ownership and keeps
-// it alive while installed.  speakMenuOnItemChange follows: true for the
-// voice value only.
+// it alive while installed.  speechState.speakMenuOnItemChange follows: true
+// for the voice value only.
 void selectSpeechBackend(int current, SpeechBackend* backend);
 
 // Installs `backend` as a screen reader (value 7; nullptr: none, value 0).
 void setSpeechBackend(SpeechBackend* backend);
 SpeechBackend* speechBackend();
 
-// Back to the start-of-run state: no back-end, value 0, voice off, default
-// platform (nothing loads), loaded libraries released.  For tests.
-void speechReset();
+// The unit's state, one record.  `mu` guards everything but the atomics,
+// which any thread reads without it.  Written by detection and back-end
+// selection (UI thread, before other threads start, or tests between runs)
+// and by the voice switch (UI thread); speechReset() restores it.  The
+// front-end's selection (ClientOptions::selectSpeech) installs the back-end,
+// so resetCore() leaves this unit alone.
+struct SpeechState {
+    std::mutex mu;
+    std::atomic<int> current{kSpeechNone};
+    // The voice switch: written by the UI thread, read by every speaking
+    // thread.
+    std::atomic<bool> sapiEnabled{false};
+    // True when the client speaks menu items itself (the voice back-end is
+    // in use); false under a screen reader, which follows the list.  Follows
+    // back-end selection; read on any thread.
+    std::atomic<bool> speakMenuOnItemChange{false};
+    SpeechBackend* backend = nullptr;              // the selected back-end, or none
+    std::unique_ptr<SpeechBackend> owned;          // owns `backend` when detection made it
+    std::vector<std::unique_ptr<DynLib>> libraries;  // loaded ones stay until reset
+    SpeechPlatform platform;
 
-// True when the client speaks menu items itself (the voice back-end is in
-// use); false under a screen reader, which follows the list.  Set by back-end
-// selection; read on any thread.
-extern std::atomic<bool> speakMenuOnItemChange;
+    SpeechState();
+    ~SpeechState();
+};
+extern SpeechState speechState;
+
+// Back to the start-of-run state: no back-end, value 0, voice off, default
+// platform (nothing loads), loaded libraries released.
+void speechReset();

@@ -1,6 +1,8 @@
 // A logged-in loopback session for the application tests: the lines the
-// client sends are read on the server side.  Each test starts with no menu,
-// no history, the modifiers up and the key report table filled.
+// client sends are read on the server side.  Each test starts with the core
+// reset (no menu, no history, the modifiers up and the key report table
+// filled) and the EventUi's screen reader installed, which does not speak
+// menu items itself.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -10,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/core.h"
 #include "app/keyboard.h"
 #include "history/chat.h"
 #include "history/history.h"
@@ -22,12 +25,7 @@
 class AppSession : public ::testing::Test {
 protected:
     void SetUp() override {
-        menuReset();
-        historyReset();
-        chatReset();
-        keyboardReset();
-        fillKeymap();
-        speakMenuOnItemChange = false;
+        resetCore();
         agc_init();
         std::thread t([&] { conn = server.acceptLogin(1); });
         ASSERT_EQ(agc_connect(&gch, "127.0.0.1", server.port(), "u", "p"), 1);
@@ -38,11 +36,7 @@ protected:
         agc_deinit();
         gch = nullptr;
         conn.reset();
-        menuReset();
-        historyReset();
-        chatReset();
-        keyboardReset();
-        speakMenuOnItemChange = false;
+        resetCore();
     }
     // Every line the client sent since the last call: a marker line is sent
     // after them and everything before it is returned, so "nothing sent" is

@@ -2,11 +2,19 @@
 // the list and the layout of the controls.
 #include "app/commands.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstdlib>
+#include <filesystem>
 
 #include "app_session.h"
+#include "audio/sound.h"
+#include "net/config.h"
 #include "net/stats.h"
 #include "platform/clock.h"
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -48,22 +56,10 @@ TEST(Layout, ClientArea801By600) {
     EXPECT_EQ(l.chat, (LayoutRect{60, 555, 731, 40}));
 }
 
-// Recording audio operations for commands 1003-1007.
-std::vector<std::string> audioCalls;
-
 class Commands : public AppSession {
 protected:
-    void SetUp() override {
-        AppSession::SetUp();
-        audioCalls.clear();
-        CommandAudio a;
-        a.setSoundVolume = [](int n) { audioCalls.push_back("fx " + std::to_string(n)); };
-        a.setMusicVolume = [](int n) { audioCalls.push_back("mu " + std::to_string(n)); };
-        a.toggleMusicPause = [] { audioCalls.push_back("pause"); };
-        setCommandAudio(a);
-    }
     void TearDown() override {
-        setCommandAudio({});
+        soundReset();
         setClock(nullptr);
         AppSession::TearDown();
     }
@@ -72,13 +68,57 @@ protected:
     }
 };
 
-TEST_F(Commands, AudioCommandsGoThroughTheInstalledOperations) {
-    for (int id : {1003, 1004, 1005, 1006, 1007, 1007}) run(id);
-    EXPECT_EQ(audioCalls, (Lines{"fx 1", "fx -1", "mu 1", "mu -1", "pause", "pause"}));
-    setCommandAudio({});
-    run(1007);  // nothing installed: nothing happens
-    EXPECT_EQ(audioCalls.size(), 6u);
+// Commands 1003-1007 act on the client's real sound state: the volumes and
+// the pause switch of the configuration, and the current music's channel.
+TEST_F(Commands, AudioCommandsActOnTheSoundState) {
+    const fs::path dir = fs::temp_directory_path() / ("kordo-commands-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    const std::string make = "sox -q -n -r 44100 -c 1 " + (dir / "m.ogg").string() + " synth 2 sine 440";
+    ASSERT_EQ(std::system(make.c_str()), 0);
+    setSoundsFolder(dir.string());
+    Lines requests, music;  // written on the UI thread inside run()
+    setPlayRequestObserver([&](std::string_view sz, int flags) {
+        requests.push_back(std::string(sz) + " " + std::to_string(flags));
+    });
+    setMusicEventObserver([&](std::string_view event, std::string_view) { music.emplace_back(event); });
+    conf.fxVol = 0.5f;
+    conf.muVol = 0.5f;
+
+    // Effects: a step of 1/50 each way, and the bounds sound says so.
+    run(1003);
+    EXPECT_NEAR(conf.fxVol, 0.52f, 1e-6);
+    run(1004);
+    run(1004);
+    EXPECT_NEAR(conf.fxVol, 0.48f, 1e-6);
+    EXPECT_EQ(requests, (Lines{"menubounds 0", "menubounds 0", "menubounds 0"}));
+
+    // Without a music the music commands change nothing.
+    for (int id : {1005, 1006, 1007}) run(id);
+    EXPECT_FLOAT_EQ(conf.muVol, 0.5f);
+    EXPECT_FALSE(conf.muStopped);
+    EXPECT_TRUE(music.empty());
+
+    playMusic("m");
+    const MixChannel c = currentMusicChannel();
+    ASSERT_NE(c, 0u);
+    music.clear();
+    run(1005);
+    EXPECT_NEAR(conf.muVol, 0.52f, 1e-6);
+    run(1006);
+    run(1006);
+    EXPECT_NEAR(conf.muVol, 0.48f, 1e-6);
+    float v = 0;
+    ASSERT_TRUE(mixGetAttribute(c, MixAttrib::Vol, &v));
+    EXPECT_FLOAT_EQ(v, conf.muVol);
+    run(1007);
+    EXPECT_TRUE(conf.muStopped);
+    EXPECT_EQ(mixChannelState(c), MixState::Paused);
+    run(1007);
+    EXPECT_FALSE(conf.muStopped);
+    EXPECT_EQ(mixChannelState(c), MixState::Playing);
+    EXPECT_EQ(music, (Lines{"music-volume", "music-volume", "music-volume", "music-pause", "music-resume"}));
     EXPECT_TRUE(sent().empty());
+    fs::remove_all(dir);
 }
 
 TEST_F(Commands, StatisticsGoToTheHistoryAndAreSpokenInterrupting) {
@@ -193,7 +233,7 @@ TEST_F(Selection, PlaysAndShowsTheItemAndKeepsTheClickWithoutMenu) {
     open(0);
     click(0, 3);
     EXPECT_EQ(ui.take(), (Events{"list-select 3", "sound s3", "list-select 3"}));
-    speakMenuOnItemChange = true;
+    speechState.speakMenuOnItemChange = true;
     click(0, 1);
     EXPECT_EQ(ui.take(), (Events{"list-select 1", "sound s1", "list-select 1", "speak 0 L1"}));
     menuReset();

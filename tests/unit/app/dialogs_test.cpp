@@ -7,7 +7,6 @@
 
 #include "app/dispatch.h"
 #include "app_session.h"
-#include "platform/dialog_state.h"
 
 namespace {
 
@@ -27,13 +26,13 @@ public:
     bool inputBox(const std::string& title, const std::string& prompt, const std::string& initial,
                   std::string* out) override {
         std::lock_guard<std::mutex> g(m);
-        calls_.push_back({title, prompt, initial, inDialogBox.load()});
+        calls_.push_back({title, prompt, initial, isInDialog()});
         if (cancel_) return false;
         *out = answer_.value_or(initial);
         return true;
     }
     int messageBox(const std::string& text, const std::string& title, unsigned flags) override {
-        boxInDialog = inDialogBox.load();
+        boxInDialog = isInDialog();
         return EventUi::messageBox(text, title, flags);
     }
     void answerWith(bool cancel, std::optional<std::string> answer) {
@@ -92,7 +91,7 @@ TEST_F(Dialogs, InputBoxRepliesWithTheTextAndNothingOnCancel) {
         EXPECT_EQ(calls[0].prompt, c.shown.prompt);
         EXPECT_EQ(calls[0].initial, c.shown.initial);
         EXPECT_TRUE(calls[0].inDialog);
-        EXPECT_FALSE(inDialogBox.load());
+        EXPECT_FALSE(dui.isInDialog());
         EXPECT_EQ(sent(), c.lines);
     }
 }
@@ -123,7 +122,7 @@ TEST_F(Dialogs, MessageBoxAlwaysAnswers) {
         EXPECT_EQ(box.title, c.shown.title);
         EXPECT_EQ(box.flags, c.shown.flags);
         EXPECT_TRUE(dui.boxInDialog);
-        EXPECT_FALSE(inDialogBox.load());
+        EXPECT_FALSE(dui.isInDialog());
         EXPECT_EQ(sent(), Lines{c.line});
     }
 }
@@ -134,7 +133,7 @@ TEST_F(Dialogs, WithoutAMainWindowNothingIsShown) {
     prepareInputBox("7|T|P|D");
     prepareMessageBox("3|Titre|Texte|4");
     EXPECT_TRUE(dui.calls().empty());
-    EXPECT_FALSE(inDialogBox.load());
+    EXPECT_FALSE(dui.isInDialog());
     EXPECT_EQ(sent(), Lines{"msgboxresp 3|0"});
 }
 

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "app/core.h"
 #include "app/dispatch.h"
 #include "net/agc.h"
 #include "support/script_server.h"
@@ -30,7 +31,7 @@ protected:
         fs::create_directories(root / "prog" / "sub");
         for (const fs::path& p : {root / "prog" / "testext.so", root / "testext.so", root / "prog" / "sub" / "testext.so"})
             fs::copy_file(TESTEXT_PATH, p);
-        extensionsReset();
+        resetCore();
         extensionState.folder = (root / "prog").string() + "/";
         registerServerCommands();
         agc_init();
@@ -42,7 +43,7 @@ protected:
     void TearDown() override {
         agc_deinit();
         gch = nullptr;
-        extensionsReset();
+        resetCore();
         fs::remove_all(root);
     }
     // Sends the request, then a marker request that always answers, and

@@ -244,7 +244,7 @@ TEST_F(Keys, ArrowMovesInAPlainListAndShortGrid) {
 }
 
 TEST_F(Keys, AMenuOfWidthZeroAnnouncesItsItemAgainOnUpAndDown) {
-    speakMenuOnItemChange = true;
+    speechState.speakMenuOnItemChange = true;
     open(5, 0, 5, 3, 0);
     for (int key : {38, 40}) {
         EXPECT_TRUE(down(key, L));
@@ -421,7 +421,7 @@ TEST_F(Keys, TabCyclesTheFocusAndSaysWhere) {
         if (c.menu) open(2, 1, 3, 1, 0);
         ui.setChat("salut");
         ui.setFocus(c.from);
-        speakMenuOnItemChange = c.selfVoicing;
+        speechState.speakMenuOnItemChange = c.selfVoicing;
         setMods(c.shift ? Shift : None);
         EXPECT_TRUE(down(9, c.from));
         EXPECT_TRUE(up(9, c.from));

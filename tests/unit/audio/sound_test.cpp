@@ -14,7 +14,6 @@
 #include "audio/sound.h"
 #include "measure.h"
 #include "net/config.h"
-#include "platform/dialog_state.h"
 #include "support/recording_ui.h"
 
 namespace fs = std::filesystem;
@@ -54,8 +53,7 @@ struct AudioSoundTest : ::testing::Test {
     void SetUp() override {
         soundReset();
         setSoundsFolder(dir + "/sounds");
-        conf = Settings{};
-        inDialogBox = false;
+        resetConfig();
         menuOpen = false;
         setMenuPositionSource(testMenu);
         setSoundStartObserver([this](std::string_view n, float v, float p, float r) {
@@ -68,7 +66,6 @@ struct AudioSoundTest : ::testing::Test {
     }
     void TearDown() override {
         soundReset();
-        inDialogBox = false;
     }
 
     std::vector<float> seconds(double s) { return sink.render(int(s * 44100)); }
@@ -92,7 +89,7 @@ TEST_F(AudioSoundTest, FlagsGateOnWindowAndDialog) {
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "flags " << c.flags << " active " << c.active << " dialog " << c.dialog);
         ui.active = c.active;
-        inDialogBox = c.dialog;
+        ui.setInDialog(c.dialog);
         started.clear();
         playSound("door", c.flags);
         Energy e = energyOf(sink.render(4096));

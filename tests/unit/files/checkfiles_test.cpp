@@ -44,14 +44,12 @@ class CheckFiles : public FilesFixture {
 protected:
     void SetUp() override {
         FilesFixture::SetUp();
-        historyReset();
         speechReset();
         setSpeechBackend(&speech);
         server.setReply(ok("new"));
     }
     void TearDown() override {
         speechReset();
-        historyReset();
         FilesFixture::TearDown();
     }
     void putAt(const std::string& rel, int64_t mtime) {

@@ -10,6 +10,7 @@
 #include <sstream>
 #include <string>
 
+#include "app/core.h"
 #include "files/download.h"
 #include "http_test_server.h"
 
@@ -21,12 +22,12 @@ protected:
                ::testing::UnitTest::GetInstance()->current_test_info()->name());
         std::filesystem::remove_all(dir);
         std::filesystem::create_directories(dir);
-        filesReset();
+        resetCore();
         filesState.endpoint = {"127.0.0.1", server.port(), "/autodl", 2000};
         filesState.root = dir.string() + "/";
     }
     void TearDown() override {
-        filesReset();
+        resetCore();
         std::filesystem::remove_all(dir);
     }
     std::string path(const std::string& rel) const { return (dir / rel).string(); }

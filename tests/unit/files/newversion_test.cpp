@@ -176,23 +176,21 @@ TEST_F(NewVersion, ShellGetsAbsoluteNames) {
 // After the update the client closes as when the player closes the main
 // window (which says "quit" to the server), on the UI thread, after the beep.
 TEST_F(NewVersion, ClosesThroughTheMainWindowClose) {
-    static std::atomic<int> closes{0}, closesOnUi{0};
-    static RecordingUi* theUi = nullptr;
-    static size_t beepsBefore = 0;
-    RecordingUi recording;
-    theUi = &recording;
-    filesState.closeClient = [] {
-        closes++;
-        if (theUi->isUiThread()) closesOnUi++;
-        beepsBefore = theUi->beeps().size();
-    };
+    struct ClosingUi : RecordingUi {
+        std::atomic<int> closes{0}, closesOnUi{0};
+        std::atomic<size_t> beepsBefore{0};
+        void closeClient() override {
+            closes++;
+            if (isUiThread()) closesOnUi++;
+            beepsBefore = beeps().size();
+        }
+    } recording;
     recording.messageBoxAnswer = 7;
     downloadNewVersion("setup.exe", true);
-    EXPECT_EQ(closes, 1);
-    EXPECT_EQ(closesOnUi, 1);
-    EXPECT_EQ(beepsBefore, 1u);
+    EXPECT_EQ(recording.closes, 1);
+    EXPECT_EQ(recording.closesOnUi, 1);
+    EXPECT_EQ(recording.beepsBefore, 1u);
     EXPECT_TRUE(recording.quits().empty());  // the close itself ends the loop
-    theUi = nullptr;
 }
 
 TEST_F(NewVersion, NoWindowRequiredStillCloses) {

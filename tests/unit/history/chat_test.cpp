@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/core.h"
 #include "app/dispatch.h"
 #include "history/history.h"
 #include "menu/menus.h"
@@ -27,12 +28,12 @@ struct RecordingShell : ShellSeam {
 class Chat : public ::testing::Test {
 protected:
     void SetUp() override {
-        chatReset();
+        resetCore();
         setShell(&shellRec);
     }
     void TearDown() override {
         setShell(nullptr);
-        chatReset();
+        resetCore();
     }
     void enter(const std::string& text) {
         ui.setChat(text);
@@ -163,8 +164,6 @@ TEST_F(Chat, EnterSendsTheLineOnTheConnection) {
 
 // The dispatcher rows this module owns, fed as the receive thread would.
 TEST_F(Chat, ServerRowsReachTheirHandlers) {
-    historyReset();
-    menuReset();
     registerServerCommands();
     for (const char* line : {"say bonjour", "sayi vite", "saynh pas garde", "sayurg alerte",
                              "menu 7|1|2|0|0|r|A|va|sa|-|B|vb|sb|-", "uitem 2|C|vc|sc|-", "umenu 7|1|1|0|0|r|Z|v|s|-",
@@ -184,7 +183,6 @@ TEST_F(Chat, ServerRowsReachTheirHandlers) {
                                  "list-reset", "list-add Y", "sound s", "list-select 0",
                                  "list-reset"}));
     EXPECT_EQ(shellRec.opened, (std::vector<std::string>{"http://kordo.example/"}));
-    historyReset();
 }
 
 }  // namespace

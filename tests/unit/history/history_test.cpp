@@ -8,7 +8,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "platform/dialog_state.h"
+#include "app/core.h"
 #include "support/event_ui.h"
 
 namespace {
@@ -24,16 +24,14 @@ std::string readFile(const fs::path& p) {
 class History : public ::testing::Test {
 protected:
     void SetUp() override {
-        historyReset();
-        inDialogBox = false;
+        resetCore();
         dir = fs::temp_directory_path() / ("kordo-history-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dir);
         fs::create_directories(dir);
     }
     void TearDown() override {
-        historyReset();
-        inDialogBox = false;
+        resetCore();
         fs::remove_all(dir);
     }
     EventUi ui;
@@ -65,7 +63,7 @@ TEST_F(History, FlagsDecideWhatIsStoredShownLoggedAndSpoken) {
         fs::remove(log);
         ASSERT_TRUE(historyOpenLog(log.string(), "Log started"));
         ui.active = c.active;
-        inDialogBox = c.dialog;
+        ui.setInDialog(c.dialog);
         historyAdd("m", c.flags);
         historyCloseLog();
         EXPECT_EQ(ui.take(), c.heard);

@@ -8,6 +8,7 @@
 
 #include <thread>
 
+#include "app/core.h"
 #include "net/agc.h"
 #include "support/event_ui.h"
 #include "support/script_server.h"
@@ -29,14 +30,11 @@ std::string menuText(int id, int width, int n, int selection, int flags) {
 
 class MenuStack : public ::testing::Test {
 protected:
-    void SetUp() override {
-        menuReset();
-        speakMenuOnItemChange = false;
-    }
-    void TearDown() override {
-        menuReset();
-        speakMenuOnItemChange = false;
-    }
+    // The EventUi's screen reader, installed for each test, leaves menu
+    // items to the list (speakMenuOnItemChange false) until a test says
+    // otherwise.
+    void SetUp() override { resetCore(); }
+    void TearDown() override { resetCore(); }
     // Opens a menu and forgets the events of opening it.
     void open(int id, int width, int n, int selection, int flags = 0) {
         menuOpen(menuText(id, width, n, selection, flags));
@@ -53,7 +51,7 @@ TEST_F(MenuStack, OpeningFillsTheListThenAnnouncesTheSelectedItem) {
     menuOpen(menuText(4, 1, 3, 1, 0));
     EXPECT_EQ(ui.take(), (Events{"list-reset", "list-add L0", "list-add L1", "list-add L2", "sound s1",
                                  "list-select 1"}));
-    speakMenuOnItemChange = true;
+    speechState.speakMenuOnItemChange = true;
     menuOpen(menuText(5, 1, 2, 9, 0));  // selection beyond the items: the last one
     EXPECT_EQ(ui.take(), (Events{"list-reset", "list-add L0", "list-add L1", "sound s1", "list-select 1",
                                  "speak 0 L1"}));
@@ -100,7 +98,7 @@ TEST_F(MenuStack, MovesInListsAndGrids) {
 TEST_F(MenuStack, AnItemWithoutSoundOrLabelIsMovedToSilently) {
     menuOpen("1|1|2|0|0|r|a|va|sa|-|null|vb|null|-");
     ui.take();
-    speakMenuOnItemChange = true;
+    speechState.speakMenuOnItemChange = true;
     menuMove(1, true, false);
     EXPECT_EQ(ui.take(), (Events{"list-select 1"}));
 }
@@ -111,7 +109,7 @@ TEST_F(MenuStack, ClosingShowsAndAnnouncesTheMenuBelow) {
     open(1, 1, 2, 1);
     open(2, 1, 1, 0);
     open(3, 1, 1, 0);
-    speakMenuOnItemChange = true;
+    speechState.speakMenuOnItemChange = true;
     menuClose(1);
     EXPECT_EQ(ui.take(), (Events{"list-reset", "list-add L0", "sound s0", "list-select 0", "speak 1 L0"}));
     menuClose(1000000);
@@ -203,7 +201,7 @@ TEST_F(MenuStack, WholeMenuUpdateKeepsOrRepairsTheSelection) {
 TEST_F(MenuStack, ServerMovesOnlyTheCurrentMenu) {
     open(7, 1, 5, 0);
     open(8, 1, 5, 0);
-    speakMenuOnItemChange = true;
+    speechState.speakMenuOnItemChange = true;
     menuMove3("7|3");
     EXPECT_TRUE(ui.take().empty());
     menuMove3("8");
@@ -286,7 +284,7 @@ TEST_F(MenuChoice, ChoosingAndCancellingWithAndWithoutFlag1) {
     EXPECT_EQ(menus.nOpenedMenus, 0);
 
     open(3, 1, 3, 0);
-    speakMenuOnItemChange = true;
+    speechState.speakMenuOnItemChange = true;
     open(4, 1, 2, 0);
     menuSelect(7);  // beyond the items: the last one
     EXPECT_EQ(conn->readLine(), "select 4|1|v1");

@@ -72,7 +72,7 @@ TEST_F(speechDispatcher, WithoutOrcaTheVoiceIsSelectedAndSilentUntilSwitchedOn) 
     installSystemSpeech();
     ASSERT_TRUE(autodetectScreenReader());
     EXPECT_EQ(speechCurrent(), kSpeechVoice);
-    EXPECT_TRUE(speakMenuOnItemChange);
+    EXPECT_TRUE(speechState.speakMenuOnItemChange);
     sayString("muet", false);
     sapiSwitch();
     sayString("parle", false);
@@ -90,7 +90,7 @@ TEST_F(speechDispatcher, AnOrcaProcessSelectsTheScreenReader) {
     installSystemSpeech();
     bool detected = autodetectScreenReader();
     int current = speechCurrent();
-    bool menus = speakMenuOnItemChange;
+    bool menus = speechState.speakMenuOnItemChange;
     privspd::stop(pid);
     ASSERT_TRUE(seen);
     EXPECT_TRUE(detected);

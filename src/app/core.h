@@ -1,0 +1,26 @@
+// One reset for the whole portable core: every unit's state record back to
+// its start-of-run values, in an order where no unit's reset needs a unit
+// already torn down.  clientMain calls it first thing, and every test
+// fixture that works across units calls it before and after each test.
+//
+// Where each unit keeps its state, and the unit's own reset:
+//   app/keyboard.h       keyboard            keyboardReset()
+//   app/extensions.h     extensionState      extensionsReset()
+//   files/download.h     filesState          filesReset()
+//   menu/menus.h         menus               menuReset()
+//   history/history.h    historyState        historyReset()
+//   history/chat.h       chatState           chatReset()
+//   net/config.h         conf, servers       resetConfig()
+//   identity/diskid.h    identityState       identityReset()
+// Left alone, because what they hold is installed by the front-end around
+// the run (and a fixture around a test), not made by the run:
+//   speech/speech.h      speechState         speechReset()   the speech back-end
+//   audio/sound.h        SoundState          soundReset()    observers, the output
+//   audio/mixer.h        MixerState          mixReset()      the output
+//   platform/ui.h        the UI seam         setUi()
+//
+// UI thread, with no connection, receive or connecting thread running
+// (before the run, or in a test between runs).
+#pragma once
+
+void resetCore();
