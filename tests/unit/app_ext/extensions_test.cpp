@@ -8,6 +8,7 @@
 
 #include "app/dispatch.h"
 #include "net/agc.h"
+#include "net/login.h"
 #include "support/script_server.h"
 
 namespace fs = std::filesystem;
@@ -35,13 +36,12 @@ protected:
         registerServerCommands();
         agc_init();
         std::thread t([&] { conn = server.acceptLogin(1); });
-        ASSERT_EQ(agc_connect(&gch, "127.0.0.1", server.port(), "u", "p"), 1);
+        ASSERT_EQ(loginConnect("127.0.0.1", server.port(), "u", "p"), 1);
         t.join();
         ASSERT_TRUE(conn);
     }
     void TearDown() override {
         agc_deinit();
-        gch = nullptr;
         extensionsReset();
         fs::remove_all(root);
     }
