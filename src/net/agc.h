@@ -1,6 +1,8 @@
 // The server connection: opening it, the receive thread that cuts the byte
 // stream into lines and dispatches them, sending whole lines, closing, and
-// the traffic counters.
+// the traffic counters.  It holds no policy: what the client does once a
+// connection is lost belongs to the handler set with agc_setConnectionLost.
+// Its state is the record agcState, at the end of this header.
 //
 // Threads: agc_connect runs on the connecting thread; each handle has one
 // receive thread running recvLoop, which reads the socket, cuts lines,
@@ -10,9 +12,9 @@
 // the lines before it caused; but while a handler waits on something
 // outside the connection (a download, marked with AgcOutsideWait), the
 // receive thread answers a ping that has waited kPingAnswerMs itself.
-// agc_send may be
-// called from any thread (one lock per handle keeps lines whole) and waits
-// a bounded time; agc_close runs on whichever thread detects the loss.
+// agc_send may be called from any thread (one lock per handle keeps lines
+// whole) and waits a bounded time; agc_close runs on whichever thread
+// detects the loss.
 //
 // Time limits: a connect that has not completed in kConnectTimeoutMs fails
 // (a failed attempt of the series); a line that cannot be handed to the
