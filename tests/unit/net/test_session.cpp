@@ -342,19 +342,23 @@ TEST_F(Session, EachLossIsReportedOnceAndTheTransportDecidesNothing) {
     EXPECT_EQ(server.accept(100), nullptr);
 }
 
-// The player closes the window while the connecting thread waits for the
-// server's challenge: the exit ends that wait, and the connection's handle is
-// released only once the connect has returned.
-TEST_F(Session, ExitWhileAConnectWaitsForTheChallenge) {
-    auto r = std::async(std::launch::async,
-                        [&] { return loginConnect("127.0.0.1", server.port(), "a", "b"); });
+// The player closes the window while a series is inside agc_connect (here:
+// making its login answer): the exit waits for that connect to return
+// before it releases the connection's handle.
+TEST_F(Session, ExitWaitsForAConnectInProgress) {
+    std::promise<void> answering;
+    auto r = std::async(std::launch::async, [&] {
+        return agc_connect(&agcState.gch, "127.0.0.1", server.port(), [&](std::string_view) {
+            answering.set_value();
+            for (int i = 0; i < 500 && !agc_shuttingDown(); ++i) std::this_thread::sleep_for(10ms);
+            std::this_thread::sleep_for(100ms);  // the exit goes on meanwhile
+            return std::string("login a|b\n");
+        });
+    });
     auto c = server.accept();
     ASSERT_NE(c, nullptr);
-    auto registered = [] {
-        std::lock_guard<std::mutex> lock(agcState.registryMutex);
-        return !agcState.registry.empty();
-    };
-    for (int i = 0; i < 500 && !registered(); ++i) std::this_thread::sleep_for(10ms);
+    c->send("challenge abc\n");
+    answering.get_future().wait();
     agc_deinit();
     EXPECT_EQ(r.get(), -1);
     agc_init();
