@@ -31,6 +31,7 @@
 
 #include "app/dispatch.h"
 #include "net/agc.h"
+#include "net/login.h"
 #include "platform/speech_backend.h"
 #include "platform/ui.h"
 #include "platform/ui_queue.h"
@@ -88,7 +89,7 @@ std::vector<double> measureFromSocket(int count) {
     {
         ScriptServer server;
         auto login = std::async(std::launch::async, [&] {
-            return agc_connect(&gch, "127.0.0.1", server.port(), "bench", "bench");
+            return loginConnect("127.0.0.1", server.port(), "bench", "bench");
         });
         std::unique_ptr<ServerConn> conn = server.acceptLogin(1);
         if (login.get() != 1 || !conn) {
@@ -96,7 +97,7 @@ std::vector<double> measureFromSocket(int count) {
         } else {
             ms = measure(count,
                          [&](int i) { conn->send("sayi message " + std::to_string(i) + "\n"); });
-            agc_close(gch.load(), true);
+            agc_close(agcState.gch.load(), true);
         }
     }
     agc_deinit();

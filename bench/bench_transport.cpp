@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "net/agc.h"
+#include "net/login.h"
 #include "net/line_buffer.h"
 #include "net/protocol.h"
 #include "support/script_server.h"
@@ -124,7 +125,7 @@ BENCHMARK(BM_BareMemchrSplit)->Unit(benchmark::kMillisecond);
 double loopbackIngestSeconds(const std::string& payload) {
     ScriptServer server;
     auto r = std::async(std::launch::async,
-                        [&] { return agc_connect(&gch, "127.0.0.1", server.port(), "b", "b"); });
+                        [&] { return loginConnect("127.0.0.1", server.port(), "b", "b"); });
     auto conn = server.acceptLogin(1);
     if (r.get() != 1) return -1;
     auto t0 = std::chrono::steady_clock::now();
@@ -132,7 +133,7 @@ double loopbackIngestSeconds(const std::string& payload) {
     auto pong = conn->readLine(30000);
     auto t1 = std::chrono::steady_clock::now();
     if (pong != "pong") return -1;
-    agc_close(gch.load(), true);
+    agc_close(agcState.gch.load(), true);
     return std::chrono::duration<double>(t1 - t0).count();
 }
 

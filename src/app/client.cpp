@@ -49,7 +49,7 @@ std::string sessionLogStartText(int64_t t) {
 }
 
 void mainWindowDestroyed() {
-    if (AGCHandle* h = gch.load()) agc_send(h, "quit\n");
+    if (AGCHandle* h = agcState.gch.load()) agc_send(h, "quit\n");
     ui().requestQuit(0);
 }
 
@@ -62,7 +62,7 @@ int clientMain(FrontEnd& fe, const ClientOptions& o) {
     // The machine identifier first: it is sent at login.
     if (o.probe) setMachineProbe(o.probe);
     else setMachineProbe(systemMachineProbe());
-    clientId = clientIdFromDiskId(diskid());
+    loginState.clientId = clientIdFromDiskId(diskid());
 
     // Every relative name resolves against the program folder from here on.
     std::error_code ec;
@@ -116,7 +116,7 @@ int clientMain(FrontEnd& fe, const ClientOptions& o) {
     fe.closeMainWindow();
     historyCloseLog();
     saveConfig(kConfigFileName);
-    if (AGCHandle* h = gch.load()) agc_close(h, true);
+    if (AGCHandle* h = agcState.gch.load()) agc_close(h, true);
     audioClose();
     agc_deinit();
     joinConnectingThread();

@@ -7,7 +7,10 @@
 #include "history/history.h"
 #include "identity/diskid.h"
 #include "menu/menus.h"
+#include "net/agc.h"
 #include "net/config.h"
+#include "net/conndlg.h"
+#include "net/login.h"
 
 void resetCore() {
     // Top layer first, down to the bottom: the reverse of start-up.
@@ -17,8 +20,12 @@ void resetCore() {
     menuReset();
     historyReset();
     chatReset();
-    // The session.  SESSION RESETS: the connection's and the login's resets
-    // go here, before the configuration they read.
+    // The session: the connecting thread and any reconnection series are
+    // joined first, then the connection's tables are cleared, before the
+    // configuration they read.
+    connDlgReset();
+    loginReset();
+    agcReset();
     resetConfig();
     identityReset();
 }

@@ -10,7 +10,10 @@
 //   menu/menus.h         menus               menuReset()
 //   history/history.h    historyState        historyReset()
 //   history/chat.h       chatState           chatReset()
-//   net/config.h         conf, servers       resetConfig()
+//   net/conndlg.h        connDlgState        connDlgReset()
+//   net/login.h          loginState          loginReset()
+//   net/agc.h            agcState            agcReset()
+//   net/config.h         configState         resetConfig()
 //   identity/diskid.h    identityState       identityReset()
 // Left alone, because what they hold is installed by the front-end around
 // the run (and a fixture around a test), not made by the run:

@@ -12,6 +12,7 @@
 #include "history/history.h"
 #include "menu/menus.h"
 #include "net/agc.h"
+#include "net/login.h"
 #include "platform/ui.h"
 
 namespace {
@@ -78,4 +79,6 @@ void registerServerCommands() {
     agc_setHandler(C::NewVersion, onNewVersion);
     for (C c : {C::Say, C::SayI, C::SayNh, C::SayUrg}) agc_setBatched(c, true);
     agc_setRunDispatcher(historyRun);
+    // A lost connection: the notice, the reconnection, the quit on -7.
+    loginInstall();
 }

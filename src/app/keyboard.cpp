@@ -310,7 +310,7 @@ std::string keyReportLine(int key, bool shift, bool ctrl, bool alt) {
 }
 
 void sendKeyDown(int key, bool shift, bool ctrl, bool alt) {
-    AGCHandle* h = gch.load();
+    AGCHandle* h = agcState.gch.load();
     if (!h) return;
     agc_send(h, keyReportLine(key, shift, ctrl, alt));
 }

@@ -158,7 +158,7 @@ void playSoundBody(std::string_view sz, int flags) {
     if (!ch) return;
     // The player's own volume first, then the bound: a huge server value
     // times a muted player is 0, never 0 x inf.
-    double fx = std::isfinite(conf.fxVol) ? double(conf.fxVol) : 0.0;
+    double fx = std::isfinite(configState.conf.fxVol) ? double(configState.conf.fxVol) : 0.0;
     float volume = static_cast<float>(std::clamp(fx * vol, 0.0, 1.0));
     mixSetAttribute(ch, MixAttrib::Vol, volume);
     mixSetAttribute(ch, MixAttrib::Pan, pan);
@@ -279,8 +279,8 @@ void playMusic(std::string_view name) {
     MixChannel c = mixStreamCreateFile(pathOf(name), true);
     if (!c) return;
     mixPlay(c, true);
-    mixSetAttribute(c, MixAttrib::Vol, conf.muVol);
-    bool paused = conf.muStopped;
+    mixSetAttribute(c, MixAttrib::Vol, configState.conf.muVol);
+    bool paused = configState.conf.muStopped;
     if (paused) mixPause(c);
     {
         std::lock_guard<std::mutex> lock(S().mu);
@@ -300,10 +300,10 @@ void setMusicVolume(int n) {
     MixChannel c = currentMusicChannel();
     if (!c) return;
     // Once the stream has gone (ended and freed) the setting is the base.
-    float x = conf.muVol;
+    float x = configState.conf.muVol;
     mixGetAttribute(c, MixAttrib::Vol, &x);
     x = std::clamp(x + float(n) / 50.0f, 0.0f, 1.0f);
-    conf.muVol = x;
+    configState.conf.muVol = x;
     mixSetAttribute(c, MixAttrib::Vol, x);
     char buf[32];
     auto r = std::to_chars(buf, buf + sizeof buf, x);
@@ -311,7 +311,7 @@ void setMusicVolume(int n) {
 }
 
 void setSoundVolume(int n) {
-    conf.fxVol = std::clamp(conf.fxVol + float(n) / 50.0f, 0.0f, 1.0f);
+    configState.conf.fxVol = std::clamp(configState.conf.fxVol + float(n) / 50.0f, 0.0f, 1.0f);
     playSound("menubounds", 0);
 }
 
@@ -319,14 +319,14 @@ void toggleMusicPause() {
     std::lock_guard<std::mutex> music(S().musicMu);
     MixChannel c = currentMusicChannel();
     if (!c) return;
-    if (conf.muStopped) {
+    if (configState.conf.muStopped) {
         mixPlay(c, false);
         musicEvent("music-resume", "");
     } else {
         mixPause(c);
         musicEvent("music-pause", "");
     }
-    conf.muStopped = !conf.muStopped;
+    configState.conf.muStopped = !configState.conf.muStopped;
 }
 
 void playTone(int hz, int ms) {

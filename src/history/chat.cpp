@@ -89,7 +89,7 @@ std::string chatLine(std::string_view s) {
 }
 
 bool sendChat(std::string_view s) {
-    AGCHandle* h = gch.load();
+    AGCHandle* h = agcState.gch.load();
     if (!h) return false;
     agc_send(h, chatLine(s));
     return true;

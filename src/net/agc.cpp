@@ -5,35 +5,21 @@
 #include <vector>
 
 #include "net/line_buffer.h"
-#include "net/login.h"
 #include "platform/clock.h"
 #include "platform/fields.h"
 #include "platform/ui.h"
-#include "speech/speech.h"
 
-std::atomic<AGCHandle*> gch{nullptr};
-std::atomic<int32_t> conTime{0};
-std::atomic<int32_t> download{0};
-std::atomic<int32_t> upload{0};
+AgcState agcState;
 
 namespace {
-std::atomic<CommandHandler> handlers[static_cast<int>(ServerCommand::Count)];
-std::atomic<bool> batched[static_cast<int>(ServerCommand::Count)];
-std::atomic<RunDispatcher> runDispatcher{nullptr};
-
-// Every handle ever created lives here until agc_deinit (see AGCHandle).
-std::mutex registryMutex;
-std::vector<std::unique_ptr<AGCHandle>> registry;
-std::vector<std::thread> reconnectThreads;  // series started off the UI thread
-std::atomic<bool> shuttingDown{false};
-std::atomic<int> connectTimeoutMs{kConnectTimeoutMs};
+AgcState& st = agcState;
 
 // Joins receive threads that have ended, to release their stacks early.
 void reapFinished() {
     std::vector<std::thread> done;
     {
-        std::lock_guard<std::mutex> lock(registryMutex);
-        for (auto& h : registry)
+        std::lock_guard<std::mutex> lock(st.registryMutex);
+        for (auto& h : st.registry)
             if (h->receiverDone.load() && h->receiver.joinable()) done.push_back(std::move(h->receiver));
     }
     for (auto& t : done) t.join();
@@ -99,104 +85,134 @@ void endReceive(AGCHandle* h) {
     h->cv.notify_all();
 }
 
-// The close steps, once per handle.
+// The close steps, once per handle.  The counters are zeroed before the
+// loss is reported: a reconnection made by the handler starts them afresh.
 void runCloseSteps(AGCHandle* h, bool wanted) {
     if (h->closeStepsRun.exchange(true)) return;
     shutdownSocket(h);
-    sayString("Vous avez \xE9t\xE9 d\xE9" "connect\xE9 du serveur", true);
-    conTime = 0;
-    download = 0;
-    upload = 0;
-    int32_t status = h->status.load();
-    if (!wanted && status >= 1 && !shuttingDown.load()) {
-        if (ui().isUiThread()) {
-            // A failed send on the UI thread: reconnecting here would keep the
-            // UI thread busy while the new connection's receive thread may
-            // need it for its first lines.  Run the series on its own thread.
-            std::lock_guard<std::mutex> lock(registryMutex);
-            reconnectThreads.emplace_back(doConnect2, nullptr);
-        } else {
-            doConnect2(nullptr);
-        }
-    }
-    if (status == -7) uiCall([] { ui().requestQuit(0); });
+    st.conTime = 0;
+    st.download = 0;
+    st.upload = 0;
+    if (ConnectionLostHandler lost = st.connectionLost.load()) lost(h->status.load(), wanted);
 }
+
+// Counts an agc_connect call that holds a registered handle, so that
+// agc_deinit does not release the handle under it.
+class ConnectInProgress {
+public:
+    ConnectInProgress() = default;  // registryMutex held by the caller
+    ~ConnectInProgress() {
+        {
+            std::lock_guard<std::mutex> lock(st.registryMutex);
+            --st.connectsInProgress;
+        }
+        st.connectsDone.notify_all();
+    }
+    ConnectInProgress(const ConnectInProgress&) = delete;
+    ConnectInProgress& operator=(const ConnectInProgress&) = delete;
+};
 }  // namespace
 
 void agc_setHandler(ServerCommand command, CommandHandler handler) {
     int i = static_cast<int>(command);
     if (command == ServerCommand::Status || command == ServerCommand::Challenge) return;
-    if (i >= 0 && i < static_cast<int>(ServerCommand::Count)) handlers[i] = handler;
+    if (i >= 0 && i < static_cast<int>(ServerCommand::Count)) st.handlers[i] = handler;
 }
 
-void agc_setRunDispatcher(RunDispatcher dispatcher) { runDispatcher = dispatcher; }
+void agc_setRunDispatcher(RunDispatcher dispatcher) { st.runDispatcher = dispatcher; }
 
 void agc_setBatched(ServerCommand command, bool on) {
     int i = static_cast<int>(command);
     if (command == ServerCommand::Status || command == ServerCommand::Challenge ||
         command == ServerCommand::Ping)
         return;
-    if (i >= 0 && i < static_cast<int>(ServerCommand::Count)) batched[i] = on;
+    if (i >= 0 && i < static_cast<int>(ServerCommand::Count)) st.batched[i] = on;
 }
 
-void agc_setConnectTimeoutMs(int ms) { connectTimeoutMs = ms; }
+void agc_setConnectTimeoutMs(int ms) { st.connectTimeoutMs = ms; }
+
+void agc_setConnectionLost(ConnectionLostHandler handler) { st.connectionLost = handler; }
+
+void agcReset() {
+    {
+        std::lock_guard<std::mutex> lock(st.registryMutex);
+        st.registry.clear();
+        st.connectsInProgress = 0;
+    }
+    st.gch = nullptr;
+    st.conTime = 0;
+    st.download = 0;
+    st.upload = 0;
+    for (auto& h : st.handlers) h = nullptr;
+    for (auto& b : st.batched) b = false;
+    st.runDispatcher = nullptr;
+    st.connectionLost = nullptr;
+    st.connectTimeoutMs = kConnectTimeoutMs;
+    st.shuttingDown = false;
+}
 
 void agc_init() {
-    shuttingDown = false;
-    loginShutdown(false);
+    st.shuttingDown = false;
     sockStartup();
 }
 
+bool agc_shuttingDown() { return st.shuttingDown.load(); }
+
 void agc_deinit() {
-    shuttingDown = true;
-    loginShutdown(true);
-    // Receive threads may start reconnection series and those may create
-    // handles: repeat until no thread is left.
+    st.shuttingDown = true;
+    // A receive thread's close steps may start a reconnection series, which
+    // may have registered a handle before the flag was set: repeat until no
+    // receive thread is left.
     for (;;) {
         std::vector<std::thread> threads;
         {
-            std::lock_guard<std::mutex> lock(registryMutex);
-            for (auto& h : registry) {
+            std::lock_guard<std::mutex> lock(st.registryMutex);
+            for (auto& h : st.registry) {
                 h->closeWanted = true;
                 shutdownSocket(h.get());
                 if (h->receiver.joinable()) threads.push_back(std::move(h->receiver));
             }
-            for (auto& t : reconnectThreads) threads.push_back(std::move(t));
-            reconnectThreads.clear();
         }
         if (threads.empty()) break;
         for (auto& t : threads) t.join();
     }
     {
-        std::lock_guard<std::mutex> lock(registryMutex);
-        for (auto& h : registry) sockClose(h->fd);
-        gch = nullptr;
-        registry.clear();
+        // A series on another thread (the connecting thread, a reconnection)
+        // may still be inside agc_connect with a handle whose receive thread
+        // has just ended; it returns at once, and only then do handles go.
+        std::unique_lock<std::mutex> lock(st.registryMutex);
+        st.connectsDone.wait(lock, [] { return st.connectsInProgress == 0; });
+        for (auto& h : st.registry) sockClose(h->fd);
+        st.gch = nullptr;
+        st.registry.clear();
     }
     sockCleanup();
 }
 
 int agc_connect(std::atomic<AGCHandle*>* hh, const std::string& host, int port,
-                const std::string& login, const std::string& password) {
+                const LoginAnswer& answer) {
     uint32_t addr = 0;
     if (!sockResolveIPv4(host, &addr)) return 0;
-    if (shuttingDown.load()) return -1;
+    if (st.shuttingDown.load()) return -1;
     reapFinished();
-    SocketHandle fd = sockConnect(addr, port, connectTimeoutMs.load(), &shuttingDown);
+    SocketHandle fd = sockConnect(addr, port, st.connectTimeoutMs.load(), &st.shuttingDown);
     if (fd == kNoSocket) return -1;
 
     AGCHandle* h;
+    std::optional<ConnectInProgress> inProgress;
     {
-        std::lock_guard<std::mutex> lock(registryMutex);
-        if (shuttingDown.load()) {
+        std::lock_guard<std::mutex> lock(st.registryMutex);
+        if (st.shuttingDown.load()) {
             sockClose(fd);
             return -1;
         }
-        registry.push_back(std::make_unique<AGCHandle>());
-        h = registry.back().get();
+        st.registry.push_back(std::make_unique<AGCHandle>());
+        h = st.registry.back().get();
         h->fd = fd;
         h->open = true;
         h->receiver = std::thread(recvLoop, h);
+        ++st.connectsInProgress;
+        inProgress.emplace();
     }
 
     std::string challenge;
@@ -210,7 +226,7 @@ int agc_connect(std::atomic<AGCHandle*>* hh, const std::string& host, int port,
         std::lock_guard<std::mutex> lock(h->mu);
         h->publishTo = hh;
     }
-    if (!agc_send(h, loginLine(challenge, login, password))) {
+    if (!agc_send(h, answer(challenge))) {
         std::lock_guard<std::mutex> lock(h->mu);
         h->publishTo = nullptr;
         return -1;
@@ -257,11 +273,13 @@ bool agc_send(AGCHandle* h, std::string_view s) {
         agc_close(h, false);
         return false;
     }
-    upload += static_cast<int32_t>(s.size());
+    st.upload += static_cast<int32_t>(s.size());
     return true;
 }
 
-bool agc_sendCurrent(std::string_view s) { return agc_send(gch.load(), s); }
+bool agc_sendCurrent(std::string_view s) { return agc_send(st.gch.load(), s); }
+
+void ping() { agc_sendCurrent("pong\n"); }
 
 void agc_close(AGCHandle* h, bool wanted) {
     if (!h) return;
@@ -274,9 +292,9 @@ void agc_forceclose(AGCHandle* h) {
 }
 
 void agc_getstats(int32_t* t, int32_t* dl, int32_t* ul) {
-    if (t) *t = static_cast<int32_t>(sysClock().now() - conTime.load());
-    if (dl) *dl = download.load();
-    if (ul) *ul = upload.load();
+    if (t) *t = static_cast<int32_t>(sysClock().now() - st.conTime.load());
+    if (dl) *dl = st.download.load();
+    if (ul) *ul = st.upload.load();
 }
 
 namespace {
@@ -309,7 +327,7 @@ struct PendingRun {
 
     void flush(bool moreFollows = false) {
         if (lines.empty()) return;
-        RunDispatcher d = runDispatcher.load();
+        RunDispatcher d = st.runDispatcher.load();
         auto all = [this] {
             for (const ParsedCommand& c : lines) dispatchParsed(h, c);
         };
@@ -322,7 +340,7 @@ struct PendingRun {
     void line(std::string_view text) {
         ParsedCommand c;
         if (!parseCommand(text, &c)) return;
-        bool isBatched = batched[static_cast<int>(c.command)].load();
+        bool isBatched = st.batched[static_cast<int>(c.command)].load();
         // A full run goes once the next line is known, which tells whether
         // another run follows at once.
         if (lines.size() >= kMaxRunLines) flush(isBatched);
@@ -415,7 +433,7 @@ void recvLoop(AGCHandle* h) {
         }
         long r = sockRecv(h->fd, lb.writePtr(), lb.writeSpace());
         if (r <= 0) break;
-        download += static_cast<int32_t>(r);
+        st.download += static_cast<int32_t>(r);
         lb.commit(static_cast<size_t>(r), [&](std::string_view line) {
             ParsedCommand c;
             if (parseCommand(line, &c)) {
@@ -473,7 +491,7 @@ void dispatchParsed(AGCHandle* h, const ParsedCommand& c) {
             std::lock_guard<std::mutex> lock(h->mu);
             int32_t status = readInt32(c.payload);
             if (h->publishTo && h->status.load() == 0 && status >= 1) {
-                conTime = static_cast<int32_t>(sysClock().now());
+                st.conTime = static_cast<int32_t>(sysClock().now());
                 *h->publishTo = h;
             }
             h->status = status;
@@ -493,7 +511,7 @@ void dispatchParsed(AGCHandle* h, const ParsedCommand& c) {
                 ping();
             return;
         default:
-            if (CommandHandler fn = handlers[static_cast<int>(c.command)].load())
+            if (CommandHandler fn = st.handlers[static_cast<int>(c.command)].load())
                 fn(c.payload, c.required);
     }
 }

@@ -1,6 +1,8 @@
 // The server connection: opening it, the receive thread that cuts the byte
 // stream into lines and dispatches them, sending whole lines, closing, and
-// the traffic counters.
+// the traffic counters.  It holds no policy: what the client does once a
+// connection is lost belongs to the handler set with agc_setConnectionLost.
+// Its state is the record agcState, at the end of this header.
 //
 // Threads: agc_connect runs on the connecting thread; each handle has one
 // receive thread running recvLoop, which reads the socket, cuts lines,
@@ -10,9 +12,9 @@
 // the lines before it caused; but while a handler waits on something
 // outside the connection (a download, marked with AgcOutsideWait), the
 // receive thread answers a ping that has waited kPingAnswerMs itself.
-// agc_send may be
-// called from any thread (one lock per handle keeps lines whole) and waits
-// a bounded time; agc_close runs on whichever thread detects the loss.
+// agc_send may be called from any thread (one lock per handle keeps lines
+// whole) and waits a bounded time; agc_close runs on whichever thread
+// detects the loss.
 //
 // Time limits: a connect that has not completed in kConnectTimeoutMs fails
 // (a failed attempt of the series); a line that cannot be handed to the
@@ -26,11 +28,13 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 #include "net/protocol.h"
 #include "platform/sockets.h"
@@ -51,7 +55,7 @@ struct ReceivedChunk {
 };
 
 // One connection attempt; never reused for another connection.  Handles are
-// kept until agc_deinit, so a pointer read from gch stays valid even after a
+// kept until agc_deinit, so a pointer read from agcState.gch stays valid even after a
 // reconnection has replaced it.
 struct AGCHandle {
     // The descriptor, owned: closed (and set to kNoSocket) by the receive
@@ -118,39 +122,49 @@ private:
     AGCHandle* h_;
 };
 
-// The current connection; null until the first successful login.
-extern std::atomic<AGCHandle*> gch;
-// Seconds since 1970 of the last login (0 after a close); bytes received and
-// sent since the last close.  Statistics only.
-extern std::atomic<int32_t> conTime;
-extern std::atomic<int32_t> download;
-extern std::atomic<int32_t> upload;
-
 // Tests: the connect time-out of later agc_connect calls (default
-// kConnectTimeoutMs).
+// kConnectTimeoutMs; agcReset restores it).
 void agc_setConnectTimeoutMs(int ms);
 
+// Starts the socket library and lets connections start (after agc_deinit).
 void agc_init();
-// Stops every receive thread (their sockets are shut down; no reconnection
-// starts any more) and releases every handle.  UI thread, once, at exit,
-// after the front-end stopped accepting UI-thread calls.
+// Stops every receive thread (their sockets are shut down; no connection
+// starts any more: agc_shuttingDown() turns true), waits for the
+// agc_connect calls that hold a handle to return, and releases every handle.
+// UI thread, once, at exit, after the front-end stopped accepting UI-thread
+// calls.
 void agc_deinit();
+// True from agc_deinit until the next agc_init: a connection series must
+// stop (any thread).
+bool agc_shuttingDown();
 
-// 0: host not resolved; -1: no TCP connection, login not sent, or the
-// connection closed before "challenge" or "status " arrived; otherwise the
-// server's status (published in *hh when positive).
+// The login line (with its "\n") that answers the server's challenge.
+using LoginAnswer = std::function<std::string(std::string_view challenge)>;
+
+// Opens a connection, waits for "challenge", sends answer(challenge) and
+// waits for "status ".  0: host not resolved; -1: no TCP connection, login
+// not sent, or the connection closed before "challenge" or "status "
+// arrived; otherwise the server's status (published in *hh when positive).
+// The login unit's loginConnect gives the client's own answer.
 int agc_connect(std::atomic<AGCHandle*>* hh, const std::string& host, int port,
-                const std::string& login, const std::string& password);
+                const LoginAnswer& answer);
 
 // Sends a whole line (with its "\n").  False when h is null or closed, or the
 // send failed (then the close steps have run on this thread).
 bool agc_send(AGCHandle* h, std::string_view s);
-// Convenience: agc_send on the current handle.
+// Convenience: agc_send on the current handle (agcState.gch).
 bool agc_sendCurrent(std::string_view s);
 
+// Closes h once (later calls do nothing): shuts its socket down, zeroes the
+// counters, then reports the loss through the ConnectionLostHandler.
+// `wanted`: the client itself ends this connection (exit, the player's
+// command), which must not be answered with a reconnection.
 void agc_close(AGCHandle* h, bool wanted);
 void agc_forceclose(AGCHandle* h);
 void agc_getstats(int32_t* t, int32_t* dl, int32_t* ul);
+
+// Answers "ping" with "pong\n" on the current handle.
+void ping();
 
 void recvLoop(AGCHandle* h);
 void agc_recv(AGCHandle* h, std::string_view line);
@@ -181,3 +195,52 @@ constexpr size_t kMaxRunLines = 256;
 using RunDispatcher = void (*)(const std::function<void()>& dispatchRun, bool moreFollows);
 void agc_setRunDispatcher(RunDispatcher dispatcher);
 void agc_setBatched(ServerCommand command, bool batched);
+
+// What happens once a connection has gone: called once per handle, after
+// its socket was shut down and the counters zeroed, on the thread that found
+// the loss (the receive thread, a thread whose send failed -- the UI thread
+// included --, or the caller of agc_close).  `status` is the handle's last
+// "status " value (0 when none came); `wanted` is agc_close's.  The
+// transport holds no policy: the client's notice, reconnection and quit are
+// the handler's (see loginInstall).  Set at start-up before any connection
+// exists; nullptr: losses are not reported.
+using ConnectionLostHandler = void (*)(int32_t status, bool wanted);
+void agc_setConnectionLost(ConnectionLostHandler handler);
+
+// The unit's process-wide state, one record.  agcReset() restores what a
+// fresh process has; it is called at start-up (before agc_init) and by tests
+// between cases, with no connection alive: before agc_init or after
+// agc_deinit.
+struct AgcState {
+    // The current connection; null until the first successful login.
+    // Published by the receive thread that reads its positive status (or by
+    // agc_connect's caller in tests), cleared by agc_deinit; read anywhere.
+    std::atomic<AGCHandle*> gch{nullptr};
+    // Seconds since 1970 of the last login (0 after a close); bytes received
+    // and sent since the last close.  Statistics only; any thread.
+    std::atomic<int32_t> conTime{0};
+    std::atomic<int32_t> download{0};
+    std::atomic<int32_t> upload{0};
+
+    // Written at start-up on the UI thread before any connection exists,
+    // read by the receive and dispatch threads (atomics, so a test may
+    // change them between connections).
+    std::atomic<CommandHandler> handlers[static_cast<int>(ServerCommand::Count)]{};
+    std::atomic<bool> batched[static_cast<int>(ServerCommand::Count)]{};
+    std::atomic<RunDispatcher> runDispatcher{nullptr};
+    std::atomic<ConnectionLostHandler> connectionLost{nullptr};
+    std::atomic<int> connectTimeoutMs{kConnectTimeoutMs};
+
+    // Every handle ever created lives in `registry` until agc_deinit (see
+    // AGCHandle).  Guarded by registryMutex, as is connectsInProgress: the
+    // agc_connect calls that hold a registered handle, which agc_deinit
+    // waits for (connectsDone) before releasing the handles.
+    std::mutex registryMutex;
+    std::condition_variable connectsDone;
+    std::vector<std::unique_ptr<AGCHandle>> registry;
+    int connectsInProgress = 0;
+    // Set by agc_deinit, cleared by agc_init; read by every thread.
+    std::atomic<bool> shuttingDown{false};
+};
+extern AgcState agcState;
+void agcReset();

@@ -14,16 +14,33 @@
 
 const char kDefaultDownloadHost[] = KORDO_DOWNLOAD_HOST;
 
-Settings conf;
-std::vector<servinfo> servers;
+ConfigState configState;
 
 servinfo* selectedServer() {
-    return conf.serverIndex < servers.size() ? &servers[conf.serverIndex] : nullptr;
+    ConfigState& st = configState;
+    return st.conf.serverIndex < st.servers.size() ? &st.servers[st.conf.serverIndex] : nullptr;
+}
+
+std::optional<servinfo> selectedServerCopy() {
+    std::lock_guard<std::mutex> lock(configState.mu);
+    if (const servinfo* s = selectedServer()) return *s;
+    return std::nullopt;
+}
+
+bool chooseServer(size_t index, std::string login, std::string password) {
+    ConfigState& st = configState;
+    std::lock_guard<std::mutex> lock(st.mu);
+    if (index >= st.servers.size()) return false;
+    st.conf.serverIndex = static_cast<unsigned>(index);
+    st.servers[index].login = std::move(login);
+    st.servers[index].password = std::move(password);
+    return true;
 }
 
 void resetConfig() {
-    conf = Settings{};
-    servers.clear();
+    std::lock_guard<std::mutex> lock(configState.mu);
+    configState.conf = Settings{};
+    configState.servers.clear();
 }
 
 namespace {
@@ -224,12 +241,13 @@ bool loadConfig(const std::string& fn) {
     // Neither readable nor writable (read-only folder, ...): run with the
     // defaults rather than trying again.
     if (!read) bytes = defaultConfigBytes();
-    parseConfig(bytes, &conf, &servers);
+    std::lock_guard<std::mutex> lock(configState.mu);
+    parseConfig(bytes, &configState.conf, &configState.servers);
     return read;
 }
 
 bool saveConfig(const std::string& fn) {
-    return writeFileAtomic(fn, serializeConfig(conf, servers));
+    return writeFileAtomic(fn, serializeConfig(configState.conf, configState.servers));
 }
 
 void clampVolumes(Settings* st) {

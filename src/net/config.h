@@ -1,7 +1,6 @@
 // The user's settings and the server list, and the configuration file that
-// holds them.  Process-wide; written on the UI thread (start-up, connection
-// dialog, commands) and read by the connecting thread once the dialog has
-// started it.
+// holds them.  Process-wide, in configState; who may touch which field is
+// said there.
 //
 // File format: 8-bit CP1252 bytes, one "key=value" per line.  Lines end in
 // "\r\n" when written; "\n" alone reads the same.  A line that begins with
@@ -9,6 +8,7 @@
 // is skipped.  Keys are compared exactly (case and blanks count).
 #pragma once
 
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -30,9 +30,8 @@ struct servinfo {
     bool operator==(const servinfo&) const = default;
 };
 
-// Read and written on the UI thread and by the receive thread's handlers;
-// once the session runs, muVol and muStopped change only under the sound
-// module's music lock (playMusic, setMusicVolume, the pause switch).
+// The player's settings.  A plain value: the parser fills one, tests compare
+// them; the process-wide one is configState.conf.
 struct Settings {
     float muVol = 0.5f;   // music volume, 0..1 after clampVolumes()
     float fxVol = 1.0f;   // sound effect volume, 0..1 after clampVolumes()
@@ -43,14 +42,40 @@ struct Settings {
     bool operator==(const Settings&) const = default;
 };
 
-extern Settings conf;
-extern std::vector<servinfo> servers;
+// The unit's process-wide state, one record; resetConfig() restores it.
+//
+// Threads.  The UI thread is the only writer, and reads freely.  Other
+// threads read:
+// - conf.serverIndex and servers: the connection series (the connecting
+//   thread, a receive thread reconnecting) read the selected entry, through
+//   selectedServerCopy(), under `mu`; the UI thread writes them under `mu`
+//   (loadConfig, chooseServer, resetConfig);
+// - conf.muVol and conf.muStopped: the sound module's music operations
+//   (playMusic on a receive thread; the volume keys and the pause switch on
+//   the UI thread) read and write them under its music lock; loadConfig and
+//   clampVolumes run at start-up before any connection, saveConfig at exit;
+// - conf.fxVol and conf.language: UI thread only (a sound's volume is read
+//   where it plays, on the UI thread).
+struct ConfigState {
+    Settings conf;
+    std::vector<servinfo> servers;
+    std::mutex mu;
+};
+extern ConfigState configState;
 
 // The name of the configuration file in the program folder.
 inline constexpr const char kConfigFileName[] = "config-debug.ini";
 
-// The selected entry, or nullptr when serverIndex names no entry.
+// The selected entry, or nullptr when serverIndex names no entry.  UI
+// thread (the pointer is into configState.servers).
 servinfo* selectedServer();
+// A copy of the selected entry, taken under the lock: for threads other than
+// the UI thread.  Empty when serverIndex names no entry.
+std::optional<servinfo> selectedServerCopy();
+// Selects entry `index` and keeps `login` and `password` in it (the
+// connection dialog's Connect), under the lock.  False, changing nothing,
+// when `index` names no entry.  UI thread.
+bool chooseServer(size_t index, std::string login, std::string password);
 
 // Restores conf to its defaults and empties servers (start of a run, tests).
 void resetConfig();
@@ -91,12 +116,12 @@ extern const char kDefaultDownloadHost[];
 // whose pages and download host are on kDefaultDownloadHost.
 std::string defaultConfigBytes();
 
-// Reads the file `fn` into conf and servers.  When it cannot be read, writes
+// Reads the file `fn` into configState (UI thread).  When it cannot be read, writes
 // the default file and reads that; when that fails too, applies the default
 // bytes from memory (no retry).  Returns true when a file was read.
 bool loadConfig(const std::string& fn);
 
-// Rewrites `fn` from conf and servers.  The bytes go to a temporary file
+// Rewrites `fn` from configState (UI thread).  The bytes go to a temporary file
 // next to it that then replaces `fn`, so a crash or a full disk during the
 // save leaves the previous file whole.  Failures are silent; false then.
 bool saveConfig(const std::string& fn);
@@ -107,4 +132,4 @@ bool createDefaultConfigFile(const std::string& fn);
 // Start-up's volume rule: a muVol outside 0..1 becomes 0.5, an fxVol outside
 // 0..1 becomes 1.0.  A value that is not a number is outside.
 void clampVolumes(Settings* settings);
-inline void clampVolumes() { clampVolumes(&conf); }
+inline void clampVolumes() { clampVolumes(&configState.conf); }

@@ -1,22 +1,17 @@
 #include "net/conndlg.h"
 
-#include <thread>
-
 #include "net/config.h"
 #include "net/login.h"
 #include "platform/shell.h"
 #include "platform/ui.h"
 
-namespace {
+ConnDlgState connDlgState;
 
-// Process-wide state of the unit; touched on the UI thread only.
-struct ConnDlgState {
-    std::function<void()> starter;  // empty: start doConnect2 on `connecting`
-    std::thread connecting;
-};
-ConnDlgState state;
+namespace {
+ConnDlgState& state = connDlgState;
 
 const servinfo* entryAt(int index) {
+    const std::vector<servinfo>& servers = configState.servers;
     if (index < 0 || static_cast<size_t>(index) >= servers.size()) return nullptr;
     return &servers[static_cast<size_t>(index)];
 }
@@ -40,8 +35,8 @@ void startConnection() {
 
 ConnDialog connDlgOpen() {
     ConnDialog d;
-    for (const servinfo& s : servers) d.serverNames.push_back(s.name.value_or(""));
-    d.selection = selectedServer() ? static_cast<int>(conf.serverIndex) : -1;
+    for (const servinfo& s : configState.servers) d.serverNames.push_back(s.name.value_or(""));
+    d.selection = selectedServer() ? static_cast<int>(configState.conf.serverIndex) : -1;
     fillCredentials(&d);
     d.focus = ConnDlgControl::Login;
     return d;
@@ -62,10 +57,7 @@ bool connDlgConnect(ConnDialog* d) {
         return false;
     }
     if (!entryAt(d->selection)) return false;
-    conf.serverIndex = static_cast<unsigned>(d->selection);
-    servinfo& s = servers[static_cast<size_t>(d->selection)];
-    s.login = d->login;
-    s.password = d->password;
+    chooseServer(static_cast<size_t>(d->selection), d->login, d->password);
     d->open = false;
     d->result = 1;
     startConnection();
@@ -104,4 +96,10 @@ void setConnectionStarter(std::function<void()> starter) { state.starter = std::
 
 void joinConnectingThread() {
     if (state.connecting.joinable()) state.connecting.join();
+    loginJoinSeries();
+}
+
+void connDlgReset() {
+    joinConnectingThread();
+    state.starter = nullptr;
 }

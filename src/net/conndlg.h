@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 // Controls that can hold the focus, in tab order.
@@ -42,10 +43,10 @@ inline constexpr size_t kMinCredentialLength = 4;
 // names and passwords keep within.
 inline constexpr int kMaxCredentialLength = 63;
 
-// Opening: the names of `servers` (an absent name shows empty); the entry
-// conf.serverIndex selected with its remembered credentials, or no selection
-// and empty fields when the index names no entry (an empty list included);
-// the focus on the login.
+// Opening: the names of configState.servers (an absent name shows empty);
+// the entry configState.conf.serverIndex selected with its remembered
+// credentials, or no selection and empty fields when the index names no
+// entry (an empty list included); the focus on the login.
 ConnDialog connDlgOpen();
 
 // The list's selection changed to `index` (-1 or out of range: none): both
@@ -71,8 +72,8 @@ void connDlgCancel(ConnDialog* d);
 void connDlgCreateAccount(const ConnDialog& d);
 void connDlgLostPassword(const ConnDialog& d);
 
-// "Le Kordo [%s]" with the login of the entry conf.serverIndex names (empty
-// when none or absent).
+// "Le Kordo [%s]" with the login of the entry configState.conf.serverIndex
+// names (empty when none or absent).
 std::string connDlgWindowTitle();
 
 // The whole dialog: opens the record, lets the front-end's `runModal` show it
@@ -83,6 +84,18 @@ void showConnectionDialog(const std::function<void(ConnDialog*)>& runModal);
 
 // The connecting thread.  By default Connect starts doConnect2 on a new
 // thread owned by this unit; tests replace the starter (nullptr restores the
-// default).  Shut-down joins the thread after stopping the login unit.
+// default).
 void setConnectionStarter(std::function<void()> starter);
+// Joins the connecting thread and the series the login unit started on
+// threads of their own.  At exit, after agc_deinit, which makes them end.
 void joinConnectingThread();
+
+// The unit's process-wide state, one record; touched on the UI thread only.
+// connDlgReset() joins the thread (after agc_deinit) and restores the
+// default starter; start-up calls it, and tests between cases.
+struct ConnDlgState {
+    std::function<void()> starter;  // empty: start doConnect2 on `connecting`
+    std::thread connecting;
+};
+extern ConnDlgState connDlgState;
+void connDlgReset();

@@ -1,28 +1,24 @@
 #include "net/login.h"
 
-#include <condition_variable>
-#include <mutex>
-
-#include "net/agc.h"
 #include "net/config.h"
 #include "platform/clock.h"
 #include "platform/ui.h"
+#include "speech/speech.h"
 
-std::string clientId;
-std::atomic<int64_t> lastDoConnect2{0};
-const int delays[4] = {1, 3, 5, 11};
+LoginState loginState;
 
 namespace {
-std::atomic<bool> stopping{false};
+LoginState& st = loginState;
 
 // Sleeps through the clock seam in short steps so that the exit is not held
-// up by a series waiting between attempts.  False when stopping.
+// up by a series waiting between attempts.  False once the transport is
+// shutting down.
 bool waitSeconds(int seconds) {
     for (int64_t left = int64_t{seconds} * 1000; left > 0; left -= 100) {
-        if (stopping.load()) return false;
+        if (agc_shuttingDown()) return false;
         sysClock().sleepMs(left < 100 ? left : 100);
     }
-    return !stopping.load();
+    return !agc_shuttingDown();
 }
 
 const char kUnreachable[] =
@@ -75,18 +71,24 @@ std::string loginLine(std::string_view challenge, std::string_view login,
     line += '|';
     line += std::to_string(kProtocolNumber);
     line += "|fr|";
-    line += clientId;
+    line += st.clientId;
     line += '|';
     line += toBase36(doChallenge(challenge, login, password));
     line += '\n';
     return line;
 }
 
+int loginConnect(const std::string& host, int port, const std::string& login,
+                 const std::string& password) {
+    return agc_connect(&agcState.gch, host, port, [&](std::string_view challenge) {
+        return loginLine(challenge, login, password);
+    });
+}
+
 int doConnect() {
-    const servinfo* s = selectedServer();
+    // A copy: the UI thread may change the list while the series runs.
+    const std::optional<servinfo> s = selectedServerCopy();
     if (!s) return -1;
-    // Copies: the dialog thread may not touch the entry while a series runs,
-    // but a copy keeps this thread independent of the list's storage.
     const std::string host = s->host.value_or("");
     const std::string login = s->login.value_or("");
     const std::string password = s->password.value_or("");
@@ -94,7 +96,7 @@ int doConnect() {
     int result = -1;
     for (int k = 0; k < 4; ++k) {
         if (!waitSeconds(delays[k])) return -1;
-        result = agc_connect(&gch, host, port, login, password);
+        result = loginConnect(host, port, login, password);
         if (result != -1) break;
     }
     return result;
@@ -111,10 +113,10 @@ std::string connectFailureMessage(int code) {
 int doConnect2(void*) {
     int result = -1;
     const int64_t started = sysClock().now();
-    if (stopping.load()) return 0;
-    if (started - lastDoConnect2.load() > 22) result = doConnect();
-    lastDoConnect2 = started;
-    if (stopping.load()) return 0;
+    if (agc_shuttingDown()) return 0;
+    if (started - st.lastDoConnect2.load() > 22) result = doConnect();
+    st.lastDoConnect2 = started;
+    if (agc_shuttingDown()) return 0;
     std::string message = connectFailureMessage(result);
     if (!message.empty()) {
         uiCall([&] {
@@ -125,6 +127,40 @@ int doConnect2(void*) {
     return 0;
 }
 
-void ping() { agc_sendCurrent("pong\n"); }
+void onConnectionLost(int32_t status, bool wanted) {
+    sayString(kDisconnectedNotice, true);
+    if (!wanted && status >= 1 && !agc_shuttingDown()) {
+        if (ui().isUiThread()) {
+            // A failed send on the UI thread: reconnecting here would keep the
+            // UI thread busy while the new connection's receive thread may
+            // need it for its first lines.  Run the series on its own thread.
+            std::lock_guard<std::mutex> lock(st.threadsMu);
+            st.seriesThreads.emplace_back(doConnect2, nullptr);
+        } else {
+            doConnect2(nullptr);
+        }
+    }
+    if (status == -7) uiCall([] { ui().requestQuit(0); });
+}
 
-void loginShutdown(bool stop) { stopping = stop; }
+void loginInstall() { agc_setConnectionLost(onConnectionLost); }
+
+void loginJoinSeries() {
+    // A series may lose its new connection on the UI thread and start
+    // another: repeat until none is left.
+    for (;;) {
+        std::vector<std::thread> threads;
+        {
+            std::lock_guard<std::mutex> lock(st.threadsMu);
+            threads.swap(st.seriesThreads);
+        }
+        if (threads.empty()) return;
+        for (auto& t : threads) t.join();
+    }
+}
+
+void loginReset() {
+    loginJoinSeries();
+    st.clientId.clear();
+    st.lastDoConnect2 = 0;
+}

@@ -1,23 +1,52 @@
 // The login exchange, the connection series with their waits, the guarded
-// reconnection, and the keep-alive answer.
+// reconnection, and what the client does once a connection is lost (the
+// notice, the reconnection, the quit on status -7), which the transport
+// reports through the handler loginInstall registers.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
+#include <vector>
 
+#include "net/agc.h"
 #include "platform/radix36.h"  // toBase36
 
-// The machine identifier in radix 36, sent at login.  Set once by start-up
-// before any connection.
-extern std::string clientId;
-// Seconds since 1970 at which the previous series started; 0 at start.
-extern std::atomic<int64_t> lastDoConnect2;
 // Seconds waited before each of the four attempts.
-extern const int delays[4];
+inline constexpr int delays[4] = {1, 3, 5, 11};
 
 constexpr int kProtocolNumber = 65545;
+
+// The unit's process-wide state, one record.  loginReset() restores what a
+// fresh process has; start-up calls it before any connection, tests between
+// cases, after agc_deinit.
+struct LoginState {
+    // The machine identifier in radix 36, sent at login.  Set once by
+    // start-up (UI thread) before any connection; read by the threads that
+    // run a series.
+    std::string clientId;
+    // Seconds since 1970 at which the previous series started; 0 at start.
+    // Any thread that runs a series.
+    std::atomic<int64_t> lastDoConnect2{0};
+    // Series started on their own thread because the loss was found on the
+    // UI thread; guarded by threadsMu.  Joined by loginJoinSeries.
+    std::mutex threadsMu;
+    std::vector<std::thread> seriesThreads;
+};
+extern LoginState loginState;
+// Joins the series threads (they end at once after agc_deinit) and restores
+// the defaults.
+void loginReset();
+
+// Registers the lost-connection handler with the transport (start-up,
+// before any connection).
+void loginInstall();
+// Joins the series started on threads of their own.  At exit, after
+// agc_deinit, which makes them end.
+void loginJoinSeries();
 
 // Folds `n` bytes of `c` into *l: x = x ^ (x << 5) ^ (11 * b + 19), bytes
 // taken unsigned.
@@ -25,9 +54,15 @@ void qchfnc(uint64_t* l, const char* c, size_t n);
 // The low 56 bits of the fold of challenge, login and password.
 uint64_t doChallenge(std::string_view challenge, std::string_view login,
                      std::string_view password);
-// "login %s|%s|65545|fr|%s|%s\n"; the language is always "fr".
+// "login %s|%s|65545|fr|%s|%s\n" with loginState.clientId; the language is
+// always "fr".
 std::string loginLine(std::string_view challenge, std::string_view login,
                       std::string_view password);
+
+// agc_connect on host:port with login and password answering the challenge
+// (loginLine); a positive status publishes the handle in agcState.gch.
+int loginConnect(const std::string& host, int port, const std::string& login,
+                 const std::string& password);
 
 // One series of up to four attempts on the selected server entry; returns
 // the last result of agc_connect (-1 when there is no entry to use).
@@ -40,8 +75,13 @@ int doConnect2(void* unused = nullptr);
 // that say nothing (1 or more, -5, -6).  CP1252.
 std::string connectFailureMessage(int code);
 
-// Answers "ping" with "pong\n" on the current handle.
-void ping();
+// The notice said when a connection is lost, CP1252.
+inline constexpr char kDisconnectedNotice[] =
+    "Vous avez \xE9t\xE9 d\xE9" "connect\xE9 du serveur";
 
-// Stops new series and wakes series waiting between attempts (at exit).
-void loginShutdown(bool stopping);
+// The lost-connection handler: says the notice; reconnects after a loss
+// the client did not want of a connection that had logged in (status 1 or
+// more), unless the transport is shutting down -- on a thread of its own
+// when the loss was found on the UI thread, which the new connection's first
+// lines may need; quits on status -7.
+void onConnectionLost(int32_t status, bool wanted);

@@ -18,6 +18,7 @@
 #include "history/history.h"
 #include "menu/menus.h"
 #include "net/agc.h"
+#include "net/login.h"
 #include "speech/speech.h"
 #include "support/event_ui.h"
 #include "support/script_server.h"
@@ -28,13 +29,12 @@ protected:
         resetCore();
         agc_init();
         std::thread t([&] { conn = server.acceptLogin(1); });
-        ASSERT_EQ(agc_connect(&gch, "127.0.0.1", server.port(), "u", "p"), 1);
+        ASSERT_EQ(loginConnect("127.0.0.1", server.port(), "u", "p"), 1);
         t.join();
         ASSERT_TRUE(conn);
     }
     void TearDown() override {
         agc_deinit();
-        gch = nullptr;
         conn.reset();
         resetCore();
     }

@@ -124,9 +124,9 @@ TEST_F(Commands, AudioCommandsActOnTheSoundState) {
 TEST_F(Commands, StatisticsGoToTheHistoryAndAreSpokenInterrupting) {
     FakeClock clock;
     setClock(&clock);
-    conTime = static_cast<int32_t>(clock.now() - 4);
-    download = 8192;
-    upload = 2048;
+    agcState.conTime = static_cast<int32_t>(clock.now() - 4);
+    agcState.download = 8192;
+    agcState.upload = 2048;
     ui.take();
     run(1011);
     std::string expected = statsText(4, 8192, 2048);
@@ -165,7 +165,7 @@ TEST_F(Commands, ForceCloseBeepsThenClosesAndUnknownCommandsDoNothing) {
     EXPECT_EQ(ui.beeps(), (std::vector<std::pair<int, int>>{{524, 60}, {392, 60}, {349, 60}, {262, 60}}));
     EXPECT_TRUE(conn->waitClosed());
     // Without a connection the beeps still sound.
-    gch = nullptr;
+    agcState.gch = nullptr;
     run(3001);
     EXPECT_EQ(ui.beeps().size(), 8u);
 }

@@ -9,6 +9,7 @@
 #include "app/core.h"
 #include "app/dispatch.h"
 #include "net/agc.h"
+#include "net/login.h"
 #include "support/script_server.h"
 
 namespace fs = std::filesystem;
@@ -36,13 +37,12 @@ protected:
         registerServerCommands();
         agc_init();
         std::thread t([&] { conn = server.acceptLogin(1); });
-        ASSERT_EQ(agc_connect(&gch, "127.0.0.1", server.port(), "u", "p"), 1);
+        ASSERT_EQ(loginConnect("127.0.0.1", server.port(), "u", "p"), 1);
         t.join();
         ASSERT_TRUE(conn);
     }
     void TearDown() override {
         agc_deinit();
-        gch = nullptr;
         resetCore();
         fs::remove_all(root);
     }

@@ -467,10 +467,10 @@ TEST_F(Keys, ReportLinesAreNeverCut) {
 }
 
 TEST_F(Keys, NoConnectionDropsReports) {
-    AGCHandle* h = gch.exchange(nullptr);
+    AGCHandle* h = agcState.gch.exchange(nullptr);
     sendKeyDown(65, false, false, false);
     EXPECT_FALSE(down('A', L));
-    gch = h;
+    agcState.gch = h;
     EXPECT_TRUE(sent().empty());
 }
 

@@ -49,6 +49,8 @@ struct AudioSoundTest : ::testing::Test {
         ASSERT_TRUE(makeSound("sox -q -n -r 22050 -c 1 " + s + "slow.ogg synth 0.3 sine 440 gain -3"));
     }
     static void TearDownTestSuite() { fs::remove_all(dir); }
+    // The player's settings the sound module reads.
+    Settings& conf = configState.conf;
 
     void SetUp() override {
         soundReset();

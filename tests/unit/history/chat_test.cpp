@@ -9,6 +9,7 @@
 #include "history/history.h"
 #include "menu/menus.h"
 #include "net/agc.h"
+#include "net/login.h"
 #include "platform/shell.h"
 #include "support/event_ui.h"
 #include "support/script_server.h"
@@ -151,7 +152,7 @@ TEST_F(Chat, EnterSendsTheLineOnTheConnection) {
     ScriptServer server;
     std::unique_ptr<ServerConn> conn;
     std::thread t([&] { conn = server.acceptLogin(1); });
-    ASSERT_EQ(agc_connect(&gch, "127.0.0.1", server.port(), "u", "p"), 1);
+    ASSERT_EQ(loginConnect("127.0.0.1", server.port(), "u", "p"), 1);
     t.join();
     ASSERT_TRUE(conn);
     enter("@Ann bonjour");
@@ -159,7 +160,6 @@ TEST_F(Chat, EnterSendsTheLineOnTheConnection) {
     EXPECT_EQ(conn->readLine(), "input 60003|@Ann bonjour");
     EXPECT_EQ(conn->readLine(), "who");
     agc_deinit();
-    gch = nullptr;
 }
 
 // The dispatcher rows this module owns, fed as the receive thread would.

@@ -10,6 +10,7 @@
 
 #include "app/core.h"
 #include "net/agc.h"
+#include "net/login.h"
 #include "support/event_ui.h"
 #include "support/script_server.h"
 
@@ -255,13 +256,12 @@ protected:
         MenuStack::SetUp();
         agc_init();
         std::thread t([&] { conn = server.acceptLogin(1); });
-        ASSERT_EQ(agc_connect(&gch, "127.0.0.1", server.port(), "u", "p"), 1);
+        ASSERT_EQ(loginConnect("127.0.0.1", server.port(), "u", "p"), 1);
         t.join();
         ASSERT_TRUE(conn);
     }
     void TearDown() override {
         agc_deinit();
-        gch = nullptr;
         conn.reset();
         MenuStack::TearDown();
     }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "net/agc.h"
+#include "net/login.h"
 #include "net/line_buffer.h"
 #include "platform/clock.h"
 #include "speech/record/record_backend.h"
@@ -74,17 +75,13 @@ class Runs : public ::testing::Test {
     }
     void TearDown() override {
         agc_deinit();
-        for (C c : {C::Say, C::SayI, C::Play}) {
-            agc_setHandler(c, nullptr);
-            agc_setBatched(c, false);
-        }
-        agc_setRunDispatcher(nullptr);
+        agcReset();
         setSpeechBackend(nullptr);
         setClock(nullptr);
     }
     std::unique_ptr<ServerConn> login() {
         auto r = std::async(std::launch::async, [&] {
-            return agc_connect(&gch, "127.0.0.1", server.port(), "joueur", "secret");
+            return loginConnect("127.0.0.1", server.port(), "joueur", "secret");
         });
         std::string seen;
         auto conn = server.acceptLogin(1, &seen);
@@ -158,6 +155,18 @@ TEST_F(Runs, WithoutARunDispatcherEachLineIsDispatchedAlone) {
     conn->send("say a\nsayi b\nping\n");
     ASSERT_EQ(conn->readLine(), "pong");
     EXPECT_EQ(seen(), (std::vector<std::string>{"say a", "sayi b"}));
+}
+
+// agcReset gives back what a fresh process has: no handler, no run
+// dispatcher, the default connect time-out.
+TEST_F(Runs, ResetForgetsHandlersRunsAndTheTimeOut) {
+    agc_setConnectTimeoutMs(300);
+    agcReset();
+    EXPECT_EQ(agcState.connectTimeoutMs.load(), kConnectTimeoutMs);
+    auto conn = login();
+    conn->send("say a\nsay b\nplay x\nping\n");
+    ASSERT_EQ(conn->readLine(), "pong");
+    EXPECT_TRUE(seen().empty());
 }
 
 // The lines given out by one commit stay valid until linesDone has run,

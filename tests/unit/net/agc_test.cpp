@@ -84,6 +84,23 @@ void onSayUrg(std::string_view p, bool) {
     uiCall([&] { seen.add(C::SayUrg, text); });
 }
 
+// The losses the transport reported, with its counters at that moment, when
+// a test puts this in place of the client's handler.
+struct Loss {
+    int32_t status;
+    bool wanted;
+    int32_t received, sent;
+    bool operator==(const Loss&) const = default;
+};
+std::mutex lossMu;
+std::vector<Loss> losses;
+void recordLoss(int32_t status, bool wanted) {
+    int32_t received = -1, sent = -1;
+    agc_getstats(nullptr, &received, &sent);
+    std::lock_guard<std::mutex> lock(lossMu);
+    losses.push_back({status, wanted, received, sent});
+}
+
 class Session : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -96,8 +113,8 @@ protected:
         agc_init();
         agc_setHandler(C::Say, onSay);
         agc_setHandler(C::SayUrg, onSayUrg);
-        lastDoConnect2 = 0;
-        clientId = "t35t";
+        loginInstall();
+        loginState.clientId = "t35t";
         servinfo s;
         s.host = "127.0.0.1";
         s.port = server.port();
@@ -108,18 +125,18 @@ protected:
     }
     void TearDown() override {
         agc_deinit();
-        agc_setHandler(C::Say, nullptr);
-        agc_setHandler(C::SayUrg, nullptr);
+        loginReset();
+        agcReset();
+        resetConfig();
         setSpeechBackend(nullptr);
         setClock(nullptr);
-        servers.clear();
     }
 
     // Logs in through agc_connect with the given status; returns the
     // server's side of the connection.
     std::unique_ptr<ServerConn> login(int status, int* result = nullptr) {
         auto r = std::async(std::launch::async, [&] {
-            return agc_connect(&gch, "127.0.0.1", server.port(), "joueur", "secret");
+            return loginConnect("127.0.0.1", server.port(), "joueur", "secret");
         });
         auto conn = server.acceptLogin(status, &loginSeen);
         int got = r.get();
@@ -142,6 +159,8 @@ protected:
         return h->receiverDone.load();
     }
 
+    Settings& conf = configState.conf;
+    std::vector<servinfo>& servers = configState.servers;
     FakeClock clock;
     RecordingSpeech speech;
     RecordingUi ui;
@@ -162,7 +181,7 @@ TEST_F(Session, LinesOverTcpInOrderAndTailDroppedAtClose) {
     conn->send("lit\r\n");
     conn->send("status -5\nsay never dispatched");
     ASSERT_TRUE(seen.waitFor(4));
-    AGCHandle* h = gch.load();
+    AGCHandle* h = agcState.gch.load();
     conn->close();
     ASSERT_TRUE(waitReceiverDone(h));  // its close steps are over
     EXPECT_EQ(seen.payloads(), (std::vector<std::string>{"a", "b", "c", "split\r"}));
@@ -190,7 +209,7 @@ TEST_F(Session, LinesAtTheReceiveBufferSize) {
     EXPECT_TRUE(payloads[0] == fits) << "first payload of " << payloads[0].size() << " bytes";
     EXPECT_EQ(payloads[1], "after");
     EXPECT_EQ(noticeCount(), 0u);
-    EXPECT_TRUE(gch.load()->open.load());
+    EXPECT_TRUE(agcState.gch.load()->open.load());
 }
 
 TEST_F(Session, PingIsAnsweredOnTheCurrentHandle) {
@@ -202,7 +221,7 @@ TEST_F(Session, PingIsAnsweredOnTheCurrentHandle) {
 
 TEST_F(Session, ALineRightAfterTheStatusIsAnsweredOnTheNewConnection) {
     auto r = std::async(std::launch::async,
-                        [&] { return agc_connect(&gch, "127.0.0.1", server.port(), "a", "b"); });
+                        [&] { return loginConnect("127.0.0.1", server.port(), "a", "b"); });
     auto c = server.accept();
     c->send("challenge abc\n");
     ASSERT_TRUE(c->readLine().has_value());
@@ -219,8 +238,8 @@ TEST_F(Session, ConcurrentSendsNeverInterleave) {
     for (int t = 0; t < kThreads; ++t)
         senders.emplace_back([&, t] {
             for (int i = 0; i < kLines; ++i)
-                agc_send(gch.load(), "t" + std::to_string(t) + " " + std::to_string(i) + " " +
-                                         pad + "\n");
+                agc_send(agcState.gch.load(),
+                         "t" + std::to_string(t) + " " + std::to_string(i) + " " + pad + "\n");
         });
     std::vector<int> next(kThreads, 0);
     for (int n = 0; n < kThreads * kLines; ++n) {
@@ -247,12 +266,12 @@ TEST_F(Session, SendOnClosedHandleAndCounters) {
     agc_getstats(&elapsed, &dl, &up);
     EXPECT_EQ(elapsed, 0);
     EXPECT_GT(dl, 0);  // challenge and status
-    EXPECT_TRUE(agc_send(gch.load(), ""));
-    EXPECT_TRUE(agc_send(gch.load(), "x\n"));
+    EXPECT_TRUE(agc_send(agcState.gch.load(), ""));
+    EXPECT_TRUE(agc_send(agcState.gch.load(), "x\n"));
     agc_getstats(nullptr, nullptr, &up);
     EXPECT_EQ(up, static_cast<int32_t>(loginSeen.size() + 1 + 2));
-    agc_close(gch.load(), true);
-    EXPECT_FALSE(agc_send(gch.load(), "y\n"));
+    agc_close(agcState.gch.load(), true);
+    EXPECT_FALSE(agc_send(agcState.gch.load(), "y\n"));
     agc_getstats(&elapsed, &dl, &up);
     EXPECT_EQ(up, 0);
     EXPECT_EQ(dl, 0);
@@ -263,25 +282,86 @@ TEST_F(Session, SendOnClosedHandleAndCounters) {
 TEST_F(Session, WaitsEndWhenTheConnectionClosesEarly) {
     // Closed before "challenge".
     auto r1 = std::async(std::launch::async,
-                         [&] { return agc_connect(&gch, "127.0.0.1", server.port(), "a", "b"); });
+                         [&] { return loginConnect("127.0.0.1", server.port(), "a", "b"); });
     server.accept()->close();
     EXPECT_EQ(r1.get(), -1);
     // Closed after the login line, before "status ".
     auto r2 = std::async(std::launch::async,
-                         [&] { return agc_connect(&gch, "127.0.0.1", server.port(), "a", "b"); });
+                         [&] { return loginConnect("127.0.0.1", server.port(), "a", "b"); });
     auto c = server.accept();
     c->send("challenge\nstatus nothing\n");  // empty challenge; status 0 keeps waiting
     EXPECT_TRUE(c->readLine().has_value());
     c->close();
     EXPECT_EQ(r2.get(), -1);
-    EXPECT_EQ(gch.load(), nullptr);
+    EXPECT_EQ(agcState.gch.load(), nullptr);
 }
 
 TEST_F(Session, RefusedLoginIsNotPublished) {
     int result = 0;
     auto conn = login(-3, &result);
     EXPECT_EQ(result, -3);
-    EXPECT_EQ(gch.load(), nullptr);
+    EXPECT_EQ(agcState.gch.load(), nullptr);
+}
+
+// The transport reports each loss once, with the last status and whether
+// the client wanted the close, after zeroing the counters (a reconnection
+// made by the handler counts afresh).  It says and starts nothing itself.
+TEST_F(Session, EachLossIsReportedOnceAndTheTransportDecidesNothing) {
+    agc_setConnectionLost(recordLoss);
+    const struct {
+        const char* what;
+        const char* last;  // the server's last line before the end
+        bool clientCloses;
+        Loss reported;
+    } cases[] = {
+        {"the server closes", "", false, {1, false, 0, 0}},
+        {"status -7 then close", "status -7\n", false, {-7, false, 0, 0}},
+        {"the client closes", "", true, {1, true, 0, 0}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        {
+            std::lock_guard<std::mutex> lock(lossMu);
+            losses.clear();
+        }
+        auto conn = login(1);
+        AGCHandle* h = agcState.gch.load();
+        ASSERT_NE(h, nullptr);
+        if (*c.last) conn->send(c.last);
+        if (c.clientCloses)
+            agc_close(h, true);
+        else
+            conn->close();
+        ASSERT_TRUE(waitReceiverDone(h));
+        agc_close(h, false);  // once per handle
+        std::lock_guard<std::mutex> lock(lossMu);
+        EXPECT_EQ(losses, std::vector<Loss>{c.reported});
+    }
+    EXPECT_EQ(noticeCount(), 0u);
+    EXPECT_TRUE(ui.quits().empty());
+    EXPECT_EQ(server.accept(100), nullptr);
+}
+
+// The player closes the window while a series is inside agc_connect (here:
+// making its login answer): the exit waits for that connect to return
+// before it releases the connection's handle.
+TEST_F(Session, ExitWaitsForAConnectInProgress) {
+    std::promise<void> answering;
+    auto r = std::async(std::launch::async, [&] {
+        return agc_connect(&agcState.gch, "127.0.0.1", server.port(), [&](std::string_view) {
+            answering.set_value();
+            for (int i = 0; i < 500 && !agc_shuttingDown(); ++i) std::this_thread::sleep_for(10ms);
+            std::this_thread::sleep_for(100ms);  // the exit goes on meanwhile
+            return std::string("login a|b\n");
+        });
+    });
+    auto c = server.accept();
+    ASSERT_NE(c, nullptr);
+    c->send("challenge abc\n");
+    answering.get_future().wait();
+    agc_deinit();
+    EXPECT_EQ(r.get(), -1);
+    agc_init();
 }
 
 struct SeriesCase {
@@ -313,7 +393,7 @@ TEST_F(Session, ConnectionSeries) {
             closed.stop();
             return p;
         }();
-        lastDoConnect2 = 0;
+        loginState.lastDoConnect2 = 0;
         size_t boxesBefore = ui.messageBoxes().size(), quitsBefore = ui.quits().size();
         int64_t sleptBefore = clock.sleptMs();
         auto series = std::async(std::launch::async, [] { return doConnect2(nullptr); });
@@ -389,7 +469,7 @@ TEST_F(Session, GuardAllowsASeriesAfter23SecondsOnly) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.since);
         const size_t boxesBefore = ui.messageBoxes().size();
-        lastDoConnect2 = clock.now() - c.since;
+        loginState.lastDoConnect2 = clock.now() - c.since;
         const int64_t started = clock.now(), sleptBefore = clock.sleptMs();
         auto series = std::async(std::launch::async, [] { return doConnect2(nullptr); });
         auto conn = server.accept(c.attempts ? 5000 : 200);
@@ -401,11 +481,11 @@ TEST_F(Session, GuardAllowsASeriesAfter23SecondsOnly) {
         }
         series.get();
         EXPECT_EQ(server.accept(100), nullptr);
-        EXPECT_EQ(lastDoConnect2.load(), started);
+        EXPECT_EQ(loginState.lastDoConnect2.load(), started);
         EXPECT_EQ(clock.sleptMs() - sleptBefore, c.attempts ? 1000 : 0);
         auto boxes = ui.messageBoxes();
         if (c.attempts) {
-            EXPECT_NE(gch.load(), nullptr);
+            EXPECT_NE(agcState.gch.load(), nullptr);
             EXPECT_EQ(boxes.size(), boxesBefore);
         } else {
             ASSERT_EQ(boxes.size(), boxesBefore + 1);
@@ -426,14 +506,14 @@ std::unique_ptr<ServerConn> seriesLogin(ScriptServer& server) {
 
 TEST_F(Session, ForcedCloseGivesOneNoticeAndOneReconnection) {
     auto first = seriesLogin(server);
-    AGCHandle* old = gch.load();
+    AGCHandle* old = agcState.gch.load();
     ASSERT_NE(old, nullptr);
     clock.advanceMs(30000);
     agc_forceclose(old);
     auto second = server.acceptLogin(1);
     ASSERT_NE(second, nullptr);
-    for (int i = 0; i < 500 && gch.load() == old; ++i) std::this_thread::sleep_for(10ms);
-    EXPECT_NE(gch.load(), old);
+    for (int i = 0; i < 500 && agcState.gch.load() == old; ++i) std::this_thread::sleep_for(10ms);
+    EXPECT_NE(agcState.gch.load(), old);
     EXPECT_EQ(noticeCount(), 1u);
     EXPECT_EQ(server.accept(100), nullptr);
     EXPECT_TRUE(ui.messageBoxes().empty());
@@ -467,7 +547,7 @@ TEST_F(Session, StatusMinusSevenThenCloseQuitsWithoutReconnecting) {
 TEST_F(Session, WantedCloseDoesNotReconnect) {
     auto conn = seriesLogin(server);
     clock.advanceMs(30000);
-    agc_close(gch.load(), true);
+    agc_close(agcState.gch.load(), true);
     EXPECT_TRUE(conn->waitClosed());
     EXPECT_EQ(server.accept(200), nullptr);
     EXPECT_EQ(noticeCount(), 1u);
@@ -475,7 +555,7 @@ TEST_F(Session, WantedCloseDoesNotReconnect) {
 
 TEST_F(Session, FailedSendOnTheUiThreadReconnectsWithoutHoldingIt) {
     auto conn = seriesLogin(server);
-    AGCHandle* old = gch.load();
+    AGCHandle* old = agcState.gch.load();
     clock.advanceMs(30000);
     // Hold the receive thread in a handler so that the UI thread's send is
     // the one that finds the connection gone.
@@ -492,7 +572,7 @@ TEST_F(Session, FailedSendOnTheUiThreadReconnectsWithoutHoldingIt) {
     bool failed = false;
     ASSERT_TRUE(uiCall([&] {
         for (int i = 0; i < 200 && !failed; ++i) {
-            failed = !agc_send(gch.load(), "input 60003|bonjour\n");
+            failed = !agc_send(agcState.gch.load(), "input 60003|bonjour\n");
             std::this_thread::sleep_for(5ms);
         }
     }));
@@ -570,7 +650,7 @@ TEST_F(Session, PingIsAnsweredEarlyOnlyWhileAHandlerWaitsOutside) {
 TEST_F(Session, AServerThatStopsReadingLosesTheConnection) {
     auto conn = login(1);
     ASSERT_NE(conn, nullptr);
-    AGCHandle* h = gch.load();
+    AGCHandle* h = agcState.gch.load();
     std::atomic<bool> flooding{true};
     std::thread flood([&] {
         std::string burst;
@@ -610,7 +690,7 @@ TEST_F(Session, EachEndedConnectionReleasesItsSocket) {
         SCOPED_TRACE(i);
         auto conn = login(1);
         ASSERT_NE(conn, nullptr);
-        AGCHandle* h = gch.load();
+        AGCHandle* h = agcState.gch.load();
         agc_close(h, true);  // (a lost one would start a series here)
         ASSERT_TRUE(conn->waitClosed());
         ASSERT_TRUE(waitReceiverDone(h));
@@ -661,7 +741,7 @@ TEST_F(Session, ConnectTimesOutOnAHostThatDropsTheRequest) {
         canceller.join();
     }
     agc_setConnectTimeoutMs(300);
-    EXPECT_EQ(agc_connect(&gch, "127.0.0.1", port, "joueur", "secret"), -1);
+    EXPECT_EQ(loginConnect("127.0.0.1", port, "joueur", "secret"), -1);
     agc_setConnectTimeoutMs(kConnectTimeoutMs);
     for (SocketHandle f : fillers) sockClose(f);
     ::close(lfd);

@@ -39,6 +39,8 @@ void writeFile(const fs::path& p, std::string_view bytes) {
 struct ConfigFiles : ::testing::Test {
     fs::path dir;
     std::string fn;
+    Settings& conf = configState.conf;
+    std::vector<servinfo>& servers = configState.servers;
     void SetUp() override {
         dir = fs::temp_directory_path() /
               ("kordo-config-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <optional>
+#include <thread>
+
 #include "net/config.h"
 #include "net/conndlg.h"
 #include "platform/shell.h"
@@ -42,6 +46,8 @@ servinfo entry(const char* name, std::optional<std::string> login,
 struct ConnDlg : ::testing::Test {
     DialogDoubles doubles;
     int started = 0;
+    Settings& conf = configState.conf;
+    std::vector<servinfo>& servers = configState.servers;
     void SetUp() override {
         started = 0;
         resetConfig();
@@ -52,7 +58,7 @@ struct ConnDlg : ::testing::Test {
         setConnectionStarter([this] { ++started; });
     }
     void TearDown() override {
-        setConnectionStarter(nullptr);
+        connDlgReset();
         setShell(nullptr);
         setUi(nullptr);
         resetConfig();
@@ -158,6 +164,36 @@ TEST_F(ConnDlg, CredentialsAreCutTo63Characters) {
     ASSERT_TRUE(connDlgConnect(&d));
     EXPECT_EQ(*servers[0].login, std::string(63, 'l'));
     EXPECT_EQ(*servers[0].password, std::string(63, 'p'));
+}
+
+// A connection series reads the selected entry on its own thread (the
+// connecting thread, or a receive thread reconnecting) while the UI thread
+// may write the list: each copy it takes is one whole entry, whose password
+// goes with its login.
+TEST_F(ConnDlg, ASeriesReadsTheEntryWholeWhileConnectWritesIt) {
+    auto connect = [](int i) {
+        ConnDialog d = connDlgOpen();
+        connDlgSelectionChanged(&d, i % 3);
+        d.login = "user" + std::to_string(i);
+        d.password = d.login + "-pw";
+        return connDlgConnect(&d);
+    };
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(connect(i));
+    std::atomic<bool> writing{true};
+    std::atomic<int> copies{0}, torn{0};
+    std::thread series([&] {
+        while (writing || copies < 1000) {
+            std::optional<servinfo> s = selectedServerCopy();
+            if (!s || !s->login || !s->password || *s->password != *s->login + "-pw") ++torn;
+            ++copies;
+        }
+    });
+    int refused = 0;
+    for (int i = 3; i < 2000 || copies < 1000; ++i) refused += !connect(i);
+    writing = false;
+    series.join();
+    EXPECT_EQ(refused, 0);
+    EXPECT_EQ(torn, 0);
 }
 
 TEST_F(ConnDlg, ShowSetsTheTitleInEveryCase) {

@@ -35,11 +35,11 @@ TEST(Challenge, Base36) {
 }
 
 TEST(Login, LineFields) {
-    clientId = "k3x9";
+    loginState.clientId = "k3x9";
     EXPECT_EQ(loginLine("abc", "", ""), "login ||65545|fr|k3x9|n477\n");
     EXPECT_EQ(loginLine("ab", "c", "pw"),
               "login c|pw|65545|fr|k3x9|" + toBase36(doChallenge("abc", "pw", "")) + "\n");
-    clientId.clear();
+    loginReset();
 }
 
 // The texts as the player reads them, written here in UTF-8 and compared as

@@ -54,7 +54,7 @@ protected:
         opt.tryHttp80 = false;
         opt.accountsFile = (dir / "accounts.txt").string();
         opt.downloadDir = KORDO_TEST_AUTODL;
-        clientId = "k3x9";  // loginLine() sends it; the server requires one
+        loginState.clientId = "k3x9";  // loginLine() sends it; the server requires one
     }
     void TearDown() override {
         srv.reset();
