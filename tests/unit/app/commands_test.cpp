@@ -81,6 +81,7 @@ TEST_F(Commands, AudioCommandsActOnTheSoundState) {
         requests.push_back(std::string(sz) + " " + std::to_string(flags));
     });
     setMusicEventObserver([&](std::string_view event, std::string_view) { music.emplace_back(event); });
+    Settings& conf = configState.conf;
     conf.fxVol = 0.5f;
     conf.muVol = 0.5f;
 
