@@ -16,7 +16,8 @@ fresh clients of the lines per second and of the client's CPU time per line
 headless: kordo-headless with its events written to a file (a reader that
 keeps up).  desktop: the GTK client on the private display of
 with_desktop.sh, once with its main window active and once inactive (another
-window has the focus); set KORDO_DESKTOP_LIMIT high enough for the rounds.
+window has the focus); set KORDO_DESKTOP_LIMIT high enough for the rounds,
+and BENCH_STATES=active or inactive for one of them only.
 """
 import os
 import random
@@ -158,8 +159,11 @@ def headless_round(exe, stream):
         return timed_stream(server, proc.pid, stream)
     finally:
         server.close()
-        proc.stdin.close()
-        stop(proc)
+        proc.stdin.close()  # the player closes the window
+        try:
+            proc.wait(10)
+        except subprocess.TimeoutExpired:
+            stop(proc)
         events.close()
         shutil.rmtree(folder, ignore_errors=True)
 
@@ -236,8 +240,10 @@ def main():
     if mode == "headless":
         report("kordo-headless", [headless_round(exe, stream) for _ in range(rounds)], lines)
     elif mode == "desktop":
-        report("desktop, active", [desktop_round(exe, stream, True) for _ in range(rounds)], lines)
-        report("desktop, inactive", [desktop_round(exe, stream, False) for _ in range(rounds)], lines)
+        states = os.environ.get("BENCH_STATES", "active,inactive").split(",")
+        for state in states:
+            active = state == "active"
+            report("desktop, " + state, [desktop_round(exe, stream, active) for _ in range(rounds)], lines)
     else:
         sys.exit("mode: headless or desktop")
 
