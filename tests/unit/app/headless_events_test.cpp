@@ -15,7 +15,7 @@
 namespace {
 
 class EventStream : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         path = std::filesystem::temp_directory_path() /
                ("kordo-events-" + std::to_string(reinterpret_cast<uintptr_t>(this)) + ".txt");
@@ -51,17 +51,26 @@ TEST_F(EventStream, UiThreadEventsWaitForTheFlushAndOthersGoAtOnce) {
     // An event the reader answers takes everything before it along.
     out.emit("list-reset");
     out.emit("dialog input", "Nom|Votre nom ?|", true, true);
-    EXPECT_EQ(written(), "history \\r\\nun\nspeak 0 un\nlist-reset\ndialog input Nom|Votre nom ?|\n");
+    EXPECT_EQ(written(),
+              "history \\r\\nun\nspeak 0 un\nlist-reset\ndialog input Nom|Votre nom ?|\n");
 
     // Another thread's event goes out at once, after what waited.
     out.emit("list-add", "L0", true);
-    std::thread([&] { out.emit("speak 1", "d\xE9" "connect\xE9", true); }).join();
-    EXPECT_EQ(written().substr(written().find("list-add")), "list-add L0\nspeak 1 d\xC3\xA9" "connect\xC3\xA9\n");
+    std::thread([&] {
+        out.emit("speak 1",
+                 "d\xE9"
+                 "connect\xE9",
+                 true);
+    }).join();
+    EXPECT_EQ(written().substr(written().find("list-add")),
+              "list-add L0\nspeak 1 d\xC3\xA9"
+              "connect\xC3\xA9\n");
 
     // Holding nobody: every event goes out as it comes.
     out.emit("title", "x", true);
     out.holdOn({});
-    EXPECT_NE(written().find("title x\n"), std::string::npos) << "what waited goes out with the change";
+    EXPECT_NE(written().find("title x\n"), std::string::npos)
+        << "what waited goes out with the change";
     out.emit("quit 0");
     EXPECT_EQ(written().substr(written().size() - 7), "quit 0\n");
 }
