@@ -22,16 +22,46 @@ void onSay(std::string_view p, bool) { historyAdd(p, HIST_SPEAK); }
 void onSayI(std::string_view p, bool) { historyAdd(p, HIST_SPEAK | HIST_INTERRUPT); }
 void onSayNh(std::string_view p, bool) { historyAdd(p, HIST_SPEAK | HIST_NOSTORE); }
 void onSayUrg(std::string_view p, bool) { historyAdd(p, HIST_SPEAK | HIST_ALWAYS); }
-void onMenu(std::string_view p, bool) { menuOpen(p); }
-void onUItem(std::string_view p, bool) { menuUpdate(p, true); }
-void onUMenu(std::string_view p, bool) { menuUpdate(p, false); }
-void onCloseMenu(std::string_view, bool) { menuClose(1); }
-void onCloseAllMenus(std::string_view, bool) { menuClose(1000000); }
-void onMoveM(std::string_view p, bool) { menuMove3(p); }
+// Menu and sound lines also travel in runs with the history lines: each
+// first shows the view text that the run's messages before it gathered, as
+// it would be shown if the line ended the run.
+void onMenu(std::string_view p, bool) {
+    historyShowGathered();
+    menuOpen(p);
+}
+void onUItem(std::string_view p, bool) {
+    historyShowGathered();
+    menuUpdate(p, true);
+}
+void onUMenu(std::string_view p, bool) {
+    historyShowGathered();
+    menuUpdate(p, false);
+}
+void onCloseMenu(std::string_view, bool) {
+    historyShowGathered();
+    menuClose(1);
+}
+void onCloseAllMenus(std::string_view, bool) {
+    historyShowGathered();
+    menuClose(1000000);
+}
+void onMoveM(std::string_view p, bool) {
+    historyShowGathered();
+    menuMove3(p);
+}
 void onBrowse(std::string_view p, bool) { browserOpen(p); }
-void onPlay(std::string_view p, bool) { playSound(p, 0); }
-void onPlayUrg(std::string_view p, bool) { playSound(p, 1); }
-void onPlayOw(std::string_view p, bool) { playSound(p, 2); }
+void onPlay(std::string_view p, bool) {
+    historyShowGathered();
+    playSound(p, 0);
+}
+void onPlayUrg(std::string_view p, bool) {
+    historyShowGathered();
+    playSound(p, 1);
+}
+void onPlayOw(std::string_view p, bool) {
+    historyShowGathered();
+    playSound(p, 2);
+}
 void onMusic(std::string_view p, bool) { playMusic(p); }
 void onPreload(std::string_view p, bool) { preloadSounds(p); }
 void onInput(std::string_view p, bool) { prepareInputBox(p); }
@@ -40,13 +70,13 @@ void onDllQ(std::string_view p, bool) { doDllRun(p); }
 void onCheckFile(std::string_view p, bool) { checkFiles(p); }
 void onNewVersion(std::string_view p, bool required) { downloadNewVersion(p, required); }
 
-// A run of history lines goes to the UI thread in one call: each message's
-// work runs there anyway, and one hand-over per line would cost a thread
-// wake-up per line in a flood; there the front-end may take the view text of
-// the run, or of a flood of runs, in one append (historyAddRun).  Without a
-// main window the run stays on the receive thread and each message does
-// without the view, as it would alone.
-void historyRun(const std::function<void()>& run, bool moreFollows) {
+// A run of lines whose work is the UI thread's (history, menus, sounds)
+// goes there in one call: each line's work runs there anyway, and one
+// hand-over per line would cost a thread wake-up per line in a flood; there
+// the front-end may take the view text of the run, or of a flood of runs, in
+// one append (historyAddRun).  Without a main window the run stays on the
+// dispatch thread and each line does without the UI, as it would alone.
+void uiRun(const std::function<void()>& run, bool moreFollows) {
     if (ui().isUiThread()) {
         historyAddRun(run, moreFollows);
         return;
@@ -77,8 +107,14 @@ void registerServerCommands() {
     agc_setHandler(C::DllQ, onDllQ);
     agc_setHandler(C::CheckFile, onCheckFile);
     agc_setHandler(C::NewVersion, onNewVersion);
-    for (C c : {C::Say, C::SayI, C::SayNh, C::SayUrg}) agc_setBatched(c, true);
-    agc_setRunDispatcher(historyRun);
+    // The lines whose handlers do their work on the UI thread.  The others
+    // stay off it by their modules' thread contracts (music and preloading on
+    // the dispatch thread; dialogs, extensions, the shell and downloads wait
+    // there) and end a run, keeping their place in the order.
+    for (C c : {C::Say, C::SayI, C::SayNh, C::SayUrg, C::Menu, C::UItem, C::UMenu, C::CloseMenu, C::CloseAllMenus,
+                C::MoveM, C::Play, C::PlayUrg, C::PlayOw})
+        agc_setBatched(c, true);
+    agc_setRunDispatcher(uiRun);
     // A lost connection: the notice, the reconnection, the quit on -7.
     loginInstall();
 }

@@ -113,8 +113,9 @@ void historyShowGathered() {
     UiSeam& u = ui();
     GatheredRun& gathered = historyState.gathered;
     // The gathered text belongs to the UI thread (callers without a main
-    // window run elsewhere: there is no view to show it in).
-    if (!u.isUiThread() || gathered.active || gathered.text.empty()) return;
+    // window run elsewhere: there is no view to show it in).  Inside a run
+    // it shows what the run gathered so far; the rest follows at its end.
+    if (!u.isUiThread() || gathered.text.empty()) return;
     showInView(u, gathered.text);
     gathered.text.clear();
     // A flood's text can be large: do not keep its buffer.

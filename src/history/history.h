@@ -78,8 +78,9 @@ void historyAdd(std::string_view s, int flags);
 void historyAddRun(const std::function<void()>& run, bool moreFollows = false);
 // How much view text a flood of runs may gather before it is shown.
 constexpr size_t kMaxGatheredBytes = 1u << 18;
-// Shows the view text gathered by historyAddRun, if any.  Does nothing off
-// the UI thread.
+// Shows the view text gathered by historyAddRun, if any, also in the middle
+// of a run (a line of another kind in the run, which touches the UI in its
+// turn, calls it first).  Does nothing off the UI thread.
 void historyShowGathered();
 // Moves the reading position by n (clamped to the messages, no wrap) and
 // speaks the message there with interrupt.

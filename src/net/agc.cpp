@@ -434,6 +434,9 @@ void recvLoop(AGCHandle* h) {
         long r = sockRecv(h->fd, lb.writePtr(), lb.writeSpace());
         if (r <= 0) break;
         st.download += static_cast<int32_t>(r);
+        // The lines this receive completes take at most the bytes held and
+        // received (each "\n" becomes the zero byte): one allocation.
+        chunk.bytes.reserve(chunk.bytes.size() + lb.held() + static_cast<size_t>(r));
         lb.commit(static_cast<size_t>(r), [&](std::string_view line) {
             ParsedCommand c;
             if (parseCommand(line, &c)) {

@@ -1,10 +1,11 @@
-// A recording UI that keeps the state of the history view, the list and the
-// chat line, and writes every call, every sound request and every spoken
-// line into one ordered event log, so tests can check what the player sees
-// and hears, and in which order.  Events look like the headless front-end's:
-//   list-reset, list-add <label>, list-del <i>, list-select <i>,
-//   history <text>, chat-text <text>, chat-select <a> <b>, beep <hz>,
-//   sound <spec>, speak <0|1> <text>.
+// A recording UI on the headless front-end's model of the history view, the
+// list and the chat line (app/headless/view_model.h), that writes every
+// change, every sound request and every spoken line into one ordered event
+// log, so tests can check what the player sees and hears, and in which
+// order.  Events look like the headless front-end's:
+//   list-reset, list-add <label>, list-del <i>, list-set <i> <label>,
+//   list-select <i>, history <text>, chat-text <text>, chat-select <a> <b>,
+//   beep <hz>, sound <spec>, speak <0|1> <text>.
 // Seam methods run on the UI thread of RecordingUi; readers take the lock.
 #pragma once
 
@@ -13,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "app/headless/view_model.h"
 #include "audio/sound.h"
 #include "platform/speech_backend.h"
 #include "speech/speech.h"
@@ -32,27 +34,26 @@ public:
     // History view.
     void historyAppend(const std::string& text) override {
         std::lock_guard<std::mutex> g(mu);
-        historyText_ += text;
-        selStart = selEnd = static_cast<int>(historyText_.size());
+        view.historyAppend(text);
         events.push_back("history " + text);
     }
     std::string historyText() override {
         std::lock_guard<std::mutex> g(mu);
-        return historyText_;
+        return view.history;
     }
     void historySetText(const std::string& text) override {
         std::lock_guard<std::mutex> g(mu);
-        historyText_ = text;
+        view.history = text;
     }
     void historyGetSelection(int* start, int* end) override {
         std::lock_guard<std::mutex> g(mu);
-        *start = selStart;
-        *end = selEnd;
+        *start = view.selStart;
+        *end = view.selEnd;
     }
     void historySetSelection(int start, int end) override {
         std::lock_guard<std::mutex> g(mu);
-        selStart = start;
-        selEnd = end;
+        view.selStart = start;
+        view.selEnd = end;
     }
     void historyScrollToCaret() override {
         std::lock_guard<std::mutex> g(mu);
@@ -63,8 +64,7 @@ public:
     // List.
     void listReset() override {
         std::lock_guard<std::mutex> g(mu);
-        list.clear();
-        listSel = -1;
+        view.listReset();
         events.push_back("list-reset");
     }
     void listAdd(const std::string& label) override {
@@ -73,41 +73,41 @@ public:
             refuseNextListAdd = false;
             return;
         }
-        list.push_back(label);
+        view.listAdd(label);
         events.push_back("list-add " + label);
     }
     void listDelete(int index) override {
         std::lock_guard<std::mutex> g(mu);
-        if (index >= 0 && index < static_cast<int>(list.size())) list.erase(list.begin() + index);
-        events.push_back("list-del " + std::to_string(index));
+        if (view.listDelete(index)) events.push_back("list-del " + std::to_string(index));
     }
     void listSetItem(int index, const std::string& label) override {
         std::lock_guard<std::mutex> g(mu);
-        if (index >= 0 && index < static_cast<int>(list.size())) list[static_cast<size_t>(index)] = label;
-        events.push_back("list-set " + std::to_string(index) + " " + label);
+        if (view.listSetItem(index, label)) events.push_back("list-set " + std::to_string(index) + " " + label);
     }
     int listCount() override {
         std::lock_guard<std::mutex> g(mu);
-        return static_cast<int>(list.size());
+        return static_cast<int>(view.list.size());
     }
+    // Takes the index unchecked, unlike the front-end: a test can put the
+    // list's selection out of step with its menu (see injectListLine).
     void listSelect(int index) override {
         std::lock_guard<std::mutex> g(mu);
-        listSel = index;
+        view.listSel = index;
         events.push_back("list-select " + std::to_string(index));
     }
     int listSelection() override {
         std::lock_guard<std::mutex> g(mu);
-        return listSel;
+        return view.listSel;
     }
 
     // Chat line.
     std::string chatText() override {
         std::lock_guard<std::mutex> g(mu);
-        return chat;
+        return view.chat;
     }
     void chatSetText(const std::string& text) override {
         std::lock_guard<std::mutex> g(mu);
-        chat = text;
+        view.chat = text;
         events.push_back("chat-text " + text);
     }
     void chatSelectRange(int start, int end) override {
@@ -117,7 +117,7 @@ public:
 
     UiControl focusedControl() override {
         std::lock_guard<std::mutex> g(mu);
-        return focus;
+        return view.focus;
     }
     bool saveFileDialog(std::string* path) override {
         std::lock_guard<std::mutex> g(mu);
@@ -144,28 +144,28 @@ public:
     // that has fallen out of step with its menu would hold it.
     void injectListLine(const std::string& label) {
         std::lock_guard<std::mutex> g(mu);
-        list.push_back(label);
+        view.listAdd(label);
     }
     std::vector<std::string> listLines() {
         std::lock_guard<std::mutex> g(mu);
-        return list;
+        return view.list;
     }
     void setFocus(UiControl c) override {
         std::lock_guard<std::mutex> g(mu);
-        focus = c;
+        view.focus = c;
     }
     void setChat(const std::string& text) {
         std::lock_guard<std::mutex> g(mu);
-        chat = text;
+        view.chat = text;
     }
     void setHistory(const std::string& text, int caret) {
         std::lock_guard<std::mutex> g(mu);
-        historyText_ = text;
-        selStart = selEnd = caret;
+        view.history = text;
+        view.selStart = view.selEnd = caret;
     }
     std::pair<int, int> historySelection() {
         std::lock_guard<std::mutex> g(mu);
-        return {selStart, selEnd};
+        return {view.selStart, view.selEnd};
     }
     int historyScrolls() {
         std::lock_guard<std::mutex> g(mu);
@@ -189,12 +189,7 @@ private:
 
     std::mutex mu;
     std::vector<std::string> events;
-    std::string historyText_;
-    int selStart = 0, selEnd = 0;
-    std::vector<std::string> list;
-    int listSel = -1;
-    std::string chat;
-    UiControl focus = UiControl::List;
+    ViewModel view;  // guarded by mu
     int scrolls = 0;  // historyScrollToCaret calls
     Speech speech_;
 };

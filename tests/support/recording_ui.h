@@ -24,7 +24,7 @@ public:
     ~RecordingUi() override;  // stops the thread and restores the null UI
 
     bool runOnUiThread(const std::function<void()>& task) override {
-        ++uiCalls;
+        if (!queue_.isUiThread()) ++uiCalls;
         return queue_.call(task);
     }
     bool isUiThread() const override { return queue_.isUiThread(); }
@@ -41,7 +41,8 @@ public:
 
     std::atomic<int> messageBoxAnswer{1};
     std::atomic<bool> active{true};
-    // UI-thread calls asked for, answered or not (each a thread hand-over).
+    // UI-thread calls asked for from other threads, answered or not (each a
+    // thread hand-over; a call made on the UI thread runs there at once).
     std::atomic<int> uiCalls{0};
 
     // Closes the UI-thread call as a destroyed main window would.

@@ -22,7 +22,7 @@ std::string escapeEventText(const std::string& s) {
     return out;
 }
 
-void EventOut::emit(const std::string& head, const std::string& text, bool withText) {
+void EventOut::emit(const std::string& head, const std::string& text, bool withText, bool now) {
     std::string line = head;
     if (withText) {
         line += ' ';
@@ -31,7 +31,25 @@ void EventOut::emit(const std::string& head, const std::string& text, bool withT
     line += '\n';
     std::lock_guard<std::mutex> lock(mu_);
     std::fwrite(line.data(), 1, line.size(), out_);
-    std::fflush(out_);
+    if (now || held_ != std::this_thread::get_id()) {
+        std::fflush(out_);
+        waiting_ = false;
+    } else {
+        waiting_ = true;
+    }
+}
+
+void EventOut::holdOn(std::thread::id uiThread) {
+    std::lock_guard<std::mutex> lock(mu_);
+    held_ = uiThread;
+    if (waiting_) std::fflush(out_);
+    waiting_ = false;
+}
+
+void EventOut::flush() {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (waiting_) std::fflush(out_);
+    waiting_ = false;
 }
 
 void EventSpeech::speak(const std::string& text, bool interrupt) {
@@ -69,6 +87,7 @@ int toInt(const std::string& s) { return static_cast<int>(std::strtol(s.c_str(),
 HeadlessUi::HeadlessUi(std::istream& in, EventOut& out)
     : in_(in), out_(out), shared_(std::make_shared<InputShared>()) {
     queue_.open();
+    out_.holdOn(std::this_thread::get_id());
     shared_->wake = &queue_;
     std::thread([shared = shared_, &in = in_] {
         std::string line;
@@ -91,6 +110,7 @@ HeadlessUi::HeadlessUi(std::istream& in, EventOut& out)
 }
 
 HeadlessUi::~HeadlessUi() {
+    out_.holdOn({});
     std::lock_guard<std::mutex> lock(shared_->mu);
     shared_->wake = nullptr;
 }
@@ -115,7 +135,7 @@ void HeadlessUi::closeMainWindow() {
     queue_.close();
 }
 
-void HeadlessUi::fatalError(const std::string& text) { out_.emit("dialog error", text, true); }
+void HeadlessUi::fatalError(const std::string& text) { out_.emit("dialog error", text, true, true); }
 
 void HeadlessUi::sleepRunningTasks(int ms) {
     auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
@@ -124,6 +144,7 @@ void HeadlessUi::sleepRunningTasks(int ms) {
                         until - std::chrono::steady_clock::now())
                         .count();
         if (left <= 0) break;
+        out_.flush();
         queue_.waitAndRun(static_cast<int>(left));
     }
     queue_.runPending();
@@ -135,6 +156,7 @@ std::optional<std::string> HeadlessUi::waitForAnswer() {
         if (quit_) return std::nullopt;
         auto in = nextInput();
         if (!in) {
+            out_.flush();
             queue_.waitAndRun(50);
             continue;
         }
@@ -153,7 +175,7 @@ void HeadlessUi::runConnectionDialog(ConnDialog* d) {
             if (i) names += '|';
             names += d->serverNames[i];
         }
-        out_.emit("dialog connection " + std::to_string(d->selection), names, true);
+        out_.emit("dialog connection " + std::to_string(d->selection), names, true, true);
         auto answer = waitForAnswer();
         if (!answer) {
             connDlgCancel(d);
@@ -168,18 +190,19 @@ void HeadlessUi::runConnectionDialog(ConnDialog* d) {
         if (p1 != std::string::npos) d->login = a.substr(p1 + 1, p2 == std::string::npos ? std::string::npos : p2 - p1 - 1);
         if (p2 != std::string::npos) d->password = a.substr(p2 + 1);
         connDlgConnect(d);
+        out_.flush();  // the connection may keep this thread a while
     }
 }
 
 int HeadlessUi::messageBox(const std::string& text, const std::string& title, unsigned flags) {
     if (!windowOpen_) return 0;
-    out_.emit("dialog msgbox " + std::to_string(flags), title + "|" + text, true);
+    out_.emit("dialog msgbox " + std::to_string(flags), title + "|" + text, true, true);
     return boxAnswer(flags);
 }
 
 int HeadlessUi::updateQuestion(const std::string& text, bool required) {
     if (!windowOpen_) return 0;
-    out_.emit(required ? "dialog update 1" : "dialog update 0", text, true);
+    out_.emit(required ? "dialog update 1" : "dialog update 0", text, true, true);
     return boxAnswer(MBX_YESNO | MBX_ICONWARNING);
 }
 
@@ -198,7 +221,7 @@ int HeadlessUi::boxAnswer(unsigned flags) {
 bool HeadlessUi::inputBox(const std::string& title, const std::string& prompt,
                           const std::string& initial, std::string* answer) {
     if (!windowOpen_) return false;
-    out_.emit("dialog input", title + "|" + prompt + "|" + initial, true);
+    out_.emit("dialog input", title + "|" + prompt + "|" + initial, true, true);
     auto a = waitForAnswer();
     if (!a) return false;
     *answer = utf8ToCp1252(*a);
@@ -207,7 +230,7 @@ bool HeadlessUi::inputBox(const std::string& title, const std::string& prompt,
 
 bool HeadlessUi::saveFileDialog(std::string* path) {
     if (!windowOpen_) return false;
-    out_.emit("dialog save");
+    out_.emit("dialog save", {}, false, true);
     auto a = waitForAnswer();
     if (!a || a->empty()) return false;
     *path = utf8ToCp1252(*a);
@@ -215,71 +238,62 @@ bool HeadlessUi::saveFileDialog(std::string* path) {
 }
 
 void HeadlessUi::beep(int hz, int ms) {
-    out_.emit("beep " + std::to_string(hz) + " " + std::to_string(ms));
-    // A beep holds the UI thread for its length, as the desktop's does.
+    // A beep holds the UI thread for its length, as the desktop's does: out
+    // at once.
+    out_.emit("beep " + std::to_string(hz) + " " + std::to_string(ms), {}, false, true);
     playTone(hz, ms);
     sleepRunningTasks(ms);
 }
 
 void HeadlessUi::historyAppend(const std::string& text) {
-    history_ += text;
+    view_.historyAppend(text);
     out_.emit("history", text, true);
 }
 
 void HeadlessUi::historySetText(const std::string& text) {
-    history_ = text;
+    view_.history = text;
     out_.emit("history-set", text, true);
 }
 
 void HeadlessUi::historyGetSelection(int* start, int* end) {
-    *start = histSelStart_;
-    *end = histSelEnd_;
+    *start = view_.selStart;
+    *end = view_.selEnd;
 }
 
 void HeadlessUi::historySetSelection(int start, int end) {
-    histSelStart_ = start;
-    histSelEnd_ = end;
+    view_.selStart = start;
+    view_.selEnd = end;
 }
 
 void HeadlessUi::listReset() {
-    list_.clear();
-    listSel_ = -1;
+    view_.listReset();
     out_.emit("list-reset");
 }
 
 void HeadlessUi::listAdd(const std::string& label) {
-    list_.push_back(label);
+    view_.listAdd(label);
     out_.emit("list-add", label, true);
 }
 
 void HeadlessUi::listDelete(int index) {
-    if (index < 0 || index >= static_cast<int>(list_.size())) return;
-    list_.erase(list_.begin() + index);
-    if (listSel_ >= static_cast<int>(list_.size())) listSel_ = static_cast<int>(list_.size()) - 1;
-    out_.emit("list-del " + std::to_string(index));
+    if (view_.listDelete(index)) out_.emit("list-del " + std::to_string(index));
 }
 
 void HeadlessUi::listSetItem(int index, const std::string& label) {
-    if (index < 0 || index >= static_cast<int>(list_.size())) return;
-    list_[static_cast<size_t>(index)] = label;
-    out_.emit("list-set " + std::to_string(index), label, true);
+    if (view_.listSetItem(index, label)) out_.emit("list-set " + std::to_string(index), label, true);
 }
 
-void HeadlessUi::listSelect(int index) {
-    if (index < -1 || index >= static_cast<int>(list_.size())) index = -1;
-    listSel_ = index;
-    out_.emit("list-select " + std::to_string(index));
-}
+void HeadlessUi::listSelect(int index) { out_.emit("list-select " + std::to_string(view_.listSelect(index))); }
 
 void HeadlessUi::chatSetText(const std::string& text) {
-    chat_ = text;
+    view_.chat = text;
     out_.emit("chat-text", text, true);
 }
 
 void HeadlessUi::chatSelectRange(int, int) {}
 
 void HeadlessUi::setFocus(UiControl control) {
-    focus_ = control;
+    view_.focus = control;
     out_.emit(std::string("focus ") + controlName(control));
 }
 
@@ -321,18 +335,18 @@ void HeadlessUi::handle(const Input& in) {
         if (c == UiControl::List) {
             if (!listAcceptsChar()) return;
             int target = listTypeAheadTarget(static_cast<char>(code));
-            if (target >= 0 && target != listSel_) {
+            if (target >= 0 && target != view_.listSel) {
                 listSelect(target);
                 selectionStep();
             }
         } else if (c == UiControl::Chat && code >= 32) {
-            chat_ += static_cast<char>(code);
+            view_.chat += static_cast<char>(code);
         }
     } else if (v == "command") {
         runCommand(toInt(a));
     } else if (v == "click") {
         int index = toInt(rest);
-        if (index < 0 || index >= static_cast<int>(list_.size())) {
+        if (!view_.isRow(index)) {
             // A press below the last row: the list takes the focus and its
             // selection stays, so nothing is chosen (as on the desktop).  It
             // is no click on an item either: the next selection change, a
@@ -344,7 +358,7 @@ void HeadlessUi::handle(const Input& in) {
         listSelect(index);
         selectionStep();
     } else if (v == "type") {
-        chat_ = utf8ToCp1252(in.rest);
+        view_.chat = utf8ToCp1252(in.rest);
     } else if (v == "caret") {
         int start = toInt(a);
         int end = rest.empty() ? start : toInt(rest);
@@ -370,11 +384,15 @@ int HeadlessUi::runMessageLoop() {
             in = nextInput();
         }
         if (!in) {
+            out_.flush();
             queue_.waitAndRun(50);
             continue;
         }
         handle(*in);
     }
-    out_.emit("quit " + std::to_string(quitStatus_));
+    out_.emit("quit " + std::to_string(quitStatus_), {}, false, true);
+    // The shut-down that follows may wait on other threads: its events go
+    // out as they come.
+    out_.holdOn({});
     return quitStatus_;
 }

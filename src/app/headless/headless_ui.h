@@ -18,20 +18,36 @@
 #include <vector>
 
 #include "app/client.h"
+#include "app/headless/view_model.h"
 #include "app/keyboard.h"
 #include "platform/speech_backend.h"
 #include "platform/ui_queue.h"
 
 // Writes event lines: UTF-8, `\` as `\\`, CR as `\r`, LF as `\n`.
+//
+// Flushing: the events of the UI thread named by holdOn wait in the stream's
+// buffer until that thread calls flush(), which it does before every wait
+// (for input, for UI-thread calls, for time), so a flood handled in runs
+// costs one write per run rather than one per event, and a reader never
+// waits for an event the client has already made.  Events a reader waits on
+// before it answers (dialogs, quit) and every event of another thread go
+// out at once.
 class EventOut {
 public:
     explicit EventOut(std::FILE* out) : out_(out) {}
     // `head` is ASCII (the event name and numbers); `text` is CP1252.
-    void emit(const std::string& head, const std::string& text = {}, bool withText = false);
+    // `now`: written out at once, with everything before it.
+    void emit(const std::string& head, const std::string& text = {}, bool withText = false, bool now = false);
+    // The thread whose events may wait for flush(); a default id: none.
+    void holdOn(std::thread::id uiThread);
+    // Writes out what waits.  Any thread.
+    void flush();
 
 private:
     std::mutex mu_;
     std::FILE* out_;
+    std::thread::id held_;  // guarded by mu_
+    bool waiting_ = false;  // guarded by mu_: events written but not flushed
 };
 
 // Escapes a UTF-8 text for an event line.
@@ -65,21 +81,21 @@ public:
     bool isUiThread() const override { return queue_.isUiThread(); }
     void historyAppend(const std::string& text) override;
     void historySetText(const std::string& text) override;
-    std::string historyText() override { return history_; }
+    std::string historyText() override { return view_.history; }
     void historyGetSelection(int* start, int* end) override;
     void historySetSelection(int start, int end) override;
     void listReset() override;
     void listAdd(const std::string& label) override;
     void listDelete(int index) override;
     void listSetItem(int index, const std::string& label) override;
-    int listCount() override { return static_cast<int>(list_.size()); }
+    int listCount() override { return static_cast<int>(view_.list.size()); }
     void listSelect(int index) override;
-    int listSelection() override { return listSel_; }
-    std::string chatText() override { return chat_; }
+    int listSelection() override { return view_.listSel; }
+    std::string chatText() override { return view_.chat; }
     void chatSetText(const std::string& text) override;
     void chatSelectRange(int start, int end) override;
     void setFocus(UiControl control) override;
-    UiControl focusedControl() override { return focus_; }
+    UiControl focusedControl() override { return view_.focus; }
     void setTitle(const std::string& title) override;
     bool isMainWindowActive() override { return active_; }
     void requestQuit(int status) override;
@@ -121,12 +137,7 @@ private:
     int quitStatus_ = 0;
     bool windowOpen_ = false;
 
-    std::string history_;
-    int histSelStart_ = 0, histSelEnd_ = 0;
-    std::vector<std::string> list_;
-    int listSel_ = -1;
-    std::string chat_;
-    UiControl focus_ = UiControl::List;
+    ViewModel view_;
     bool active_ = true;
     // The modifier keys the script holds down, from every keydown and keyup
     // line, active window or not: the state a desktop reports with its key

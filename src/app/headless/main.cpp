@@ -102,6 +102,9 @@ int main(int argc, char** argv) {
         if (dir.empty()) dir = ".";
     }
 
+    // The event stream is written out in whole runs (see EventOut): a
+    // buffer that holds a run's events in one write.
+    std::setvbuf(stdout, nullptr, _IOFBF, size_t(1) << 16);
     EventOut out(stdout);
     EventSpeech eventSpeech(out);
     EventShell eventShell(out);

@@ -44,6 +44,7 @@ void historyAdd(std::string_view s, int flags) {
 }
 // A run of history lines: its lines are recorded as they are handled.
 void historyAddRun(const std::function<void()>& run, bool) { run(); }
+void historyShowGathered() {}
 void playSound(std::string_view sz, int flags) {
     record("playSound", sz, std::to_string(flags));
 }

@@ -85,6 +85,31 @@ TEST_F(HistoryRuns, AFloodOfRunsIsOneAppend) {
     EXPECT_EQ(historyState.histLen, static_cast<int>(n));
 }
 
+// Menu and sound lines go in the run with the history lines around them, in
+// their turn; a line whose work stays off the UI thread (music) ends it.
+TEST_F(HistoryRuns, MenuAndSoundLinesGoInTheRunInTheirTurn) {
+    const std::string menu = "menu " + menuText(5, 1, 2, 1, 0) + "\n";
+    flood("say un\n" + menu + "play pas\nsay deux\nclose menu\nsay trois\n");
+    EXPECT_EQ(ui.uiCalls.load(), 1) << "one hand-over for the whole run";
+    const std::vector<std::string> inOrder = {
+        "history \r\nun", "speak 0 un", "list-reset", "list-add L0", "list-add L1", "sound s1",
+        "list-select 1", "sound pas", "history \r\ndeux", "speak 0 deux", "list-reset",
+        "history \r\ntrois", "speak 0 trois"};
+    EXPECT_EQ(ui.take(), inOrder);
+
+    // A gathering view shows what the run gathered before each such line.
+    ui.gathersRuns = true;
+    flood("say quatre\nsay cinq\n" + menu + "say six\n");
+    EXPECT_EQ(ui.uiCalls.load(), 1);
+    EXPECT_EQ(ui.take(), (std::vector<std::string>{
+                             "speak 0 quatre", "speak 0 cinq", "history \r\nquatre\r\ncinq",
+                             "list-reset", "list-add L0", "list-add L1", "sound s1",
+                             "list-select 1", "speak 0 six", "history \r\nsix"}));
+
+    flood("say sept\nsay huit\nmusic theme\nsay neuf\nsay dix\n");
+    EXPECT_EQ(ui.uiCalls.load(), 2) << "the music line ends the run";
+}
+
 TEST_F(HistoryRuns, WithoutAMainWindowTheRunIsStoredAndNotShown) {
     ui.closeWindow();
     flood("say un\nsayurg deux\n");
