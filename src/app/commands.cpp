@@ -3,7 +3,6 @@
 #include <cstdint>
 #include <mutex>
 
-#include "app/keyboard.h"
 #include "audio/sound.h"
 #include "history/history.h"
 #include "menu/menus.h"
@@ -72,37 +71,6 @@ void runCommand(int id) {
         case CMD_FORCE_CLOSE: forceClose(); break;
         default: break;
     }
-}
-
-void selectionStep() {
-    // The lock is taken only to read and write the selection: menuMove and
-    // menuSelect take it themselves, and must be free to hand their work to
-    // the UI thread when a test calls from elsewhere.
-    // Takes the list's selection into the current menu; false when no menu
-    // is shown (the receive thread may close it at any time).
-    int selection = -1, flags = 0;
-    auto setSelectionFromList = [&] {
-        int listSel = ui().listSelection();
-        std::lock_guard<std::recursive_mutex> g(menus.lock);
-        if (!menus.curmenu) return false;
-        menus.curmenu->selection = listSel;
-        selection = listSel;
-        flags = menus.curmenu->flags;
-        return true;
-    };
-    if (!setSelectionFromList()) return;
-    menuMove(0, false, false);
-    if (!setSelectionFromList()) {
-        keyboard.listClicked = 0;
-        return;
-    }
-    if (keyboard.listClicked != 0 || (flags & MENU_CHOOSE_ON_CHANGE)) {
-        if (keyboard.listClicked == 2 && (flags & MENU_KEY_CONTEXT))
-            sendKeyDown(VKEY_APPS, false, false, false);
-        else if (selection >= 0)  // -1: no item under the click; never a cancellation
-            menuSelect(selection);
-    }
-    keyboard.listClicked = 0;
 }
 
 MainLayout mainLayout(int W, int H) {

@@ -1,9 +1,11 @@
 // The main window's commands (function keys and Alt shortcuts), the
-// accelerator table that binds keys to them, the list's selection step and
-// the layout of the four controls.  UI thread only.
+// accelerator table that binds keys to them, and the layout of the four
+// controls.  UI thread only.
 #pragma once
 
 #include <array>
+
+#include "app/key_codes.h"
 
 // The main window's command ids.  The numbers are those of the window's
 // WM_COMMAND messages on Win32 and of the headless front-end's "command"
@@ -45,14 +47,6 @@ int accelCommand(int vk, bool shift, bool ctrl, bool alt);
 // Runs command `id` (one of CMD_*); other numbers do nothing.  Accelerator
 // commands are not followed by the selection step.
 void runCommand(int id);
-
-// The list's own selection changed (a click, the list's type-ahead): takes the
-// list's selection into the current menu, plays and announces the item, and
-// chooses it after a click or in a menu with flag 4; a right click in a menu
-// with flag 8 reports the Applications key instead.  Clears listClicked.
-// Front-ends call it for selection changes made by the player only, never
-// for those the client makes itself nor after a command.
-void selectionStep();
 
 // A control's place in the main window's client area, in pixels.
 struct LayoutRect {

@@ -22,40 +22,8 @@
 #include <optional>
 #include <string>
 
+#include "app/key_codes.h"
 #include "platform/ui.h"
-
-// Virtual-key codes used by the keyboard logic and the accelerator table.
-enum : int {
-    VKEY_TAB = 9,
-    VKEY_RETURN = 13,
-    VKEY_SHIFT = 16,
-    VKEY_CONTROL = 17,
-    VKEY_MENU = 18,  // Alt
-    VKEY_ESCAPE = 27,
-    VKEY_PRIOR = 33,  // Page Up
-    VKEY_NEXT = 34,   // Page Down
-    VKEY_END = 35,
-    VKEY_HOME = 36,
-    VKEY_LEFT = 37,
-    VKEY_UP = 38,
-    VKEY_RIGHT = 39,
-    VKEY_DOWN = 40,
-    VKEY_DELETE = 46,
-    VKEY_APPS = 93,
-    VKEY_F1 = 112,
-    VKEY_F4 = 115,
-    VKEY_F5 = 116,
-    VKEY_F6 = 117,
-    VKEY_F7 = 118,
-    VKEY_F8 = 119,
-    VKEY_F12 = 123,
-    VKEY_LSHIFT = 160,
-    VKEY_RSHIFT = 161,
-    VKEY_LCONTROL = 162,
-    VKEY_RCONTROL = 163,
-    VKEY_LMENU = 164,
-    VKEY_RMENU = 165,
-};
 
 // The unit's state, one record.  UI thread only; keyboardReset() restores
 // the start-of-run values, keymap filled (resetCore, tests).
@@ -162,6 +130,14 @@ int listTypeAheadTarget(char c);
 // may go to another window).  Alt is left as it is: on Win32, where the flags
 // follow key messages, Alt is only ever down here as part of AltGr.
 void mainWindowLostFocus();
+
+// The list's own selection changed (a click, the list's type-ahead): takes the
+// list's selection into the current menu, plays and announces the item, and
+// chooses it after a click or in a menu with flag 4; a right click in a menu
+// with flag 8 reports the Applications key instead.  Clears listClicked.
+// Front-ends call it for selection changes made by the player only, never
+// for those the client makes itself nor after a command.
+void selectionStep();
 
 // Modifiers up, keymap filled, no click.
 void keyboardReset();
