@@ -10,13 +10,15 @@
 import os
 import random
 import shutil
-import socket
 import subprocess
 import sys
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "gtk"))
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "tests", "gtk"))
+sys.path.insert(0, os.path.join(HERE, "..", "tests", "support"))
 import desktop  # noqa: E402
+from scripted_server import ScriptedServer  # noqa: E402
 
 KORDO = sys.argv[1]
 LINES = int(sys.argv[2]) if len(sys.argv) > 2 else 200000
@@ -51,32 +53,9 @@ def cpu_seconds(pid):
     return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
-def read_line(conn, buf, timeout):
-    conn.settimeout(timeout)
-    while b"\n" not in buf[0]:
-        data = conn.recv(65536)
-        if not data:
-            raise RuntimeError("client closed")
-        buf[0] += data
-    line, buf[0] = buf[0].split(b"\n", 1)
-    return line.decode("cp1252")
-
-
-def expect(conn, buf, prefix, timeout=60):
-    end = time.monotonic() + timeout
-    while time.monotonic() < end:
-        line = read_line(conn, buf, max(0.1, end - time.monotonic()))
-        if line.startswith(prefix):
-            return line
-    raise RuntimeError("no %r" % prefix)
-
-
 def main():
-    listener = socket.socket()
-    listener.bind(("127.0.0.1", 0))
-    listener.listen(1)
-    listener.settimeout(30)
-    port = listener.getsockname()[1]
+    server = ScriptedServer(wait=60, accept_wait=30, error=RuntimeError)
+    port = server.port
     prog = os.path.join(TMP, "prog")
     os.makedirs(prog)
     exe = os.path.join(prog, "kordo")
@@ -90,16 +69,12 @@ def main():
         wid = subprocess.run(["xdotool", "search", "--sync", "--onlyvisible", "--name", "^Connexion$"],
                              capture_output=True, text=True, timeout=20).stdout.split()[0]
         subprocess.run(["xdotool", "windowfocus", "--sync", wid, "key", "Return"], timeout=20)
-        conn, _ = listener.accept()
-        buf = [b""]
-        conn.sendall(b"challenge abc\n")
-        expect(conn, buf, "login ")
-        conn.sendall(b"status 1\n")
+        server.accept()
+        server.login()
         # The main window is active after login: another program's window
         # takes the focus, so that it is shown and inactive, and the
         # accessibility bus confirms it.
-        conn.sendall(b"ping\n")
-        expect(conn, buf, "pong")
+        server.until_pong()
         other = desktop.other_window("Autre programme")
         desktop.focus_window("Autre programme")
         time.sleep(2)
@@ -120,8 +95,8 @@ def main():
         payload += b"ping\n"
         start = time.monotonic()
         cpu0 = cpu_seconds(proc.pid)
-        conn.sendall(payload)
-        expect(conn, buf, "pong", timeout=600)
+        server.conn.sendall(payload)
+        server.expect("pong", wait=600)
         elapsed = time.monotonic() - start
         after = rss_kb(proc.pid)
         cpu = cpu_seconds(proc.pid) - cpu0
@@ -129,8 +104,8 @@ def main():
         print("client CPU time during ingest: %.2f s" % cpu)
         print("resident memory after ingest: %.1f MB" % (after / 1024))
         print("idle resident memory after login: %.1f MB" % (idle / 1024))
-        conn.close()
     finally:
+        server.stop()
         if proc.poll() is None:
             proc.terminate()
             try:

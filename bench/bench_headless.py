@@ -8,20 +8,20 @@ and best over the runs), and the resident memory while idle after a login
 against a scripted server on 127.0.0.1.
 """
 import os
-import socket
 import statistics
 import subprocess
 import sys
 import tempfile
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "support"))
+from scripted_server import ScriptedServer  # noqa: E402
+
 
 def run_once(headless, measure_memory):
     folder = tempfile.mkdtemp(prefix="kordo-bench-")
-    listener = socket.socket()
-    listener.bind(("127.0.0.1", 0))
-    listener.listen(1)
-    port = listener.getsockname()[1]
+    server = ScriptedServer(error=RuntimeError)
+    port = server.port
     with open(os.path.join(folder, "config-debug.ini"), "wb") as f:
         f.write(b"server=Bench,127.0.0.1,%d\r\n" % port)
     t0 = time.monotonic()
@@ -36,20 +36,17 @@ def run_once(headless, measure_memory):
     if measure_memory:
         proc.stdin.write(b"answer 0|bench|bench\n")
         proc.stdin.flush()
-        listener.settimeout(10)
-        conn, _ = listener.accept()
-        conn.sendall(b"challenge abc\n")
-        conn.recv(4096)
-        conn.sendall(b"status 1\nsay Bienvenue\n")
+        server.accept()
+        server.login()
+        server.send("say Bienvenue")
         time.sleep(1.0)
         with open("/proc/%d/status" % proc.pid) as f:
             for l in f:
                 if l.startswith("VmRSS:"):
                     rss = int(l.split()[1])
-        conn.close()
+    server.stop()
     proc.stdin.close()
     proc.wait(timeout=30)
-    listener.close()
     return startup, rss
 
 
