@@ -39,8 +39,9 @@ struct UiSeam {
     // Whether a run of messages (historyAddRun) should reach the view as one
     // append after the run, rather than one append per message as it comes:
     // worth it where each append costs in proportion to the view's length
-    // (the Win32 edit control).  Front-ends that report each append as an
-    // event of their own keep the default.
+    // (the Win32 edit control) or has a fixed price of its own (the GTK text
+    // buffer).  Front-ends that report each append as an event of their own
+    // keep the default.
     virtual bool historyGathersRuns() const { return false; }
 
     // Menu list.

@@ -408,6 +408,30 @@ def steps_in_the_main_window(server, app, frame, history, lst, label, chat, hear
         other.destroy()
         pump(0.2)
 
+    # A flood of say lines sent at once reaches the history in runs of many
+    # lines: every line is shown, in order; with the focus elsewhere the
+    # caret follows the text to its end, and a player reading the history
+    # keeps the place.
+    for reading, focus in ((False, "alt+l"), (True, "alt+h")):
+        keys(focus)
+        if reading:
+            keys("ctrl+Home")
+            check(wait_for(lambda: focused(history) and history.queryText().caretOffset == 0, 3),
+                  "flood: the reader's caret at the start of the history")
+        before = history.queryText().characterCount
+        lines = ["Flot %d ligne %s" % (i, "lue" if reading else "vue") for i in range(500)]
+        server.conn.sendall("".join("say %s\n" % line for line in lines).encode())
+        check(server.until_pong() is not None, "flood: the client answers ping after it")
+        text = history.queryText()
+        got = text.getText(before, -1)
+        check(got == "".join("\r\n" + line for line in lines),
+              "flood (reading %s): every line in the history, in order (%d characters, ends %r)"
+              % (reading, len(got), got[-40:]))
+        want = 0 if reading else text.characterCount
+        check(wait_for(lambda: history.queryText().caretOffset == want, 3),
+              "flood (reading %s): the caret at %d (%d)" % (reading, want, history.queryText().caretOffset))
+    keys("alt+l")
+
     # Links: Enter in the history opens the http:// word under the caret
     # with the desktop's handler; any other word, https:// included, is a
     # key for the server.

@@ -50,6 +50,10 @@ public:
     void historyGetSelection(int* start, int* end) override;
     void historySetSelection(int start, int end) override;
     void historyScrollToCaret() override;
+    // Each insert into the text buffer costs its own B-tree edit, line
+    // invalidation, layout pass and accessibility event, a fixed price per
+    // insert, not per byte: a run of messages is one insert.
+    bool historyGathersRuns() const override { return true; }
     void listReset() override;
     void listAdd(const std::string& label) override;
     void listDelete(int index) override;

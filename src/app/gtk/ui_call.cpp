@@ -16,7 +16,7 @@
 // happens while the UI thread is between loops (start-up, shut-down), and
 // widgets must never be touched off the UI thread.
 //
-// A flood of calls (one per history line) is drained in slices: after each
+// A flood of calls (one per run of lines) is drained in slices: after each
 // task the UI thread waits briefly for the caller's next call instead of
 // going back to the loop, where GTK's idle text layout would run between
 // every two lines.  A slice ends after kSlice, so input, redraw and layout
