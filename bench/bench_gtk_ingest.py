@@ -19,38 +19,11 @@ sys.path.insert(0, os.path.join(HERE, "..", "tests", "gtk"))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "support"))
 import desktop  # noqa: E402
 from scripted_server import ScriptedServer  # noqa: E402
+from bench_proc import cpu_seconds, main_window_active, rss_kb  # noqa: E402
 
 KORDO = sys.argv[1]
 LINES = int(sys.argv[2]) if len(sys.argv) > 2 else 200000
 TMP = os.environ["KORDO_TEST_TMP"]
-
-
-def rss_kb(pid):
-    with open("/proc/%d/status" % pid) as f:
-        for line in f:
-            if line.startswith("VmRSS:"):
-                return int(line.split()[1])
-    return 0
-
-
-def main_window_active():
-    """The main window's active state as a screen reader sees it."""
-    import pyatspi
-    desktop = pyatspi.Registry.getDesktop(0)
-    for app in desktop:
-        if app is None:
-            continue
-        for frame in app:
-            if frame is not None and frame.name.startswith("Le Kordo"):
-                return frame.getState().contains(pyatspi.STATE_ACTIVE)
-    raise RuntimeError("main window not found on the accessibility bus")
-
-
-def cpu_seconds(pid):
-    """User + system CPU time of the process and all its threads."""
-    with open("/proc/%d/stat" % pid) as f:
-        fields = f.read().rsplit(")", 1)[1].split()
-    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
 def main():

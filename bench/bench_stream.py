@@ -22,13 +22,18 @@ and BENCH_STATES=active or inactive for one of them only.
 import os
 import random
 import shutil
-import socket
 import statistics
 import subprocess
 import sys
 import tempfile
 import threading
 import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "tests", "support"))
+sys.path.insert(0, HERE)
+from bench_proc import cpu_seconds, main_window_active  # noqa: E402
+from scripted_server import ScriptedServer  # noqa: E402
 
 NAMES = "Alice Bruno Chloe Denis Emma Fanny Gilles Hugo Ines Jules".split()
 WORDS = ("le la les un une des joueur partie carte table tour gagne perd points salle "
@@ -66,48 +71,6 @@ def make_stream(lines, seed=1):
     return bytes(out), kinds
 
 
-def cpu_seconds(pid):
-    """User + system CPU time of the process and all its threads."""
-    with open("/proc/%d/stat" % pid) as f:
-        fields = f.read().rsplit(")", 1)[1].split()
-    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
-
-
-class Server:
-    def __init__(self):
-        self.listener = socket.socket()
-        self.listener.bind(("127.0.0.1", 0))
-        self.listener.listen(1)
-        self.listener.settimeout(60)
-        self.port = self.listener.getsockname()[1]
-        self.conn = None
-        self.buf = b""
-
-    def accept(self):
-        self.conn, _ = self.listener.accept()
-
-    def expect(self, prefix, timeout):
-        end = time.monotonic() + timeout
-        while True:
-            while b"\n" in self.buf:
-                line, self.buf = self.buf.split(b"\n", 1)
-                if line.startswith(prefix):
-                    return line
-            left = end - time.monotonic()
-            if left <= 0:
-                raise RuntimeError("no %r from the client" % prefix)
-            self.conn.settimeout(left)
-            data = self.conn.recv(65536)
-            if not data:
-                raise RuntimeError("the client closed the connection")
-            self.buf += data
-
-    def close(self):
-        if self.conn:
-            self.conn.close()
-        self.listener.close()
-
-
 def timed_stream(server, pid, stream):
     """Sends "status 1", the stream and "ping" (from a thread, so that the
     client's own lines are read meanwhile); returns (seconds, CPU seconds)
@@ -116,7 +79,7 @@ def timed_stream(server, pid, stream):
     t0 = time.monotonic()
     sender = threading.Thread(target=server.conn.sendall, args=(b"status 1\n" + stream + b"ping\n",))
     sender.start()
-    server.expect(b"pong", 900)
+    server.expect("pong", 900)
     elapsed = time.monotonic() - t0
     cpu = cpu_seconds(pid) - cpu0
     sender.join()
@@ -135,7 +98,7 @@ def stop(proc):
 
 def headless_round(exe, stream):
     folder = tempfile.mkdtemp(prefix="kordo-stream-")
-    server = Server()
+    server = ScriptedServer(wait=60, accept_wait=60, error=RuntimeError)
     with open(os.path.join(folder, "config-debug.ini"), "wb") as f:
         f.write(b"server=Bench,127.0.0.1,%d\r\n" % server.port)
     events_path = os.path.join(folder, "events")
@@ -154,11 +117,11 @@ def headless_round(exe, stream):
         proc.stdin.write(b"answer 0|bench|bench\n")
         proc.stdin.flush()
         server.accept()
-        server.conn.sendall(b"challenge abc\n")
-        server.expect(b"login ", 30)
+        server.send("challenge abc")
+        server.expect(lambda line: line.startswith("login "), 30)
         return timed_stream(server, proc.pid, stream)
     finally:
-        server.close()
+        server.stop()
         proc.stdin.close()  # the player closes the window
         try:
             proc.wait(10)
@@ -168,26 +131,13 @@ def headless_round(exe, stream):
         shutil.rmtree(folder, ignore_errors=True)
 
 
-def main_window_active():
-    """The main window's active state as a screen reader sees it."""
-    import pyatspi
-    desktop = pyatspi.Registry.getDesktop(0)
-    for app in desktop:
-        if app is None:
-            continue
-        for frame in app:
-            if frame is not None and frame.name.startswith("Le Kordo"):
-                return frame.getState().contains(pyatspi.STATE_ACTIVE)
-    raise RuntimeError("main window not found on the accessibility bus")
-
-
 def desktop_round(exe, stream, active):
     sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "gtk"))
     import desktop  # noqa: E402
     prog = tempfile.mkdtemp(prefix="prog", dir=os.environ["KORDO_TEST_TMP"])
     copy = os.path.join(prog, "kordo")
     shutil.copy(exe, copy)
-    server = Server()
+    server = ScriptedServer(wait=60, accept_wait=60, error=RuntimeError)
     with open(os.path.join(prog, "config-debug.ini"), "wb") as f:
         f.write(("language=fr\r\nserver.default=0\r\nsound.volume=1\r\nmusic.volume=0.5\r\nmusic.on=0\r\n"
                  "server=Local,127.0.0.1,%d,(null),(null),(null),(null),(null),bench,benchpw\r\n"
@@ -199,8 +149,8 @@ def desktop_round(exe, stream, active):
         wid = desktop.window_id("Connexion")
         desktop.xdo("windowfocus", "--sync", wid, "key", "Return")
         server.accept()
-        server.conn.sendall(b"challenge abc\n")
-        server.expect(b"login ", 30)
+        server.send("challenge abc")
+        server.expect(lambda line: line.startswith("login "), 30)
         # The status of the stream completes the login; the main window
         # shows and takes the focus then.  For the inactive round another
         # window takes it first and keeps it: the main window is shown
@@ -214,7 +164,7 @@ def desktop_round(exe, stream, active):
             raise RuntimeError("the main window's active state was not the one measured")
         return elapsed, cpu
     finally:
-        server.close()
+        server.stop()
         stop(proc)
         if other is not None:
             other.destroy()
