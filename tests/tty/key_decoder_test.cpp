@@ -195,6 +195,15 @@ TEST(KeyDecoder, UnknownAndBrokenInputIsDroppedAndWhatFollowsStillDecodes) {
     }
 }
 
+// A sequence that never ends is dropped the same whatever the reads.
+TEST(KeyDecoder, AnEndlessSequenceDecodesTheSameHoweverItIsRead) {
+    const std::string noise = "\x1b[17;;;;7;;6" + std::string(30, '8') + "17;;;;7;;6" + std::string(20, '8') + "x";
+    const std::vector<TermKey> whole = decode({noise});
+    for (size_t cut = 0; cut <= noise.size(); ++cut)
+        ASSERT_EQ(decode({noise.substr(0, cut), noise.substr(cut)}), whole) << "cut at " << cut;
+    EXPECT_EQ(whole.back(), K('X', false, false, false, 'x'));
+}
+
 // The stand-ins for keys a terminal cannot send reach the key path as the
 // keys they stand for; Alt with other keys is left as it is.
 TEST(TtyAltKeys, StandInsBecomeTheKeysTheyStandFor) {

@@ -187,8 +187,7 @@ Parse parseCsi(std::string_view s, TermKey* out, size_t* used) {
     readParams(s, &i, &p);
     // Intermediate bytes (none of the keys here uses one but rxvt's '$').
     while (i < s.size() && s[i] >= 0x20 && s[i] <= 0x2f && s[i] != '$') ++i;
-    if (i >= s.size()) return s.size() > kMaxSequence ? (*used = s.size(), Parse::Nothing)
-                                                      : Parse::Incomplete;
+    if (i >= s.size()) return Parse::Incomplete;
     const char f = s[i];
     if (static_cast<unsigned char>(f) < 0x20) {
         *used = i;  // a control byte ends the broken sequence and is read afresh
@@ -281,9 +280,9 @@ Parse parseSs3(std::string_view s, TermKey* out, size_t* used) {
     return Parse::Key;
 }
 
-// One key at the start of `s` (not empty).
-Parse parseOne(std::string_view s, TermKey* out, size_t* used) {
-    if (s[0] != kEsc) return parseChar(s, out, used);
+// One key at the start of `s`, which begins with ESC and holds at most
+// kMaxSequence bytes.
+Parse parseEscape(std::string_view s, TermKey* out, size_t* used) {
     if (s.size() < 2) return Parse::Incomplete;
     if (s[1] == '[') return parseCsi(s, out, used);
     if (s[1] == 'O') return parseSs3(s, out, used);
@@ -294,7 +293,7 @@ Parse parseOne(std::string_view s, TermKey* out, size_t* used) {
         if (s.size() < 3) return Parse::Incomplete;
         if (s[2] == '[' || s[2] == 'O') {
             size_t inner = 0;
-            Parse r = parseOne(s.substr(1), out, &inner);
+            Parse r = parseEscape(s.substr(1), out, &inner);
             if (r == Parse::Incomplete) return r;
             *used = inner + 1;
             if (r == Parse::Key) out->alt = true;
@@ -311,6 +310,20 @@ Parse parseOne(std::string_view s, TermKey* out, size_t* used) {
     if (r == Parse::Incomplete) return r;
     *used = inner + 1;
     if (r == Parse::Key) out->alt = true;
+    return r;
+}
+
+// One key at the start of `s` (not empty).  An escape sequence is looked
+// for in its first kMaxSequence bytes only, and one without an end there is
+// dropped as exactly that many bytes: where a read ends never changes what
+// is decoded.
+Parse parseOne(std::string_view s, TermKey* out, size_t* used) {
+    if (s[0] != kEsc) return parseChar(s, out, used);
+    Parse r = parseEscape(s.substr(0, kMaxSequence), out, used);
+    if (r == Parse::Incomplete && s.size() >= kMaxSequence) {
+        *used = kMaxSequence;
+        return Parse::Nothing;
+    }
     return r;
 }
 
