@@ -5,6 +5,8 @@
 #   prepares the game folder run/ and starts the client.  Without a display
 #   (or without the desktop client) it plays a scripted tour through
 #   kordo-headless and prints what the player hears and sees.
+#   ./run.sh --tty  plays in this terminal with kordo-tty instead (for a
+#                   console screen reader; Alt+Q closes it)
 # Ctrl+C stops everything this script started.
 #   BUILD=dir   build folder (default build-run)
 #   TOUR=1      play the scripted tour even when a display is present
@@ -12,6 +14,12 @@ set -euo pipefail
 cd "$(dirname "$0")"
 ROOT=$PWD
 BUILD=${BUILD:-build-run}
+TTY=0
+case "${1:-}" in
+  --tty) TTY=1 ;;
+  "") ;;
+  *) echo "usage: ./run.sh [--tty]" >&2; exit 2 ;;
+esac
 
 . scripts/deps.sh
 kordo_install_deps
@@ -63,6 +71,16 @@ printf 'language=fr\r\nserver.default=0\r\nsound.volume=1\r\nmusic.volume=0.5\r\
 find_bin() { find "$BUILD" -name "$1" -type f -perm -u+x 2>/dev/null | head -1; }
 KORDO=$(find_bin kordo)
 HEADLESS=$(find_bin kordo-headless)
+
+if [ "$TTY" = 1 ]; then
+  KORDO_TTY=$(find_bin kordo-tty)
+  [ -n "$KORDO_TTY" ] || { echo "kordo-tty is not built." >&2; exit 1; }
+  echo "== kordo-tty (Alt+Q pour quitter)"
+  # In the foreground: it reads the keys of this terminal.  Ctrl+C is a game
+  # key there; the script's cleanup stops the server when it ends.
+  "$KORDO_TTY" --dir run || true
+  exit 0
+fi
 
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -n "$KORDO" ] && [ "${TOUR:-0}" != 1 ]; then
   # The desktop client's program folder is its own folder.

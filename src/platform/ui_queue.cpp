@@ -37,6 +37,7 @@ bool UiTaskQueue::call(const std::function<void()>& task) {
     Pending p{&task};
     queue_.push_back(&p);
     cv_.notify_one();
+    if (notify_) notify_();
     doneCv_.wait(lock, [&] { return p.done; });
     return p.ran;
 }
@@ -72,4 +73,10 @@ void UiTaskQueue::wake() {
     std::lock_guard<std::mutex> lock(mu_);
     woken_ = true;
     cv_.notify_one();
+    if (notify_) notify_();
+}
+
+void UiTaskQueue::setNotify(std::function<void()> notify) {
+    std::lock_guard<std::mutex> lock(mu_);
+    notify_ = std::move(notify);
 }

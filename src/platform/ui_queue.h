@@ -30,6 +30,11 @@ public:
     int waitAndRun(int timeoutMs);
     // Wakes a waitAndRun() early (for loops that wait on other events too).
     void wake();
+    // For a loop that sleeps in something other than waitAndRun() (a poll on
+    // descriptors): `notify` runs each time a task is queued and at each
+    // wake(), on the calling thread, under the queue's lock (so it must not
+    // call the queue).  Set it before open().
+    void setNotify(std::function<void()> notify);
 
 private:
     struct Pending {
@@ -44,4 +49,5 @@ private:
     std::thread::id uiThread_;
     bool open_ = false;
     bool woken_ = false;
+    std::function<void()> notify_;
 };

@@ -3,7 +3,7 @@
 # of test.sh, whose programs are then already built):
 #   builds it with CPack; checks its control fields; unpacks it into a
 #   temporary root (dpkg-deb -x); runs lintian on it (no error allowed) and
-#   desktop-file-validate and appstreamcli on its files; checks the three
+#   desktop-file-validate and appstreamcli on its files; checks the four
 #   programs' --help, --version and unknown-option answers; has the unpacked
 #   kordo-headless log in to the unpacked kordo-server with a temporary HOME
 #   (play_unpacked.py); and starts the unpacked kordo on a private display,
@@ -40,10 +40,11 @@ done
 
 root="$tmp/root"
 dpkg-deb -x "$deb" "$root"
-for f in usr/bin/kordo usr/bin/kordo-headless usr/bin/kordo-server \
+for f in usr/bin/kordo usr/bin/kordo-headless usr/bin/kordo-tty usr/bin/kordo-server \
          usr/share/applications/kordo.desktop usr/share/metainfo/fr.lekordo.Kordo.metainfo.xml \
          usr/share/icons/hicolor/scalable/apps/kordo.svg \
          usr/share/man/man6/kordo.6.gz usr/share/man/man6/kordo-headless.6.gz \
+         usr/share/man/man6/kordo-tty.6.gz \
          usr/share/man/man6/kordo-server.6.gz usr/share/doc/kordo/copyright \
          usr/share/kordo/autodl/sounds/mustart.ogg usr/share/kordo/autodl/kordoext.so; do
   [ -e "$root/$f" ] || fail "the package lacks /$f"
@@ -64,7 +65,7 @@ grep -q '^Name=Le Kordo$' "$root/usr/share/applications/kordo.desktop" || fail "
 
 echo "-- command lines"
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:[A-Z]*=//p' "$build/CMakeCache.txt")
-for p in kordo kordo-headless kordo-server; do
+for p in kordo kordo-headless kordo-tty kordo-server; do
   exe="$root/usr/bin/$p"
   out=$(env -u DISPLAY "$exe" --version) || fail "$p --version"
   [ "$out" = "$p $version" ] || fail "$p --version said: $out"
@@ -76,7 +77,7 @@ for p in kordo kordo-headless kordo-server; do
   [ ! -s "$tmp/out" ] && [ "$(wc -l <"$tmp/err")" = 1 ] && grep -q -- '--no-such-option' "$tmp/err" ||
     fail "$p --no-such-option: not a one-line error: $(cat "$tmp/out" "$tmp/err")"
 done
-echo "ok: --help, --version and an unknown option on all three programs"
+echo "ok: --help, --version and an unknown option on all four programs"
 
 echo "-- the unpacked programs"
 python3 "$here/play_unpacked.py" "$root"

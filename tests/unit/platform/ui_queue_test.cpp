@@ -4,6 +4,9 @@
 #include <chrono>
 #include <thread>
 
+#include <poll.h>
+#include <unistd.h>
+
 #include "platform/ui_queue.h"
 
 namespace {
@@ -120,5 +123,36 @@ TEST(UiThreadCall, NoMainWindowMeansTheTaskDoesNotRun) {
     uiThread.join();
     EXPECT_FALSE(result);
     EXPECT_FALSE(ran);
+}
+}  // namespace
+
+namespace {
+// A loop that sleeps in poll() on a pipe (the terminal front-end's) learns
+// of each queued task through the notify hook, and the caller is released
+// once the loop has run it.
+TEST(UiThreadCall, NotifyWakesALoopThatPollsADescriptor) {
+    int p[2];
+    ASSERT_EQ(pipe(p), 0);
+    UiTaskQueue q;
+    q.setNotify([fd = p[1]] {
+        const char c = 'w';
+        ASSERT_EQ(write(fd, &c, 1), 1);
+    });
+    q.open();
+    std::atomic<bool> ran{false};
+    bool answered = false;
+    std::thread caller([&] { answered = q.call([&] { ran = true; }); });
+    pollfd fd{p[0], POLLIN, 0};
+    ASSERT_EQ(poll(&fd, 1, 10000), 1) << "no wake-up for the queued task";
+    char c;
+    ASSERT_EQ(read(p[0], &c, 1), 1);
+    // The byte comes after the task is queued: it is there to run.
+    EXPECT_EQ(q.runPending(), 1);
+    caller.join();
+    EXPECT_TRUE(ran);
+    EXPECT_TRUE(answered);
+    q.close();
+    close(p[0]);
+    close(p[1]);
 }
 }  // namespace
