@@ -41,6 +41,11 @@ public:
     void closeMainWindow() override;
     void fatalError(const std::string& text) override;
 
+    // From now on SIGTERM, SIGINT and SIGHUP close the client as the player
+    // closing the main window does (see main_window.cpp).  Called once, by
+    // the program's main, before clientMain.
+    void closeOnTerminationSignals();
+
     // UiSeam
     bool runOnUiThread(const std::function<void()>& task) override;
     bool isUiThread() const override;
@@ -113,6 +118,7 @@ private:
     gboolean onListButton(GdkEventButton* ev);
     void onDestroy();
     void onAllocate(int w, int h);
+    void onTerminationSignal();
 
     friend struct GtkFrontEndSignals;
 
@@ -136,6 +142,7 @@ private:
     int status_ = 0;
     bool closing_ = false;
     std::atomic<bool> active_{false};
+    std::vector<guint> signalSources_;  // closeOnTerminationSignals
 
     const std::thread::id uiThread_;
     // Shared with queued calls, which may outlive the window (and this object

@@ -67,6 +67,10 @@ struct GtkFrontEndSignals {
     static void activeChanged(GObject* w, GParamSpec*, gpointer self) {
         static_cast<GtkFrontEnd*>(self)->active_ = gtk_window_is_active(GTK_WINDOW(w));
     }
+    static gboolean terminationSignal(gpointer self) {
+        static_cast<GtkFrontEnd*>(self)->onTerminationSignal();
+        return G_SOURCE_REMOVE;
+    }
     static gboolean layoutIdle(gpointer self) {
         GtkFrontEnd* fe = static_cast<GtkFrontEnd*>(self);
         fe->layoutPending_ = false;
