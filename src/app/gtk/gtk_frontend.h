@@ -114,7 +114,7 @@ private:
     void placeCaretAtEnd();
 
     gboolean onKey(GdkEventKey* ev, bool down);
-    void onRowSelected();
+    void onRowSelected(GtkListBoxRow* row);
     gboolean onListButton(GdkEventButton* ev);
     void onDestroy();
     void onAllocate(int w, int h);
@@ -131,6 +131,7 @@ private:
     GtkWidget* chatLabel_ = nullptr;
     GtkWidget* chat_ = nullptr;  // GtkEntry
     std::vector<GtkWidget*> rows_;  // the list's rows, in order
+    GtkWidget* selectedRow_ = nullptr;  // the selected row, as last told to the accessibility bus
     int layoutW_ = -1, layoutH_ = -1;
     int clientSelecting_ = 0;  // > 0 while the client itself changes the selection
     bool scrollPending_ = false;

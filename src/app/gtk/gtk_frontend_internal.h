@@ -45,8 +45,8 @@ struct GtkFrontEndSignals {
     static gboolean keyRelease(GtkWidget*, GdkEventKey* ev, gpointer self) {
         return static_cast<GtkFrontEnd*>(self)->onKey(ev, false);
     }
-    static void rowSelected(GtkListBox*, GtkListBoxRow*, gpointer self) {
-        static_cast<GtkFrontEnd*>(self)->onRowSelected();
+    static void rowSelected(GtkListBox*, GtkListBoxRow* row, gpointer self) {
+        static_cast<GtkFrontEnd*>(self)->onRowSelected(row);
     }
     static gboolean listButton(GtkWidget*, GdkEventButton* ev, gpointer self) {
         return static_cast<GtkFrontEnd*>(self)->onListButton(ev);

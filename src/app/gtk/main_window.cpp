@@ -137,6 +137,7 @@ void GtkFrontEnd::layout(int w, int h) {
 void GtkFrontEnd::forgetWidgets() {
     window_ = area_ = historyScroll_ = history_ = listScroll_ = list_ = chatLabel_ = chat_ = nullptr;
     rows_.clear();
+    selectedRow_ = nullptr;
 }
 
 void GtkFrontEnd::onDestroy() {
