@@ -12,8 +12,8 @@ import shutil
 import subprocess
 import sys
 
-from desktop import (TMP, Server, app_root, check, focus_window, keys, named, pump, report, rows,  # noqa: E402
-                     start_speech, wait_for)
+from desktop import (TMP, Server, check, focus_window, keys, log_in, named, program_folder, pump, report,  # noqa: E402
+                     rows, start_speech, wait_for)
 
 KORDO, ORCA_LOG = sys.argv[1:3]
 MAIN = "Le Kordo \\[alice\\]"
@@ -88,30 +88,15 @@ def main():
     daemon, heard, address = start_speech()
     orca = Orca(address)
     server = Server()
-    prog = os.path.join(TMP, "prog")
-    os.makedirs(prog)
-    exe = os.path.join(prog, "kordo")
-    shutil.copy(KORDO, exe)  # the program folder is the executable's folder
-    with open(os.path.join(prog, "config-debug.ini"), "wb") as f:
-        f.write(("language=fr\r\nmusic.on=0\r\n"
-                 "server=Local,127.0.0.1,%d,(null),(null),(null),(null),(null),alice,secret1\r\n"
-                 % server.port).encode())
+    _, exe = program_folder(KORDO, server.port)
     proc = None
     try:
         if not check(wait_for(lambda: orca.said(), 30) is not None, "Orca starts and speaks (%r)" % orca.said()):
             return
         proc = subprocess.Popen([exe], cwd="/", stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                                 env=dict(os.environ, SPEECHD_ADDRESS=address))
-        app = wait_for(app_root, 20)
-        if not check(app is not None and wait_for(lambda: named(app, "Connexion", ("dialog",))) is not None,
-                     "the connection dialog"):
-            return
-        focus_window("Connexion")
-        keys("Return")  # the remembered login
-        server.accept()
-        check(server.login() is not None, "the client logs in")
-        frame = wait_for(lambda: named(app, "Le Kordo [alice]", ("frame",)))
-        if not check(frame is not None, "the main window"):
+        _, frame = log_in(server)
+        if frame is None:
             return
         lst = named(frame, "Menu")
         server.send("menu 3|1|4|1|0|x|Jouer|play|null|null|Options|opts|null|null|"

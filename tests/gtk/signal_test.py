@@ -9,27 +9,25 @@
 # Usage: signal_test.py KORDO X11_CLOSE
 import glob
 import os
-import shutil
 import signal
 import subprocess
 import sys
 import time
 
-from desktop import TMP, Server, app_root, check, close_window, focus_window, keys, named, report, wait_for
+from desktop import Server, app_root, check, close_window, log_in, program_folder, report, wait_for
 
 KORDO, X11_CLOSE = sys.argv[1:3]
 MAIN = "Le Kordo \\[alice\\]"
-CONFIG = ("language=fr\r\nmusic.on=0\r\n"
-          "server=Local,127.0.0.1,%d,(null),(null),(null),(null),(null),alice,secret1\r\n")
 
 
-def session(prog, name, sig, ignored):
+def session(name, sig, ignored):
     """One run: log in, have a line said, then `sig` (which the client was
     started ignoring when `ignored` is it)."""
     server = Server()
+    prog, exe = program_folder(KORDO, server.port)
     conf = os.path.join(prog, "config-debug.ini")
-    with open(conf, "wb") as f:
-        f.write((CONFIG % server.port).encode())
+    with open(conf, "rb") as f:
+        written = f.read()
     for log in glob.glob(os.path.join(prog, "session-*.log")):
         os.remove(log)
 
@@ -38,20 +36,10 @@ def session(prog, name, sig, ignored):
         # default, or ignored for the case that says so.
         for s in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
             signal.signal(s, signal.SIG_IGN if s == ignored else signal.SIG_DFL)
-    proc = subprocess.Popen([os.path.join(prog, "kordo")], cwd="/", stdout=subprocess.DEVNULL,
+    proc = subprocess.Popen([exe], cwd="/", stdout=subprocess.DEVNULL,
                             stderr=subprocess.DEVNULL, preexec_fn=dispositions)
     try:
-        app = wait_for(app_root, 20)
-        if not check(app is not None and wait_for(lambda: named(app, "Connexion", ("dialog",))) is not None,
-                     "%s: the connection dialog" % name):
-            return
-        focus_window("Connexion")
-        keys("Return")  # the remembered login
-        server.accept()
-        if not check(server.login() is not None, "%s: the client logs in" % name):
-            return
-        if not check(wait_for(lambda: named(app, "Le Kordo [alice]", ("frame",))) is not None,
-                     "%s: the main window" % name):
+        if log_in(server, name + ": ")[1] is None:
             return
         server.send("say Avant le signal")
         check(server.until_pong() is not None, "%s: the client answers ping" % name)
@@ -73,7 +61,7 @@ def session(prog, name, sig, ignored):
         check(server.expect("quit", timeout=2) == "quit", "%s: 'quit' reaches the server" % name)
         with open(conf, "rb") as f:
             saved = f.read()
-        check(saved != (CONFIG % server.port).encode() and b",alice,secret1" in saved,
+        check(saved != written and b",alice,secret1" in saved,
               "%s: the configuration is written again (%r)" % (name, saved[:80]))
         logs = glob.glob(os.path.join(prog, "session-*.log"))
         log = open(logs[0], "rb").read() if logs else b""
@@ -87,9 +75,6 @@ def session(prog, name, sig, ignored):
 
 
 def main():
-    prog = os.path.join(TMP, "prog")
-    os.makedirs(prog)
-    shutil.copy(KORDO, os.path.join(prog, "kordo"))  # the program folder is the executable's folder
     cases = (
         ("SIGTERM", signal.SIGTERM, None),
         ("SIGINT", signal.SIGINT, None),
@@ -97,7 +82,7 @@ def main():
         ("SIGHUP ignored (nohup)", signal.SIGHUP, signal.SIGHUP),
     )
     for name, sig, ignored in cases:
-        session(prog, name, sig, ignored)
+        session(name, sig, ignored)
 
 
 if __name__ == "__main__":
