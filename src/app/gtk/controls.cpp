@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <climits>
 
 #include "app/commands.h"
 #include "app/gtk/gtk_frontend_internal.h"
@@ -92,6 +93,18 @@ void GtkFrontEnd::historySetSelection(int start, int end) {
     gtk_text_buffer_get_iter_at_offset(b, &e, end);
     // The insert mark (caret) is the start, as an edit control's selection.
     gtk_text_buffer_select_range(b, &s, &e);
+}
+
+void GtkFrontEnd::historyTrimFront(size_t bytes) {
+    if (!history_ || bytes == 0) return;
+    GtkTextBuffer* b = gtk_text_view_get_buffer(GTK_TEXT_VIEW(history_));
+    GtkTextIter s, e;
+    gtk_text_buffer_get_start_iter(b, &s);
+    gtk_text_buffer_get_iter_at_offset(b, &e, static_cast<int>(std::min<size_t>(bytes, INT_MAX)));
+    // The caret and selection are marks: they keep their place in the text
+    // that stays (one inside the removed text goes to the start), as does
+    // the caret recorded at the end.
+    gtk_text_buffer_delete(b, &s, &e);
 }
 
 void GtkFrontEnd::historyScrollToCaret() {

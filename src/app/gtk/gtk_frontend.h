@@ -55,6 +55,7 @@ public:
     void historyGetSelection(int* start, int* end) override;
     void historySetSelection(int start, int end) override;
     void historyScrollToCaret() override;
+    void historyTrimFront(size_t bytes) override;
     // Each insert into the text buffer costs its own B-tree edit, line
     // invalidation, layout pass and accessibility event, a fixed price per
     // insert, not per byte: a run of messages is one insert.
