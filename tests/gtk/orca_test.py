@@ -13,7 +13,7 @@ import subprocess
 import sys
 
 from desktop import (TMP, Server, check, focus_window, keys, log_in, named, program_folder, pump, report,  # noqa: E402
-                     rows, start_speech, wait_for)
+                     rows, spoken, start_speech, wait_for)
 
 KORDO, ORCA_LOG = sys.argv[1:3]
 MAIN = "Le Kordo \\[alice\\]"
@@ -123,6 +123,10 @@ def main():
         said = orca.wait(lambda s: any("Retour au salon" in u for u in s))
         check(said == ["Retour au salon."],
               "uitem on the selected item: Orca says 'Retour au salon', once, and nothing else (%r)" % said)
+        # The client, which leaves the list to the screen reader, does not
+        # say it too: the one voice heard it once.
+        check(spoken(heard).count("Retour au salon") == 1,
+              "the voice heard 'Retour au salon' once (%r)" % spoken(heard)[-200:])
 
         # A change to another item selects it (as the server means it): Orca
         # reads that item once.
