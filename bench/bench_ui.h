@@ -30,6 +30,7 @@ public:
     void historyAppend(const std::string& text) override { history += text; }
     std::string historyText() override { return history; }
     void historyGetSelection(int* start, int* end) override { *start = *end = static_cast<int>(history.size()); }
+    void historyTrimFront(size_t bytes) override { history.erase(0, bytes); }
     void listReset() override { list.clear(); }
     void listAdd(const std::string& label) override { list.push_back(label); }
     void listDelete(int index) override { list.erase(list.begin() + index); }

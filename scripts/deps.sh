@@ -8,7 +8,7 @@ KORDO_PACKAGES=(
   clang libclang-rt-14-dev
   g++-mingw-w64-i686-posix
   libstb-dev libsdl2-dev libgtk-3-dev libspeechd-dev libbrlapi-dev
-  speech-dispatcher speech-dispatcher-audio-plugins xvfb xdotool dbus dbus-x11 at-spi2-core python3-pyatspi gir1.2-atspi-2.0 python3-gi gir1.2-gtk-3.0 libx11-dev openbox
+  speech-dispatcher speech-dispatcher-audio-plugins xvfb xdotool dbus dbus-x11 at-spi2-core python3-pyatspi gir1.2-atspi-2.0 python3-gi gir1.2-gtk-3.0 libx11-dev openbox orca
   pulseaudio sox libsox-fmt-all vorbis-tools zip nsis locales brltty
   tmux fenrir python3-speechd python3-pyte
   dpkg-dev file lintian desktop-file-utils appstream

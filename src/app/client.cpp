@@ -1,5 +1,6 @@
 #include "app/client.h"
 
+#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 
@@ -58,6 +59,13 @@ void FrontEnd::closeClient() { mainWindowDestroyed(); }
 int clientMain(FrontEnd& fe, const ClientOptions& o) {
     setUi(&fe);
     resetCore();
+    // Tests of the history's budget set a small one rather than fill the
+    // default (hundreds of megabytes).
+    if (const char* b = std::getenv("KORDO_HISTORY_BUDGET")) {
+        char* end = nullptr;
+        unsigned long long v = std::strtoull(b, &end, 10);
+        if (end != b && *end == '\0' && v > 0) historyState.budget = static_cast<size_t>(v);
+    }
 
     // The machine identifier first: it is sent at login.
     if (o.probe) setMachineProbe(o.probe);

@@ -35,6 +35,66 @@ void showInView(UiSeam& u, const std::string& text) {
         u.historyScrollToCaret();
 }
 
+// What the history's budget counts for a message of `len` bytes.
+size_t messageCost(size_t len) { return 2 + len + kHistoryMessageCost; }
+
+// What the view must lose from its front, in bytes: `bytes` in all, of
+// which the view holds `held` (shown, or gathered for a run).
+struct ViewTrim {
+    size_t bytes = 0;
+    size_t held = 0;
+};
+
+// Makes room for a message of `len` bytes: when it would take the history
+// past its budget, drops the oldest messages until an eighth of the budget
+// is free (or none but the new one would be left).  Caller holds the lock.
+ViewTrim makeRoom(HistoryState& h, size_t len) {
+    HistoryList& l = h.history;
+    const size_t n = l.ends.size();
+    size_t cost = l.bytes.size() + n * messageCost(0);
+    if (n == 0 || cost + messageCost(len) <= h.budget) return {};
+    const size_t target = h.budget - h.budget / 8;
+    // k: how many of the oldest go.
+    size_t k = 0;
+    while (k < n && cost + messageCost(len) > target) {
+        cost -= messageCost(l[static_cast<int>(k)].size());
+        ++k;
+    }
+    const size_t droppedBytes = l.ends[k - 1];
+
+    // The view's share: the messages it holds among those that go, and all
+    // it holds, each as "\r\n" + message.
+    auto viewBytes = [&](size_t from, size_t to) {  // messages [from, to)
+        if (from >= to) return size_t{0};
+        size_t begin = from == 0 ? 0 : l.ends[from - 1];
+        return l.ends[to - 1] - begin + 2 * (to - from);
+    };
+    const size_t viewFrom = static_cast<size_t>(std::clamp<int64_t>(h.viewFirst - h.dropped, 0, int64_t(n)));
+    ViewTrim t{viewBytes(viewFrom, k), viewBytes(viewFrom, n)};
+
+    l.bytes.erase(0, droppedBytes);
+    l.ends.erase(l.ends.begin(), l.ends.begin() + static_cast<std::ptrdiff_t>(k));
+    for (size_t& e : l.ends) e -= droppedBytes;
+    h.histLen = static_cast<int>(l.ends.size());
+    h.dropped += static_cast<int64_t>(k);
+    h.viewFirst = std::max(h.viewFirst, h.dropped);
+    // The reading position stays on its message; if that one went, on the
+    // oldest left.  Before the first message stays before it.
+    if (h.histPos >= 0) h.histPos = std::max(0, h.histPos - static_cast<int>(k));
+    return t;
+}
+
+// Takes `t` off the front of the view: from the text it shows, then, for a
+// view that shows less than that, from the text gathered for it.  UI thread.
+void trimView(UiSeam& u, const ViewTrim& t) {
+    if (t.bytes == 0) return;
+    std::string& gathered = historyState.gathered.text;
+    const size_t shown = t.held - std::min(t.held, gathered.size());
+    const size_t fromShown = std::min(t.bytes, shown);
+    if (fromShown > 0) u.historyTrimFront(fromShown);
+    gathered.erase(0, std::min(gathered.size(), t.bytes - fromShown));
+}
+
 // Stores one message; caller holds the lock.
 void store(HistoryState& h, std::string_view msg) {
     HistoryList& l = h.history;
@@ -64,6 +124,7 @@ void historyAdd(std::string_view s, int flags) {
     }
     runHistoryOp([&](bool withUi) {
         HistoryState& h = historyState;
+        ViewTrim trim;
         {
             Lock g(h.lock);
             if (h.histLen >= h.histCap) {
@@ -71,13 +132,17 @@ void historyAdd(std::string_view s, int flags) {
                 h.history.ends.reserve(static_cast<size_t>(h.histCap));
             }
             if (!(flags & HIST_NOSTORE)) {
+                trim = makeRoom(h, msg.size());
                 store(h, msg);
+                // No view to show it in: the view holds only what follows.
+                if (!withUi) h.viewFirst = h.dropped + h.histLen;
                 if (h.logfile) {
                     std::fwrite("\r\n", 1, 2, h.logfile.get());
                     std::fwrite(msg.data(), 1, msg.size(), h.logfile.get());
                 }
             }
         }
+        if (withUi) trimView(ui(), trim);
         if (!(flags & HIST_NOSTORE) && withUi) {
             if (h.gathered.active) {
                 h.gathered.text += "\r\n";
@@ -190,4 +255,7 @@ void historyReset() {
     h.histPos = -1;
     h.logfile.reset();
     h.gathered = GatheredRun{};
+    h.budget = kHistoryBudget;
+    h.dropped = 0;
+    h.viewFirst = 0;
 }

@@ -29,7 +29,8 @@ enum : int {
 
 // The stored messages, oldest first, packed back to back in one buffer so
 // that a message costs its bytes plus one offset (a long session stores
-// hundreds of thousands).
+// hundreds of thousands).  The oldest go once the history passes its budget
+// (HistoryState::budget).
 struct HistoryList {
     std::string bytes;
     std::vector<size_t> ends;  // ends[i]: one past message i in `bytes`
@@ -48,9 +49,31 @@ struct GatheredRun {
     std::string text;     // "\r\n" + message, for each stored message so far
 };
 
+// What the history and its view may hold, in bytes, counted per stored
+// message as its view text ("\r\n" + message) plus kHistoryMessageCost for
+// the bookkeeping of one more line, so that a flood of short messages is
+// bounded as well as a flood of long ones.  Measured on the GTK client, the
+// list and the view together take about 2.1 bytes per byte of text and 120
+// per line: 64 per line keeps the budget in step with memory whatever the
+// line length (the process then holds about twice the budget at most).
+// 64 MiB of history (a million lines) is more than any session reads back.
+// On 32-bit builds the budget is what the Win32 history edit holds (its
+// text limit, 0xFFFFFF characters), so the view never fills up and stops
+// taking new text, and the address space stays far from its end.
+constexpr size_t kHistoryMessageCost = 64;
+constexpr size_t kHistoryBudget = sizeof(void*) >= 8 ? size_t{64} << 20 : size_t{0xFFFFFF};
+
 // The unit's state, one record; historyReset() restores it (resetCore,
 // tests).  `lock` guards every field but `gathered`, which belongs to the UI
 // thread.
+//
+// Once a new message would take the history past `budget`, the oldest
+// messages go, from the list and from the view alike, until an eighth of the
+// budget is free again (removing from the front costs a move of what stays:
+// it is paid once per eighth, not per message).  The newest message always
+// stays.  The reading position moves with the list, and the view's caret and
+// selection with its text, so the player keeps the place unless that place
+// itself went.  The session log keeps everything.
 struct HistoryState {
     std::mutex lock;
     HistoryList history;
@@ -59,6 +82,13 @@ struct HistoryState {
     int histPos = -1;   // reading position; -1: before the first message
     LogFile logfile;    // the session log; null when not open
     GatheredRun gathered;
+    size_t budget = kHistoryBudget;  // see above; tests set a small one
+    // Messages count from the first of the run: `dropped` have gone from the
+    // front of the list; the view holds every stored message from number
+    // `viewFirst` on (those stored while there was no main window are not in
+    // it).
+    int64_t dropped = 0;
+    int64_t viewFirst = 0;
 };
 
 extern HistoryState historyState;

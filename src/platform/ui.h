@@ -9,6 +9,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <functional>
 #include <string>
 
@@ -36,6 +37,11 @@ struct UiSeam {
     virtual void historyGetSelection(int* start, int* end) { *start = *end = 0; }
     virtual void historySetSelection(int start, int end) { (void)start, (void)end; }
     virtual void historyScrollToCaret() {}
+    // Removes the first `bytes` bytes of the view's text (whole messages: the
+    // history's budget drops the oldest).  The caret and selection keep their
+    // place in the text that stays, moving back by `bytes`; a caret or an end
+    // inside the removed text goes to the start.
+    virtual void historyTrimFront(size_t bytes) { (void)bytes; }
     // Whether a run of messages (historyAddRun) should reach the view as one
     // append after the run, rather than one append per message as it comes:
     // worth it where each append costs in proportion to the view's length

@@ -3,6 +3,7 @@ read it back through the accessibility bus, as a screen reader would, with
 a private speech-dispatcher recording what the client says.  They run under
 with_desktop.sh, which provides the display, the buses and KORDO_TEST_TMP."""
 import os
+import shutil
 import subprocess
 import sys
 import time
@@ -172,6 +173,40 @@ class Server(ScriptedServer):
             return super().until_pong(timeout)
         except AssertionError:
             return None
+
+
+def program_folder(kordo, port, name="prog"):
+    """A program folder TMP/`name` holding a copy of the client (its program
+    folder is its executable's folder) and a configuration naming the
+    scripted server on `port`, with the remembered login alice/secret1.
+    Returns (folder, executable)."""
+    prog = os.path.join(TMP, name)
+    os.makedirs(prog, exist_ok=True)
+    exe = os.path.join(prog, "kordo")
+    shutil.copy(kordo, exe)
+    with open(os.path.join(prog, "config-debug.ini"), "wb") as f:
+        f.write(("language=fr\r\nmusic.on=0\r\n"
+                 "server=Local,127.0.0.1,%d,(null),(null),(null),(null),(null),alice,secret1\r\n" % port).encode())
+    return prog, exe
+
+
+def log_in(server, what=""):
+    """The client just started with the remembered login: its connection
+    dialog confirmed with Enter, the login played by `server`.  Returns the
+    client's accessible application and its main window "Le Kordo [alice]",
+    or None for the window, each step reported (prefixed with `what`)."""
+    app = wait_for(app_root, 20)
+    if not check(app is not None and wait_for(lambda: named(app, "Connexion", ("dialog",))) is not None,
+                 what + "the connection dialog"):
+        return app, None
+    focus_window("Connexion")
+    keys("Return")
+    server.accept()
+    if not check(server.login() is not None, what + "the client logs in"):
+        return app, None
+    frame = wait_for(lambda: named(app, "Le Kordo [alice]", ("frame",)))
+    check(frame is not None, what + "the main window")
+    return app, frame
 
 
 # --- speech ----------------------------------------------------------------------

@@ -4,8 +4,8 @@
 // log, so tests can check what the player sees and hears, and in which
 // order.  Events look like the headless front-end's:
 //   list-reset, list-add <label>, list-del <i>, list-set <i> <label>,
-//   list-select <i>, history <text>, chat-text <text>, chat-select <a> <b>,
-//   beep <hz>, sound <spec>, speak <0|1> <text>.
+//   list-select <i>, history <text>, history-trim <bytes>, chat-text <text>,
+//   chat-select <a> <b>, beep <hz>, sound <spec>, speak <0|1> <text>.
 // Seam methods run on the UI thread of RecordingUi; readers take the lock.
 #pragma once
 
@@ -54,6 +54,10 @@ public:
         std::lock_guard<std::mutex> g(mu);
         view.selStart = start;
         view.selEnd = end;
+    }
+    void historyTrimFront(size_t bytes) override {
+        std::lock_guard<std::mutex> g(mu);
+        events.push_back("history-trim " + std::to_string(view.historyTrimFront(bytes)));
     }
     void historyScrollToCaret() override {
         std::lock_guard<std::mutex> g(mu);

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <climits>
 
 #include "app/commands.h"
 #include "app/gtk/gtk_frontend_internal.h"
@@ -94,6 +95,18 @@ void GtkFrontEnd::historySetSelection(int start, int end) {
     gtk_text_buffer_select_range(b, &s, &e);
 }
 
+void GtkFrontEnd::historyTrimFront(size_t bytes) {
+    if (!history_ || bytes == 0) return;
+    GtkTextBuffer* b = gtk_text_view_get_buffer(GTK_TEXT_VIEW(history_));
+    GtkTextIter s, e;
+    gtk_text_buffer_get_start_iter(b, &s);
+    gtk_text_buffer_get_iter_at_offset(b, &e, static_cast<int>(std::min<size_t>(bytes, INT_MAX)));
+    // The caret and selection are marks: they keep their place in the text
+    // that stays (one inside the removed text goes to the start), as does
+    // the caret recorded at the end.
+    gtk_text_buffer_delete(b, &s, &e);
+}
+
 void GtkFrontEnd::historyScrollToCaret() {
     if (history_) scrollHistoryLater();
 }
@@ -124,8 +137,9 @@ void GtkFrontEnd::listReset() {
     --clientSelecting_;
 }
 
-void GtkFrontEnd::listAdd(const std::string& label) {
-    if (!list_) return;
+namespace {
+// A row showing `label` (CP1252), named for the screen reader.
+GtkWidget* newRow(const std::string& label) {
     std::string u = cp1252ToUtf8(label);
     GtkWidget* text = gtk_label_new(u.c_str());
     gtk_label_set_xalign(GTK_LABEL(text), 0);
@@ -135,6 +149,18 @@ void GtkFrontEnd::listAdd(const std::string& label) {
     gtk_container_add(GTK_CONTAINER(row), text);
     // A row has no name of its own; a screen reader reads this one.
     setAccessibleName(row, u);
+    return row;
+}
+
+// Tells the accessibility bus that `row` is selected or no longer is.
+void notifySelected(GtkWidget* row, bool selected) {
+    if (row) atk_object_notify_state_change(gtk_widget_get_accessible(row), ATK_STATE_SELECTED, selected);
+}
+}  // namespace
+
+void GtkFrontEnd::listAdd(const std::string& label) {
+    if (!list_) return;
+    GtkWidget* row = newRow(label);
     ++clientSelecting_;
     gtk_list_box_insert(GTK_LIST_BOX(list_), row, -1);
     --clientSelecting_;
@@ -152,12 +178,25 @@ void GtkFrontEnd::listDelete(int index) {
     rows_.erase(rows_.begin() + index);
 }
 
+// The changed row is replaced by a new one rather than relabelled: a screen
+// reader says nothing of a list item's new name (Orca drops those events
+// as the noise of web pages), but it reads a newly focused row as it reads
+// a move.  The new row takes the old one's selection and focus, the focus
+// moving from the old row straight to the new one, as a move does.
 void GtkFrontEnd::listSetItem(int index, const std::string& label) {
     if (!list_ || index < 0 || index >= static_cast<int>(rows_.size())) return;
-    GtkWidget* row = rows_[static_cast<size_t>(index)];
-    std::string u = cp1252ToUtf8(label);
-    if (GtkWidget* text = gtk_bin_get_child(GTK_BIN(row))) gtk_label_set_text(GTK_LABEL(text), u.c_str());
-    setAccessibleName(row, u);
+    GtkWidget* old = rows_[static_cast<size_t>(index)];
+    const bool selected = gtk_list_box_row_is_selected(GTK_LIST_BOX_ROW(old));
+    const bool focused = hasFocusWithin(old);
+    GtkWidget* row = newRow(label);
+    ++clientSelecting_;
+    gtk_list_box_insert(GTK_LIST_BOX(list_), row, index);
+    gtk_widget_show_all(row);
+    rows_[static_cast<size_t>(index)] = row;
+    if (selected) gtk_list_box_select_row(GTK_LIST_BOX(list_), GTK_LIST_BOX_ROW(row));
+    if (focused) gtk_widget_grab_focus(row);
+    gtk_widget_destroy(old);
+    --clientSelecting_;
 }
 
 int GtkFrontEnd::listCount() { return static_cast<int>(rows_.size()); }
@@ -182,7 +221,17 @@ int GtkFrontEnd::listSelection() {
     return rowIndex(gtk_list_box_get_selected_row(GTK_LIST_BOX(list_)));
 }
 
-void GtkFrontEnd::onRowSelected() {
+void GtkFrontEnd::onRowSelected(GtkListBoxRow* row) {
+    // GTK announces a change of the list's selection but not the rows' own
+    // selected states, so a screen reader that keeps the states it has seen
+    // (Orca does) would read a row moved to as "not selected".  A row that
+    // is being removed is told as well; its accessible is still there.
+    GtkWidget* now = row ? GTK_WIDGET(row) : nullptr;
+    if (now != selectedRow_) {
+        notifySelected(selectedRow_, false);
+        notifySelected(now, true);
+        selectedRow_ = now;
+    }
     // Only the player's own changes (arrows handled by the list itself)
     // run the selection step.
     if (clientSelecting_ > 0) return;

@@ -41,6 +41,11 @@ public:
     void closeMainWindow() override;
     void fatalError(const std::string& text) override;
 
+    // From now on SIGTERM, SIGINT and SIGHUP close the client as the player
+    // closing the main window does (see main_window.cpp).  Called once, by
+    // the program's main, before clientMain.
+    void closeOnTerminationSignals();
+
     // UiSeam
     bool runOnUiThread(const std::function<void()>& task) override;
     bool isUiThread() const override;
@@ -50,6 +55,7 @@ public:
     void historyGetSelection(int* start, int* end) override;
     void historySetSelection(int start, int end) override;
     void historyScrollToCaret() override;
+    void historyTrimFront(size_t bytes) override;
     // Each insert into the text buffer costs its own B-tree edit, line
     // invalidation, layout pass and accessibility event, a fixed price per
     // insert, not per byte: a run of messages is one insert.
@@ -109,10 +115,11 @@ private:
     void placeCaretAtEnd();
 
     gboolean onKey(GdkEventKey* ev, bool down);
-    void onRowSelected();
+    void onRowSelected(GtkListBoxRow* row);
     gboolean onListButton(GdkEventButton* ev);
     void onDestroy();
     void onAllocate(int w, int h);
+    void onTerminationSignal();
 
     friend struct GtkFrontEndSignals;
 
@@ -125,6 +132,7 @@ private:
     GtkWidget* chatLabel_ = nullptr;
     GtkWidget* chat_ = nullptr;  // GtkEntry
     std::vector<GtkWidget*> rows_;  // the list's rows, in order
+    GtkWidget* selectedRow_ = nullptr;  // the selected row, as last told to the accessibility bus
     int layoutW_ = -1, layoutH_ = -1;
     int clientSelecting_ = 0;  // > 0 while the client itself changes the selection
     bool scrollPending_ = false;
@@ -136,6 +144,7 @@ private:
     int status_ = 0;
     bool closing_ = false;
     std::atomic<bool> active_{false};
+    std::vector<guint> signalSources_;  // closeOnTerminationSignals
 
     const std::thread::id uiThread_;
     // Shared with queued calls, which may outlive the window (and this object

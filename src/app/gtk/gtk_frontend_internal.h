@@ -45,8 +45,8 @@ struct GtkFrontEndSignals {
     static gboolean keyRelease(GtkWidget*, GdkEventKey* ev, gpointer self) {
         return static_cast<GtkFrontEnd*>(self)->onKey(ev, false);
     }
-    static void rowSelected(GtkListBox*, GtkListBoxRow*, gpointer self) {
-        static_cast<GtkFrontEnd*>(self)->onRowSelected();
+    static void rowSelected(GtkListBox*, GtkListBoxRow* row, gpointer self) {
+        static_cast<GtkFrontEnd*>(self)->onRowSelected(row);
     }
     static gboolean listButton(GtkWidget*, GdkEventButton* ev, gpointer self) {
         return static_cast<GtkFrontEnd*>(self)->onListButton(ev);
@@ -66,6 +66,10 @@ struct GtkFrontEndSignals {
     }
     static void activeChanged(GObject* w, GParamSpec*, gpointer self) {
         static_cast<GtkFrontEnd*>(self)->active_ = gtk_window_is_active(GTK_WINDOW(w));
+    }
+    static gboolean terminationSignal(gpointer self) {
+        static_cast<GtkFrontEnd*>(self)->onTerminationSignal();
+        return G_SOURCE_REMOVE;
     }
     static gboolean layoutIdle(gpointer self) {
         GtkFrontEnd* fe = static_cast<GtkFrontEnd*>(self);

@@ -82,6 +82,7 @@ int main(int argc, char** argv) {
     setShell(&shell);
 
     GtkFrontEnd frontEnd;
+    frontEnd.closeOnTerminationSignals();
     static StreamDiagSink diag(stderr);
     setDiagSink(&diag);
     int status = clientMain(frontEnd, options);

@@ -1,3 +1,6 @@
+#include <glib-unix.h>
+#include <signal.h>
+
 #include <algorithm>
 
 #include "app/commands.h"
@@ -134,6 +137,7 @@ void GtkFrontEnd::layout(int w, int h) {
 void GtkFrontEnd::forgetWidgets() {
     window_ = area_ = historyScroll_ = history_ = listScroll_ = list_ = chatLabel_ = chat_ = nullptr;
     rows_.clear();
+    selectedRow_ = nullptr;
 }
 
 void GtkFrontEnd::onDestroy() {
@@ -175,6 +179,36 @@ void GtkFrontEnd::requestQuit(int status) {
     status_ = status;
     quitRequested_ = true;
     quitLoops();
+}
+
+// SIGTERM (a logout, kill), SIGINT (Ctrl+C in the terminal the client was
+// started from) and SIGHUP (that terminal closed) end the client as the
+// player closing the main window does: "quit" to the server, then the
+// ordinary shut-down, which writes the configuration and closes the log.
+// GLib's signal sources keep the handler itself async-signal-safe (it only
+// wakes the main context); the close runs here, on the UI thread, from the
+// main loop or from whichever dialog's nested loop is running.  A signal the
+// client was started with ignored (nohup, for SIGHUP) stays ignored.
+void GtkFrontEnd::closeOnTerminationSignals() {
+    for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
+        struct sigaction now {};
+        if (sigaction(sig, nullptr, &now) == 0 && now.sa_handler == SIG_IGN) continue;
+        signalSources_.push_back(g_unix_signal_add(sig, GtkFrontEndSignals::terminationSignal, this));
+    }
+}
+
+void GtkFrontEnd::onTerminationSignal() {
+    // One close is enough: the sources go (this one as its callback
+    // returns), and with them GLib puts the default actions back, so that a
+    // second signal ends the process at once should the close itself hang.
+    GSource* current = g_main_current_source();
+    for (guint id : signalSources_) {
+        GSource* s = g_main_context_find_source_by_id(nullptr, id);
+        if (s && s != current) g_source_destroy(s);
+    }
+    signalSources_.clear();
+    if (quitRequested_ || closing_) return;  // already on the way out
+    closeClient();
 }
 
 void GtkFrontEnd::runNested(const bool& done) {

@@ -255,6 +255,11 @@ void HeadlessUi::historySetText(const std::string& text) {
     out_.emit("history-set", text, true);
 }
 
+void HeadlessUi::historyTrimFront(size_t bytes) {
+    bytes = view_.historyTrimFront(bytes);
+    if (bytes > 0) out_.emit("history-trim " + std::to_string(bytes));
+}
+
 void HeadlessUi::historyGetSelection(int* start, int* end) {
     *start = view_.selStart;
     *end = view_.selEnd;

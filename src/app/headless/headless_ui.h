@@ -84,6 +84,7 @@ public:
     std::string historyText() override { return view_.history; }
     void historyGetSelection(int* start, int* end) override;
     void historySetSelection(int start, int end) override;
+    void historyTrimFront(size_t bytes) override;
     void listReset() override;
     void listAdd(const std::string& label) override;
     void listDelete(int index) override;

@@ -9,6 +9,7 @@
 // uses.
 #pragma once
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,17 @@ struct ViewModel {
     void historyAppend(const std::string& text) {
         history += text;
         selStart = selEnd = static_cast<int>(history.size());
+    }
+    // Removes the first `bytes` bytes; the selection moves back with the
+    // text, an end inside the removed part to the start.  Returns how many
+    // were removed.
+    size_t historyTrimFront(size_t bytes) {
+        bytes = std::min(bytes, history.size());
+        history.erase(0, bytes);
+        auto shift = [&](int& at) { at = at < static_cast<int>(bytes) ? 0 : at - static_cast<int>(bytes); };
+        shift(selStart);
+        shift(selEnd);
+        return bytes;
     }
     void listReset() {
         list.clear();

@@ -2,6 +2,7 @@
 
 #include <commdlg.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "app/commands.h"
@@ -413,6 +414,27 @@ void Win32Ui::historyGetSelection(int* start, int* end) {
 void Win32Ui::historySetSelection(int start, int end) { SendMessageA(edit, EM_SETSEL, start, end); }
 
 void Win32Ui::historyScrollToCaret() { SendMessageA(edit, EM_SCROLLCARET, 0, 0); }
+
+// The oldest messages leave the edit control: the selection moves back with
+// the text that stays, and the lines shown stay in view.
+void Win32Ui::historyTrimFront(size_t bytes) {
+    if (bytes == 0) return;
+    const int n = static_cast<int>(std::min<size_t>(bytes, 0x7FFFFFFF));
+    DWORD s = 0, e = 0;
+    SendMessageA(edit, EM_GETSEL, reinterpret_cast<WPARAM>(&s), reinterpret_cast<LPARAM>(&e));
+    const int first = static_cast<int>(SendMessageA(edit, EM_GETFIRSTVISIBLELINE, 0, 0));
+    const int linesGone = static_cast<int>(SendMessageA(edit, EM_LINEFROMCHAR, n, 0));
+    SendMessageA(edit, WM_SETREDRAW, FALSE, 0);
+    SendMessageA(edit, EM_SETSEL, 0, n);
+    SendMessageA(edit, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(""));
+    auto shift = [n](DWORD at) { return static_cast<int>(at) < n ? 0 : static_cast<int>(at) - n; };
+    SendMessageA(edit, EM_SETSEL, shift(s), shift(e));
+    const int now = static_cast<int>(SendMessageA(edit, EM_GETFIRSTVISIBLELINE, 0, 0));
+    SendMessageA(edit, EM_LINESCROLL, 0, std::max(0, first - linesGone) - now);
+    if (historyEnd_ >= 0) historyEnd_ = historyEnd_ < n ? 0 : historyEnd_ - n;
+    SendMessageA(edit, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(edit, nullptr, TRUE);
+}
 
 void Win32Ui::listReset() { SendMessageA(list, LB_RESETCONTENT, 0, 0); }
 

@@ -37,6 +37,7 @@ public:
     void historyGetSelection(int* start, int* end) override;
     void historySetSelection(int start, int end) override;
     void historyScrollToCaret() override;
+    void historyTrimFront(size_t bytes) override;
     // The edit control re-lays its text out at every append, at a cost that
     // grows with its length: a run of messages is one append.
     bool historyGathersRuns() const override { return true; }

@@ -10,6 +10,11 @@ void SdlSink::callback(void* self, uint8_t* stream, int len) {
 bool SdlSink::open(AudioPull pull) {
     close();
     if (!pull) return false;
+    // Starting audio starts SDL's event subsystem, which would otherwise take
+    // SIGINT and SIGTERM for a quit event that nothing here reads: the
+    // process would no longer end on Ctrl+C or kill.  The program owns its
+    // signals; the hint must be set before the subsystem starts.
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return false;
     subsystem_ = true;
     pull_ = std::move(pull);

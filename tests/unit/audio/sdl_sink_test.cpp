@@ -6,6 +6,7 @@
 
 #include <SDL.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -57,6 +58,21 @@ TEST(SdlSink, PullsBuffersOfTheAskedSizeUntilClosed) {
     EXPECT_EQ(pulls.load(), after);
     EXPECT_EQ(badSizes.load(), 0);
     EXPECT_EQ(SDL_WasInit(SDL_INIT_AUDIO), 0u);
+}
+
+// The audio output leaves the process's termination signals alone: the
+// client's own handling of SIGINT and SIGTERM (closing as the player does)
+// needs them, and SDL's would swallow them into an event nobody reads.
+TEST(SdlSink, LeavesTheTerminationSignalsToTheProgram) {
+    useDriver("dummy");
+    SdlSink sink;
+    ASSERT_TRUE(sink.open([](float* out, int frames) { std::fill(out, out + frames * AudioSink::kChannels, 0.0f); }));
+    for (int sig : {SIGINT, SIGTERM}) {
+        struct sigaction now {};
+        ASSERT_EQ(sigaction(sig, nullptr, &now), 0);
+        EXPECT_EQ(now.sa_handler, SIG_DFL) << "signal " << sig;
+    }
+    sink.close();
 }
 
 // The mixer behind the real output: a playing sound advances as SDL's

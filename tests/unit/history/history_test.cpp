@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -155,6 +156,131 @@ TEST_F(History, TheLogAppendsAcrossRuns) {
     EXPECT_FALSE(historyOpenLog((dir / "missing" / "x.log").string(), "x"));
     historyAdd("three", 0);  // no log: the message is still kept
     EXPECT_EQ(historyState.histLen, 3);
+}
+
+// The budget: what the list keeps and what the view shows, and what the
+// budget counts for them.
+std::string listedText() {
+    std::string text;
+    for (int i = 0; i < historyState.histLen; ++i) text += "\r\n" + historyAt(i);
+    return text;
+}
+size_t historyCost() {
+    size_t cost = 0;
+    for (int i = 0; i < historyState.histLen; ++i) cost += 2 + historyAt(i).size() + kHistoryMessageCost;
+    return cost;
+}
+
+// Past its budget the history drops its oldest messages, the list and the
+// view alike, down to 7/8 of the budget; the newest message always stays,
+// even alone over the budget; the log keeps everything.
+TEST_F(History, PastTheBudgetTheOldestMessagesGoFromListAndView) {
+    fs::path log = dir / "session.log";
+    ASSERT_TRUE(historyOpenLog(log.string(), "L"));
+    const size_t budget = 10 * (kHistoryMessageCost + 12);
+    historyState.budget = budget;
+    std::string logged = "L";
+    for (int i = 0; i < 100; ++i) {
+        std::string m = "message " + std::to_string(i);
+        historyAdd(m, 0);
+        logged += "\r\n" + m;
+        ASSERT_LE(historyCost(), budget) << i;
+        ASSERT_EQ(historyAt(historyState.histLen - 1), m);
+        ASSERT_EQ(ui.historyText(), listedText()) << i;
+    }
+    EXPECT_GE(historyCost(), budget - budget / 8 - (kHistoryMessageCost + 12)) << "no more goes than needed";
+    EXPECT_EQ(historyState.dropped + historyState.histLen, 100);
+    // A few removals, each of several messages, not one per message.
+    std::vector<std::string> events = ui.take();
+    size_t trims = std::count_if(events.begin(), events.end(),
+                                 [](const std::string& e) { return e.rfind("history-trim ", 0) == 0; });
+    EXPECT_GT(trims, 0u);
+    EXPECT_LT(trims, 100u / 3);
+
+    const std::string huge(budget * 2, 'x');
+    historyAdd(huge, 0);
+    EXPECT_EQ(historyState.histLen, 1);
+    EXPECT_EQ(ui.historyText(), "\r\n" + huge);
+    historyAdd("after", 0);
+    EXPECT_EQ(ui.historyText(), "\r\nafter");
+    historyCloseLog();
+    EXPECT_EQ(readFile(log), logged + "\r\n" + huge + "\r\nafter");
+}
+
+// The player's reading place moves with the text that stays: the reading
+// position on its message, the view's selection on its characters.  A
+// place that went lands on the oldest message, the start of the view.
+TEST_F(History, TheReadingPlaceMovesWithTheTrim) {
+    struct Case {
+        const char* what;
+        int pos;                 // reading position before
+        int selStart, selEnd;    // view selection before (offsets in "\r\nm00\r\nm01...")
+        const char* reads;       // what the next historyMove(0) speaks, "" none
+        int wantStart, wantEnd;  // the selection after
+    };
+    // 20 messages "m00".."m19" of 5 view bytes each; the 21st drops the 3
+    // oldest (15 bytes).
+    const Case cases[] = {
+        {"place kept", 10, 5 * 10 + 2, 5 * 10 + 5, "m10", 5 * 7 + 2, 5 * 7 + 5},
+        {"place went", 1, 5 * 1 + 2, 5 * 4 + 2, "m03", 0, 5 * 1 + 2},
+        {"before the first", -1, 0, 0, "", 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        historyReset();
+        ui.setHistory("", 0);
+        ui.setFocus(UiControl::List);
+        historyState.budget = 20 * (kHistoryMessageCost + 5) + 50;
+        for (int i = 0; i < 20; ++i) historyAdd((i < 10 ? "m0" : "m") + std::to_string(i), 0);
+        ASSERT_EQ(historyState.histLen, 20);
+        historyState.histPos = c.pos;
+        ui.setFocus(UiControl::History);
+        ui.historySetSelection(c.selStart, c.selEnd);
+        ui.take();
+        historyAdd("m20", 0);
+        ASSERT_EQ(historyState.dropped, 3);
+        EXPECT_EQ(ui.historyText(), listedText());
+        EXPECT_EQ(ui.historySelection(), std::make_pair(c.wantStart, c.wantEnd));
+        ui.take();
+        if (*c.reads) {
+            historyMove(0);
+            EXPECT_EQ(ui.take(), (Events{std::string("speak 1 ") + c.reads}));
+        } else {
+            EXPECT_EQ(historyState.histPos, -1);
+        }
+    }
+}
+
+// A view that takes runs in one append: text of the run not shown yet is
+// trimmed as well, so what is finally shown is what the list keeps.
+TEST_F(History, ARunLongerThanTheBudgetShowsOnlyWhatIsKept) {
+    ui.gathersRuns = true;
+    historyState.budget = 8 * (kHistoryMessageCost + 5);
+    historyAdd("old", 0);
+    uiCall([] {
+        historyAddRun([] {
+            for (int i = 0; i < 30; ++i) historyAdd("r" + std::to_string(100 + i), 0);
+        });
+    });
+    ASSERT_LT(historyState.histLen, 30);
+    EXPECT_EQ(ui.historyText(), listedText());
+    EXPECT_EQ(historyAt(historyState.histLen - 1), "r129");
+}
+
+// Messages stored while there is no main window never reached the view:
+// when they go, the view loses only what it showed of those that went.
+TEST_F(History, MessagesTheViewNeverHadAreNotTrimmedFromIt) {
+    historyState.budget = 10 * (kHistoryMessageCost + 5);
+    setUi(nullptr);
+    for (int i = 0; i < 5; ++i) historyAdd("n" + std::to_string(10 + i), 0);
+    setUi(&ui);
+    for (int i = 0; i < 12; ++i) historyAdd("w" + std::to_string(10 + i), 0);
+    ASSERT_GT(historyState.dropped, 5) << "the window's own messages were trimmed too";
+    std::string shown;
+    for (int i = 0; i < historyState.histLen; ++i)
+        if (historyAt(i)[0] == 'w') shown += "\r\n" + historyAt(i);
+    EXPECT_EQ(ui.historyText(), shown);
+    EXPECT_EQ(ui.historyText(), listedText());
 }
 
 // Messages from another thread wait for the UI thread and keep their order.
