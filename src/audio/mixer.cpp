@@ -154,8 +154,12 @@ struct Decoder {
             for (auto& f : list)
                 if (!f->closed.load()) worked |= fill(*f, buf);
             if (!worked) {
+                // Every change that can give it work kicks: a feed added,
+                // closed or rewound, frames taken from a ring.  A kick made
+                // while the feeds were being looked at is still pending
+                // here, so none is lost and no time-out is needed.
                 std::unique_lock<std::mutex> lock(mu);
-                wake.wait_for(lock, std::chrono::milliseconds(20), [this] { return stop || kicked; });
+                wake.wait(lock, [this] { return stop || kicked; });
                 kicked = false;
             }
         }
