@@ -93,16 +93,22 @@ def main():
         wait_idle(proc.pid)
 
         cpu0 = cpu_seconds(proc.pid)
+        spoken = []
+        waiter = threading.Thread(target=lambda: (events.expect("speak 0 marker", 300),
+                                                  spoken.append(time.monotonic())))
         t0 = time.monotonic()
         server.conn.sendall(b"play long\n" * a.plays + b"say marker\n")
+        waiter.start()
         time.sleep(0.05)  # the burst is being handled when the key comes
         tk = time.monotonic()
         proc.stdin.write(b"keydown 112 history\n")
         proc.stdin.flush()
         server.expect("key 112")
         key_ms = (time.monotonic() - tk) * 1000
-        events.expect("speak 0 marker", 300)
-        say_ms = (time.monotonic() - t0) * 1000
+        waiter.join()
+        if not spoken:
+            raise RuntimeError("the say was never spoken")
+        say_ms = (spoken[0] - t0) * 1000
         done = wait_idle(proc.pid)
         cpu = cpu_seconds(proc.pid) - cpu0
         wall = done - t0

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <charconv>
 #include <cmath>
 #include <condition_variable>
@@ -108,7 +109,7 @@ struct SoundRequest {
 // failure memory, the sound loader, and the "music" / "currentMusic" pair
 // with the fading musics.
 //
-// `mu` guards everything below it but the music fields.  `loadMu`
+// `mu` guards the fields below it but `fading` and `stopping`.  `loadMu`
 // serialises file loads (the loader's and getSound's), so a name is decoded
 // once even when two threads ask for it; it is taken before `mu`, and `mu`
 // before the mixer's locks.
