@@ -31,15 +31,7 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "support"))
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from scripted_server import Lines, ScriptedServer  # noqa: E402
-from bench_proc import cpu_seconds  # noqa: E402
-
-
-def peak_rss_kb(pid):
-    with open("/proc/%d/status" % pid) as f:
-        for line in f:
-            if line.startswith("VmHWM:"):
-                return int(line.split()[1])
-    return 0
+from bench_proc import cpu_seconds, rss_kb  # noqa: E402
 
 
 def wait_idle(pid, window=0.25, busy=0.05, limit=300.0):
@@ -114,7 +106,7 @@ def main():
         wall = done - t0
         events.drain()
         started = sum(1 for l in events.seen if l.startswith("sound long"))
-        peak = peak_rss_kb(proc.pid)
+        peak = rss_kb(proc.pid, "VmHWM")
         proc.stdin.close()
         proc.wait(timeout=30)
         server.stop()
