@@ -43,7 +43,8 @@ Pcm sine(int frames) {
     p.channels = 1;
     p.rate = kMixRate;
     p.data.resize(size_t(frames));
-    for (int i = 0; i < frames; ++i) p.data[size_t(i)] = 0.2f * float(std::sin(2 * std::numbers::pi * 440 * i / kMixRate));
+    for (int i = 0; i < frames; ++i)
+        p.data[size_t(i)] = int16_t(std::lround(6554.0 * std::sin(2 * std::numbers::pi * 440 * i / kMixRate)));
     return p;
 }
 

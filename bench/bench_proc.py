@@ -11,11 +11,11 @@ def cpu_seconds(pid):
     return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
-def rss_kb(pid):
-    """Resident memory of the process, in KiB."""
+def rss_kb(pid, field="VmRSS"):
+    """Resident memory of the process, in KiB; field="VmHWM" gives its peak."""
     with open("/proc/%d/status" % pid) as f:
         for line in f:
-            if line.startswith("VmRSS:"):
+            if line.startswith(field + ":"):
                 return int(line.split()[1])
     return 0
 

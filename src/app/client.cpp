@@ -78,6 +78,7 @@ int clientMain(FrontEnd& fe, const ClientOptions& o) {
 
     registerServerCommands();
     setMenuPositionSource(curmenuGridPosition);
+    filesState.fileWritten = soundFileWritten;
 
     agc_init();
     loadConfig(kConfigFileName);

@@ -5,9 +5,11 @@
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <type_traits>
 
 #include "platform/audio_sink.h"
 
@@ -20,9 +22,18 @@ constexpr float kMinFreq = 100.0f;     // Hz
 constexpr float kMaxFreq = 1000000.0f;
 constexpr auto kStreamWait = std::chrono::seconds(2);
 
+// Decoded audio, immutable once published in the table: the table and every
+// voice playing it share it, so a sample taken out of the table (evicted or
+// freed) lives on until its last playback ends.
 struct Sample {
     Pcm pcm;
     int maxPlaybacks = kMixMaxPlaybacks;
+    size_t bytes = 0;  // of pcm.data
+};
+
+struct SampleSlot {
+    std::shared_ptr<const Sample> s;
+    uint64_t lastUse = 0;  // MixerState::useSeq at its load or latest use
 };
 
 // Decoded music between the decoder thread (producer) and the mixer
@@ -143,8 +154,12 @@ struct Decoder {
             for (auto& f : list)
                 if (!f->closed.load()) worked |= fill(*f, buf);
             if (!worked) {
+                // Every change that can give it work kicks: a feed added,
+                // closed or rewound, frames taken from a ring.  A kick made
+                // while the feeds were being looked at is still pending
+                // here, so none is lost and no time-out is needed.
                 std::unique_lock<std::mutex> lock(mu);
-                wake.wait_for(lock, std::chrono::milliseconds(20), [this] { return stop || kicked; });
+                wake.wait(lock, [this] { return stop || kicked; });
                 kicked = false;
             }
         }
@@ -177,10 +192,14 @@ struct Voice {
 // `sinkMu` the output; the decoder has its own lock.
 struct MixerState {
     std::mutex mu;
-    std::vector<std::shared_ptr<Sample>> samples;  // id = index + 1
-    std::vector<Voice> voices;                     // slot = handle low bits - 1
+    std::map<uint32_t, SampleSlot> samples;  // by id; ids are never reused
+    uint32_t nextSampleId = 1;
+    uint64_t useSeq = 0;         // clock of SampleSlot::lastUse
+    size_t sampleBytes = 0;      // decoded audio held by `samples`
+    size_t reservedBytes = 0;    // promised to loads still decoding
+    uint64_t roomEpoch = 0;      // see mixSampleRoomEpoch
+    std::vector<Voice> voices;   // slot = handle low bits - 1
     std::vector<uint32_t> freeSlots;
-    size_t sampleBytes = 0;  // decoded audio held by `samples`
     uint64_t seq = 0;
     bool waitStreams = false;
 
@@ -216,6 +235,10 @@ void resetVoice(Voice& v) {
         v.feed->closed.store(true);
         D().kick();
     }
+    // Its sample's last playback: the sample may now be evicted.  (Every
+    // copy of a sample pointer is made and dropped under mu, so the count
+    // is exact here.)
+    if (v.sample && v.sample.use_count() <= 2) ++M().roomEpoch;
     uint16_t gen = uint16_t(v.gen + 1);
     v = Voice{};
     v.gen = gen ? gen : 1;
@@ -247,13 +270,15 @@ void targetGains(const Voice& v, float* l, float* r) {
 // Mixes up to n frames of `src` (nf frames of `ch` channels) from v.pos at
 // v.freq into out, ramping the gains from (gl, gr) to (tl, tr).  Stops at
 // `limit` (the first frame position that cannot be produced).  Frames past
-// nf read as silence, so a sample's last frame fades into its end.
-template <int CH>
-int mixSource(Voice& v, const float* src, int64_t nf, int64_t limit, float* out, int n, float tl,
-              float tr) {
+// nf read as silence, so a sample's last frame fades into its end.  `T` is
+// float (streams, full scale 1) or int16_t (samples, full scale 32768: the
+// scale is folded into the gains, so the loops are the same).
+template <int CH, typename T>
+int mixSource(Voice& v, const T* src, int64_t nf, int64_t limit, float* out, int n, float tl, float tr) {
+    constexpr float kScale = std::is_same_v<T, int16_t> ? 1.0f / 32768.0f : 1.0f;
     const double step = double(v.freq) / kMixRate;
-    const float dl = (tl - v.gl) / float(n), dr = (tr - v.gr) / float(n);
-    float gl = v.gl, gr = v.gr;
+    const float dl = (tl - v.gl) * kScale / float(n), dr = (tr - v.gr) * kScale / float(n);
+    float gl = v.gl * kScale, gr = v.gr * kScale;
     double pos = v.pos;
     // Frames whose both interpolation points lie inside the source and the
     // limit take the fast loop; the few at the end take the checked one.
@@ -263,12 +288,12 @@ int mixSource(Voice& v, const float* src, int64_t nf, int64_t limit, float* out,
     while (safe > 0 && int64_t(pos + double(safe - 1) * step) >= safeEnd) --safe;
     int i = 0;
     if (step == 1.0 && pos == std::floor(pos)) {
-        const float* p = src + int64_t(pos) * CH;
+        const T* p = src + int64_t(pos) * CH;
         for (; i < safe; ++i, p += CH) {
             gl += dl;
             gr += dr;
-            out[2 * i] += p[0] * gl;
-            out[2 * i + 1] += p[CH - 1] * gr;
+            out[2 * i] += float(p[0]) * gl;
+            out[2 * i + 1] += float(p[CH - 1]) * gr;
         }
         pos += double(safe);
     } else if (safe > 1) {
@@ -279,14 +304,15 @@ int mixSource(Voice& v, const float* src, int64_t nf, int64_t limit, float* out,
         const int64_t base = int64_t(pos);
         const uint64_t stepFp = uint64_t(step * 4294967296.0);
         uint64_t fp = uint64_t((pos - double(base)) * 4294967296.0);
-        const float* s0 = src + base * CH;
+        const T* s0 = src + base * CH;
         for (; i < safe; ++i, fp += stepFp) {
-            const float* p = s0 + int64_t(fp >> 32) * CH;
+            const T* p = s0 + int64_t(fp >> 32) * CH;
             float f = float(fp & 0xffffffffu) * (1.0f / 4294967296.0f);
             gl += dl;
             gr += dr;
-            out[2 * i] += (p[0] + (p[CH] - p[0]) * f) * gl;
-            out[2 * i + 1] += (p[CH - 1] + (p[2 * CH - 1] - p[CH - 1]) * f) * gr;
+            const float l0 = float(p[0]), r0 = float(p[CH - 1]);
+            out[2 * i] += (l0 + (float(p[CH]) - l0) * f) * gl;
+            out[2 * i + 1] += (r0 + (float(p[2 * CH - 1]) - r0) * f) * gr;
         }
         pos = double(base) + double(fp) / 4294967296.0;
     }
@@ -297,9 +323,9 @@ int mixSource(Voice& v, const float* src, int64_t nf, int64_t limit, float* out,
         gr += dr;
         float f = float(pos - double(i0));
         bool next = i0 + 1 < nf;
-        float l0 = src[i0 * CH], r0 = src[i0 * CH + CH - 1];
-        float l1 = next ? src[(i0 + 1) * CH] : 0.0f;
-        float r1 = next ? src[(i0 + 1) * CH + CH - 1] : 0.0f;
+        float l0 = float(src[i0 * CH]), r0 = float(src[i0 * CH + CH - 1]);
+        float l1 = next ? float(src[(i0 + 1) * CH]) : 0.0f;
+        float r1 = next ? float(src[(i0 + 1) * CH + CH - 1]) : 0.0f;
         out[2 * i] += (l0 + (l1 - l0) * f) * gl;
         out[2 * i + 1] += (r0 + (r1 - r0) * f) * gr;
         pos += step;
@@ -310,7 +336,8 @@ int mixSource(Voice& v, const float* src, int64_t nf, int64_t limit, float* out,
     return i;
 }
 
-int mixAny(Voice& v, const float* src, int64_t nf, int64_t limit, float* out, int n, float tl, float tr) {
+template <typename T>
+int mixAny(Voice& v, const T* src, int64_t nf, int64_t limit, float* out, int n, float tl, float tr) {
     return v.channels == 2 ? mixSource<2>(v, src, nf, limit, out, n, tl, tr)
                            : mixSource<1>(v, src, nf, limit, out, n, tl, tr);
 }
@@ -391,8 +418,10 @@ bool mixVoice(Voice& v, float* out, int n, bool wait) {
 
 MixChannel newSampleChannel(uint32_t id) {
     MixerState& m = M();
-    if (id == 0 || id > m.samples.size()) return 0;
-    const auto& s = m.samples[id - 1];
+    auto found = m.samples.find(id);
+    if (found == m.samples.end()) return 0;
+    found->second.lastUse = ++m.useSeq;
+    const std::shared_ptr<const Sample> s = found->second.s;
     int inUse = 0;
     int64_t best = -1;
     for (uint32_t i = 0; i < m.voices.size(); ++i) {
@@ -438,31 +467,138 @@ MixChannel newSampleChannel(uint32_t id) {
 }  // namespace
 
 namespace {
-MixSample addSample(Pcm pcm, int maxPlaybacks, size_t capBytes) {
+size_t bytesOf(const Pcm& pcm) { return pcm.data.size() * sizeof(pcm.data[0]); }
+
+// Makes room for `need` more bytes within `cap` (0: no cap), evicting the
+// least recently used samples that no playback holds.  Either it succeeds
+// or it evicts nothing.  The evicted samples are moved to `drop`, so that
+// the caller frees their memory after releasing mu.  Caller holds mu.
+bool makeRoom(size_t need, size_t cap, std::vector<MixSample>* evicted,
+              std::vector<std::shared_ptr<const Sample>>* drop) {
+    MixerState& m = M();
+    const size_t held = m.sampleBytes + m.reservedBytes;
+    if (cap == 0 || (need <= cap && held <= cap - need)) return true;
+    if (need > cap) return false;
+    const size_t over = held - (cap - need);  // bytes to free
+    std::vector<std::pair<uint64_t, uint32_t>> idle;  // (lastUse, id), not playing
+    size_t idleBytes = 0;
+    for (const auto& [id, slot] : m.samples)
+        if (slot.s.use_count() == 1) {
+            idle.push_back({slot.lastUse, id});
+            idleBytes += slot.s->bytes;
+        }
+    if (idleBytes < over) return false;
+    std::sort(idle.begin(), idle.end());
+    size_t freed = 0;
+    for (const auto& [use, id] : idle) {
+        if (freed >= over) break;
+        auto it = m.samples.find(id);
+        freed += it->second.s->bytes;
+        m.sampleBytes -= it->second.s->bytes;
+        if (evicted) evicted->push_back(id);
+        drop->push_back(std::move(it->second.s));
+        m.samples.erase(it);
+    }
+    ++m.roomEpoch;
+    return true;
+}
+
+// Publishes `pcm` as a new sample: the hand-over of decoded audio from the
+// thread that decoded it to the mixer, under mu.  0 when it does not fit.
+MixSample addSample(Pcm pcm, int maxPlaybacks, size_t capBytes, std::vector<MixSample>* evicted) {
     if (pcm.channels < 1 || pcm.channels > 2 || pcm.rate <= 0 || pcm.frames() == 0) return 0;
-    const size_t bytes = pcm.data.size() * sizeof(float);
     auto s = std::make_shared<Sample>();
+    s->bytes = bytesOf(pcm);
     s->pcm = std::move(pcm);
     s->maxPlaybacks = std::clamp(maxPlaybacks, 1, kMixMaxVoices);
+    std::vector<std::shared_ptr<const Sample>> drop;  // freed after the lock
     std::lock_guard<std::mutex> lock(M().mu);
-    if (capBytes && (bytes > capBytes || M().sampleBytes > capBytes - bytes)) return 0;
-    M().sampleBytes += bytes;
-    M().samples.push_back(std::move(s));
-    return uint32_t(M().samples.size());
+    MixerState& m = M();
+    if (!makeRoom(s->bytes, capBytes, evicted, &drop)) return 0;
+    uint32_t id = m.nextSampleId++;
+    if (m.nextSampleId == 0) m.nextSampleId = 1;
+    m.sampleBytes += s->bytes;
+    m.samples[id] = SampleSlot{std::move(s), ++m.useSeq};
+    return id;
 }
 }  // namespace
 
-MixSample mixSampleFromPcm(Pcm pcm, int maxPlaybacks) { return addSample(std::move(pcm), maxPlaybacks, 0); }
+MixSample mixSampleFromPcm(Pcm pcm, int maxPlaybacks) {
+    return addSample(std::move(pcm), maxPlaybacks, 0, nullptr);
+}
+
+MixLoadResult mixSampleLoadFile(const std::string& path, size_t capBytes, const std::atomic<bool>* cancel,
+                                int maxPlaybacks) {
+    MixLoadResult r;
+    size_t reserved = 0;
+    bool noRoom = false;
+    OggLimits limits;
+    limits.cancel = cancel;
+    // The declared length decides before any decoding whether the sample
+    // can be held: room is made (evicting what must go) and reserved now,
+    // so the decode never takes memory past the cap.
+    limits.admit = [&](const OggInfo& info) {
+        const size_t need = size_t(info.frames) * size_t(info.channels) * sizeof(int16_t);
+        std::vector<std::shared_ptr<const Sample>> drop;
+        std::lock_guard<std::mutex> lock(M().mu);
+        if (!makeRoom(need, capBytes, &r.evicted, &drop)) {
+            noRoom = true;
+            return false;
+        }
+        reserved = need;
+        M().reservedBytes += need;
+        return true;
+    };
+    Pcm pcm;
+    const bool decoded = oggLoadFile(path, &pcm, limits);
+    if (reserved) {
+        std::lock_guard<std::mutex> lock(M().mu);
+        M().reservedBytes -= reserved;
+    }
+    if (!decoded) {
+        r.status = noRoom ? MixLoad::NoRoom : cancel && cancel->load() ? MixLoad::Cancelled : MixLoad::Failed;
+        return r;
+    }
+    // The reservation is handed back and the real size admitted under one
+    // check: the same unless the header's length was off.
+    r.sample = addSample(std::move(pcm), maxPlaybacks, capBytes, &r.evicted);
+    r.status = r.sample ? MixLoad::Loaded : MixLoad::NoRoom;
+    return r;
+}
 
 MixSample mixSampleLoad(const std::string& path, int maxPlaybacks, size_t capBytes) {
-    Pcm pcm;
-    if (!oggLoadFile(path, &pcm)) return 0;
-    return addSample(std::move(pcm), maxPlaybacks, capBytes);
+    return mixSampleLoadFile(path, capBytes, nullptr, maxPlaybacks).sample;
 }
 
 size_t mixSampleBytes() {
     std::lock_guard<std::mutex> lock(M().mu);
     return M().sampleBytes;
+}
+
+bool mixSampleTouch(MixSample s) {
+    std::lock_guard<std::mutex> lock(M().mu);
+    auto it = M().samples.find(s);
+    if (it == M().samples.end()) return false;
+    it->second.lastUse = ++M().useSeq;
+    return true;
+}
+
+bool mixSampleFree(MixSample s) {
+    std::shared_ptr<const Sample> drop;  // freed after the lock
+    std::lock_guard<std::mutex> lock(M().mu);
+    MixerState& m = M();
+    auto it = m.samples.find(s);
+    if (it == m.samples.end()) return false;
+    m.sampleBytes -= it->second.s->bytes;
+    drop = std::move(it->second.s);
+    m.samples.erase(it);
+    ++m.roomEpoch;
+    return true;
+}
+
+uint64_t mixSampleRoomEpoch() {
+    std::lock_guard<std::mutex> lock(M().mu);
+    return M().roomEpoch;
 }
 
 MixChannel mixSampleGetChannel(MixSample s) {
@@ -661,5 +797,6 @@ void mixReset() {
     m.freeSlots.clear();
     m.samples.clear();
     m.sampleBytes = 0;
+    m.reservedBytes = 0;
     m.waitStreams = false;
 }

@@ -12,10 +12,22 @@
 // Handles are plain integers, 0 meaning none.  A channel handle carries a
 // generation: once its playback has ended or been taken over, every call
 // with the old handle fails instead of touching the voice that reuses the
-// slot.  All functions are thread-safe (UI, receive and sink threads); the
-// sink's pull runs under the same lock for the few microseconds of a block.
+// slot.  All functions are thread-safe (UI, receive, sound loader and sink
+// threads); the sink's pull runs under the same lock for the few
+// microseconds of a block.
+//
+// Samples: decoded audio is handed from the thread that decoded it (the
+// sound unit's loader) to the mixer by publishing it in the sample table
+// under the mixer's lock; from then on it is immutable and shared by
+// reference count between the table and the playbacks, which read it on the
+// sink's thread under that same lock.  Sample memory is kept within a cap:
+// a load that would pass it first evicts the least recently used samples
+// (last loaded or given a channel) that nothing is playing.  An evicted or
+// freed sample's handle goes stale: mixSampleGetChannel and mixSampleTouch
+// fail on it, and the caller loads the file again.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -39,20 +51,53 @@ constexpr int kMixMaxPlaybacks = 128;
 constexpr int kMixMaxVoices = 512;
 // The largest volume a channel keeps (+24 dB); larger values are clamped.
 constexpr float kMixMaxVolume = 16.0f;
+// What the client's decoded samples may hold together, in bytes of 16-bit
+// PCM: 256 MB in a 64-bit process, 96 MB in a 32-bit one (about 25 and 9.5
+// minutes of stereo at 44.1 kHz).  The game's effects are short, so this
+// leaves room for every honest server while keeping a 32-bit process well
+// inside its address space.  The one place these figures live.
+constexpr size_t kMixSampleMemoryCap = sizeof(void*) >= 8 ? size_t(256) << 20 : size_t(96) << 20;
 
+enum class MixLoad {
+    Loaded,
+    Failed,     // unreadable, malformed, or beyond the decoder's limits
+    NoRoom,     // larger than the cap, or the samples playing leave no room
+    Cancelled,  // *cancel became true during the decode
+};
+struct MixLoadResult {
+    MixSample sample = 0;
+    MixLoad status = MixLoad::Failed;
+    std::vector<MixSample> evicted;  // samples freed to make room, now stale
+};
 // Decodes `path` (see oggLoadFile) into a new sample that up to
-// `maxPlaybacks` channels share; 0 on failure, or when the sample would
-// bring the bytes held by all samples (mixSampleBytes) above `capBytes`
-// (0: no cap).  Samples live until mixReset.
+// `maxPlaybacks` channels share, keeping the bytes held by all samples
+// (mixSampleBytes) within `capBytes` (0: no cap).  Whether the sample fits
+// is decided from the length its headers declare, before decoding: room is
+// made then (see above), or the load ends as NoRoom without decoding.
+// Runs on the calling thread for as long as the decode takes.
+MixLoadResult mixSampleLoadFile(const std::string& path, size_t capBytes, const std::atomic<bool>* cancel = nullptr,
+                                int maxPlaybacks = kMixMaxPlaybacks);
+// mixSampleLoadFile's sample alone, 0 on any failure.
 MixSample mixSampleLoad(const std::string& path, int maxPlaybacks = kMixMaxPlaybacks, size_t capBytes = 0);
-// Bytes of decoded audio held by all samples.
+// Bytes of decoded audio held by the samples in the table (a freed sample
+// still playing is no longer counted).
 size_t mixSampleBytes();
-// A sample from decoded audio (tones, tests); 0 when `pcm` is empty.
+// A sample from decoded audio (tones, tests), outside any cap but evictable
+// like the others; 0 when `pcm` is empty.
 MixSample mixSampleFromPcm(Pcm pcm, int maxPlaybacks = kMixMaxPlaybacks);
+// Marks the sample as just used (for eviction); false when it is stale.
+bool mixSampleTouch(MixSample s);
+// Takes the sample out of the table; its playbacks play on to their end.
+// False when it is stale.
+bool mixSampleFree(MixSample s);
+// Grows whenever sample memory may have become free to evict or take: a
+// sample's last playback ended, a sample was evicted or freed.  A load that
+// found no room is worth trying again only once this has changed.
+uint64_t mixSampleRoomEpoch();
 // A new, stopped channel of the sample at volume 1, centre, its own rate.
 // When all its playbacks are in use the one that has played longest (the
 // oldest on ties) is taken over and its handle goes stale.  0 when `s` is
-// not a sample.
+// not a sample (or is stale).
 MixChannel mixSampleGetChannel(MixSample s);
 
 // Opens `path` for streaming; the stream loops when `loop`, and frees itself
@@ -98,5 +143,5 @@ bool audioOpen(AudioSink* sink);
 void audioClose();
 
 // Closes the output, frees every channel, sample and stream, and stops the
-// decoder thread.
+// music decoder thread.
 void mixReset();

@@ -1,5 +1,6 @@
 #include "audio/ogg.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -167,15 +168,36 @@ bool oggDecodeMemory(const uint8_t* data, size_t size, Pcm* out, const OggLimits
     bool ok = infoWithinLimits(v);
     Pcm pcm;
     if (ok) {
-        stb_vorbis_info info = stb_vorbis_get_info(v);
+        stb_vorbis_info si = stb_vorbis_get_info(v);
+        OggInfo info;
+        info.channels = si.channels;
+        info.rate = static_cast<int>(si.sample_rate);
+        // The last page's granule position: a seek near the end of the
+        // bytes in memory, no decoding.  A failed search leaves an error
+        // code that must not linger into the decode.
+        info.frames = static_cast<int64_t>(stb_vorbis_stream_length_in_samples(v));
+        stb_vorbis_get_error(v);
         pcm.channels = info.channels;
-        pcm.rate = static_cast<int>(info.sample_rate);
-        std::vector<float> chunk(4096 * static_cast<size_t>(pcm.channels));
-        for (;;) {
-            int got = stb_vorbis_get_samples_float_interleaved(v, pcm.channels, chunk.data(),
+        pcm.rate = info.rate;
+        // Past the declared length by more than this is a lying header:
+        // stb_vorbis trims the last packet to that length, so an honest
+        // file never gets near it.
+        constexpr int64_t kSlackFrames = 8192;
+        int64_t bound = limits.maxFrames;
+        if (info.frames > limits.maxFrames) ok = false;
+        else if (info.frames > 0) bound = std::min(bound, info.frames + kSlackFrames);
+        if (ok && limits.admit && !limits.admit(info)) ok = false;
+        if (ok && info.frames > 0) pcm.data.reserve(static_cast<size_t>(info.frames) * size_t(pcm.channels));
+        std::vector<short> chunk(4096 * static_cast<size_t>(pcm.channels));
+        while (ok) {
+            if (limits.cancel && limits.cancel->load()) {
+                ok = false;
+                break;
+            }
+            int got = stb_vorbis_get_samples_short_interleaved(v, pcm.channels, chunk.data(),
                                                                static_cast<int>(chunk.size()));
             if (got <= 0) break;
-            if (pcm.frames() + got > limits.maxFrames) {
+            if (pcm.frames() + got > bound) {
                 ok = false;
                 break;
             }
@@ -184,7 +206,10 @@ bool oggDecodeMemory(const uint8_t* data, size_t size, Pcm* out, const OggLimits
         if (pcm.data.empty()) ok = false;
     }
     stb_vorbis_close(v);
-    if (ok) *out = std::move(pcm);
+    if (ok) {
+        pcm.data.shrink_to_fit();  // a no-op when the declared length was right
+        *out = std::move(pcm);
+    }
     return ok;
 }
 

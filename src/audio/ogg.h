@@ -8,8 +8,10 @@
 // except the file readers; no global state, callable from any thread.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -23,12 +25,23 @@ constexpr int64_t kOggMaxSampleFrames = 48000LL * 300;
 constexpr size_t kOggMaxFileBytes = 64u << 20;
 constexpr size_t kOggMaxHeaderBytes = 1u << 20;
 
-// Decoded audio: interleaved float frames.
+// Decoded audio as sound effects keep it: interleaved signed 16-bit frames,
+// full scale +-32767 (2 bytes a sample, half of float).
 struct Pcm {
-    std::vector<float> data;
+    std::vector<int16_t> data;
     int channels = 0;
     int rate = 0;  // Hz
     int64_t frames() const { return channels ? static_cast<int64_t>(data.size()) / channels : 0; }
+};
+
+// What a file's headers say before any audio is decoded.  `frames` is the
+// stream's length from the granule position of its last page (0 when no
+// last page is found); a crafted file may lie about it, so decoding still
+// enforces the limits on what it actually produces.
+struct OggInfo {
+    int channels = 0;
+    int rate = 0;  // Hz
+    int64_t frames = 0;
 };
 
 enum class OggCheck { Ok, Bad, Incomplete };
@@ -38,16 +51,25 @@ enum class OggCheck { Ok, Bad, Incomplete };
 // prefix of a longer file may still be fine).
 OggCheck oggCheckHeaders(const uint8_t* data, size_t size);
 
-// The size limits of a whole-file decode.  The client always uses the
-// defaults; tests pass small ones to reach the limits with small files.
+// The size limits of a whole-file decode.  The client uses the default
+// sizes; tests pass small ones to reach the limits with small files.
 struct OggLimits {
     int64_t maxFrames = kOggMaxSampleFrames;  // decoded frames
     size_t maxFileBytes = kOggMaxFileBytes;   // encoded bytes
+    // Called once the headers are read and the declared length is within
+    // maxFrames, before any audio is decoded; false refuses the file (the
+    // caller's memory budget).  Called on the decoding thread.
+    std::function<bool(const OggInfo&)> admit;
+    // When set and true, decoding stops between chunks and fails.
+    const std::atomic<bool>* cancel = nullptr;
 };
 
 // Decodes a whole file held in memory.  False (and *out untouched) when the
-// headers fail the check, the decoder fails, or a limit is exceeded (a file
-// or a sound of exactly the limit is accepted).
+// headers fail the check, the decoder fails, a limit is exceeded (a file or
+// a sound of exactly the limit is accepted), admit refuses or cancel is set.
+// A declared length above maxFrames is refused before decoding; the decode
+// then writes into storage sized from the declared length, so a long sound
+// costs its own size in memory and not the doublings of a growing buffer.
 bool oggDecodeMemory(const uint8_t* data, size_t size, Pcm* out, const OggLimits& limits = {});
 // Reads `path` (CP1252 bytes, relative to the working folder) and decodes it;
 // a file longer than limits.maxFileBytes is not read past that size.

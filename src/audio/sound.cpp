@@ -1,10 +1,17 @@
 #include "audio/sound.h"
 
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <atomic>
 #include <charconv>
 #include <cmath>
+#include <condition_variable>
+#include <deque>
 #include <map>
 #include <mutex>
 #include <numbers>
+#include <thread>
 #include <vector>
 
 #include "net/config.h"
@@ -15,11 +22,21 @@ namespace {
 
 constexpr size_t kMaxNameBytes = 248;  // "sounds/" + name + ".ogg" in 260 bytes
 constexpr int kMusicFadeMs = 5000;
-// What all cached samples may hold, in bytes of decoded float PCM: a
-// minute of stereo at 44.1 kHz is about 21 MB, and the game's effects are
-// short, so this leaves room for every honest server while keeping a 32-bit
-// process well inside its address space.
-constexpr size_t kSampleMemoryCap = sizeof(void*) >= 8 ? size_t(256) << 20 : size_t(96) << 20;
+// Music changes come in bursts (start-up music, lobby, game, right after
+// login): up to this many replaced musics fade out together.  Past it the
+// oldest fade ends early with a ramp of kQuickFadeMs: short enough to free
+// the stream at once, long enough to be no click.  A flood of changes that
+// outruns even those ramps (more than kMaxStoppingMusic within one) stops
+// the oldest at once, so that at most 1 + 4 + 4 streams ever exist.
+constexpr size_t kMaxFadingMusic = 4;
+constexpr size_t kMaxStoppingMusic = 4;
+constexpr int kQuickFadeMs = 30;
+// Plays waiting for their files to load: more could not sound at once
+// anyway (kMixMaxVoices); beyond it a new request plays nothing.
+constexpr size_t kMaxWaitingPlays = kMixMaxVoices;
+// Names remembered as failing to load; past it the oldest is forgotten (and
+// at worst loaded, and refused, once more).
+constexpr size_t kMaxFailures = 1024;
 
 // Case folding for CP1252: ASCII letters and the accented capitals.
 unsigned char fold(unsigned char c) {
@@ -42,9 +59,60 @@ struct FoldLess {
     }
 };
 
-// The process-wide audio state of the client: the sample cache and the
-// "music" / "currentMusic" pair.  Guarded by `mu`; `loadMu` serialises file
-// loads so a name is decoded once even when two threads ask for it.
+// A file as the failure memory knows it: a download or a copy that
+// rewrites it changes its size or its modification time.
+struct FileStamp {
+    int64_t size = 0;
+    int64_t mtimeNs = 0;
+    bool operator==(const FileStamp&) const = default;
+};
+
+// The file's stamp, or nothing when there is no such file.
+std::optional<FileStamp> stampOf(const std::string& path) {
+#ifdef _WIN32
+    struct _stat64 st;
+    if (_stat64(path.c_str(), &st) != 0) return std::nullopt;
+    return FileStamp{int64_t(st.st_size), int64_t(st.st_mtime) * 1000000000};
+#else
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) return std::nullopt;
+#ifdef __linux__
+    return FileStamp{int64_t(st.st_size), int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+#else
+    return FileStamp{int64_t(st.st_size), int64_t(st.st_mtime) * 1000000000};
+#endif
+#endif
+}
+
+// A load that failed, for the file as it was then.  A failure for lack of
+// room holds only until sample memory may have been freed (the mixer's room
+// epoch moved on).
+struct Failure {
+    FileStamp stamp;
+    bool noRoom = false;
+    uint64_t roomEpoch = 0;
+    uint64_t order = 0;  // for forgetting the oldest
+};
+
+// A sound effect asked for, with everything the UI thread decided at the
+// request (gating, volume, positional pan), so that starting it later needs
+// nothing from that thread.  `play` false: a preload.
+struct SoundRequest {
+    std::string name;  // as the server wrote it; the start event shows it
+    float volume = 1;  // fxVol x volume, within 0..1
+    float pan = 0;
+    double semitones = 0;
+    bool play = false;
+};
+
+// The process-wide audio state of the client: the sample cache, the
+// failure memory, the sound loader, and the "music" / "currentMusic" pair
+// with the fading musics.
+//
+// `mu` guards the fields below it but `fading` and `stopping`.  `loadMu`
+// serialises file loads (the loader's and getSound's), so a name is decoded
+// once even when two threads ask for it; it is taken before `mu`, and `mu`
+// before the mixer's locks.
 //
 // `musicMu` makes each music operation one step: playMusic (receive
 // thread) and the pause switch and volume keys (UI thread) all read or
@@ -53,23 +121,52 @@ struct FoldLess {
 // they run in.  It is held over the whole of playMusic, file open included,
 // so a music key pressed meanwhile waits those few milliseconds.  Taken
 // before `mu` and the mixer's locks; nothing holding it waits for the UI
-// thread.
+// thread.  It alone guards `fading` and `stopping`.
+//
+// The sound loader is one thread, started at the first request that needs
+// it, sleeping on `loaderWake` while `queue` is empty.  It takes the
+// requests in order, loads each one's file unless cached or known to fail,
+// and starts the plays.  A request counts in `waiting` from its queueing to
+// the end of its start, so a later request for the same name queues behind
+// it instead of starting first.
 struct SoundState {
+    // The mixer is built first, so it is destroyed after this record's
+    // loader has stopped (statics go in the reverse order of their
+    // construction).
+    SoundState() { mixSampleBytes(); }
+    ~SoundState();
+
     std::mutex musicMu;
-    std::mutex mu;
     std::mutex loadMu;
+    std::mutex mu;
     std::map<std::string, MixSample, FoldLess> cache;
+    std::map<MixSample, std::string> cacheNames;  // the reverse, to forget evicted samples
+    std::map<std::string, Failure, FoldLess> failures;
+    uint64_t failureOrder = 0;
+    size_t sampleCap = kMixSampleMemoryCap;
+    size_t loadAttempts = 0;
     std::map<std::pair<int, int>, MixSample> tones;
     MixChannel music = 0;
-    // The previous music while it fades out; a newer change stops it at
-    // once, so at most two streams exist.
-    MixChannel fading = 0;
+    // Replaced musics fading out, oldest first (under musicMu).
+    std::deque<MixChannel> fading;
+    // Fades ended early, still ramping to silence (under musicMu).
+    std::deque<MixChannel> stopping;
     std::optional<std::string> currentMusic;
     std::string folder = "sounds";
     bool (*menuPosition)(int*, int*) = nullptr;
     PlayRequestObserver requestObserver;
     SoundStartObserver startObserver;
     MusicEventObserver musicObserver;
+
+    std::deque<SoundRequest> queue;
+    std::map<std::string, int, FoldLess> waiting;  // requests per name, queued or in hand
+    size_t waitingPlays = 0;
+    bool loaderBusy = false;  // the loader has a request in hand
+    bool loaderStop = false;
+    std::atomic<bool> loaderCancel{false};  // ends a decode under way
+    std::condition_variable loaderWake;     // with mu: a request was queued, or stop
+    std::condition_variable loaderIdle;     // with mu: the queue ran empty
+    std::thread loader;
 };
 
 SoundState& S() {
@@ -77,9 +174,37 @@ SoundState& S() {
     return s;
 }
 
+// Stops the loader: the decode under way ends at its next chunk, and the
+// requests still queued are dropped.  While it stops, new requests are
+// dropped too.
+void stopLoader() {
+    SoundState& s = S();
+    std::thread t;
+    {
+        std::lock_guard<std::mutex> lock(s.mu);
+        s.loaderStop = true;
+        s.loaderCancel = true;
+        t = std::move(s.loader);
+    }
+    s.loaderWake.notify_all();
+    if (t.joinable()) t.join();
+    std::lock_guard<std::mutex> lock(s.mu);
+    s.queue.clear();
+    s.waiting.clear();
+    s.waitingPlays = 0;
+    s.loaderBusy = false;
+    s.loaderStop = false;
+    s.loaderCancel = false;
+    s.loaderIdle.notify_all();
+}
+
+SoundState::~SoundState() { stopLoader(); }
+
+std::string pathOfLocked(std::string_view name) { return S().folder + "/" + std::string(name) + ".ogg"; }
+
 std::string pathOf(std::string_view name) {
     std::lock_guard<std::mutex> lock(S().mu);
-    return S().folder + "/" + std::string(name) + ".ogg";
+    return pathOfLocked(name);
 }
 
 void musicEvent(std::string_view event, std::string_view arg) {
@@ -89,6 +214,160 @@ void musicEvent(std::string_view event, std::string_view arg) {
         o = S().musicObserver;
     }
     if (o) o(event, arg);
+}
+
+// The cached sample of `name`, marked as used; 0 when there is none or the
+// mixer has evicted it (the entry is then forgotten).  Caller holds mu.
+MixSample cachedLocked(const std::string& name) {
+    SoundState& s = S();
+    auto it = s.cache.find(name);
+    if (it == s.cache.end()) return 0;
+    if (mixSampleTouch(it->second)) return it->second;
+    s.cacheNames.erase(it->second);
+    s.cache.erase(it);
+    return 0;
+}
+
+void forgetSampleLocked(MixSample id) {
+    SoundState& s = S();
+    auto it = s.cacheNames.find(id);
+    if (it == s.cacheNames.end()) return;
+    s.cache.erase(it->second);
+    s.cacheNames.erase(it);
+}
+
+// True when loading `name` is known to fail for its file as `stamp` shows
+// it now; a failure of another version of the file, or for lack of room
+// that may be there now, is forgotten.  Caller holds mu.
+bool knownFailureLocked(const std::string& name, const FileStamp& stamp) {
+    SoundState& s = S();
+    auto it = s.failures.find(name);
+    if (it == s.failures.end()) return false;
+    const Failure& f = it->second;
+    if (f.stamp == stamp && (!f.noRoom || f.roomEpoch == mixSampleRoomEpoch())) return true;
+    s.failures.erase(it);
+    return false;
+}
+
+void rememberFailureLocked(const std::string& name, const FileStamp& stamp, bool noRoom, uint64_t epoch) {
+    SoundState& s = S();
+    if (s.failures.size() >= kMaxFailures && !s.failures.count(name)) {
+        auto oldest = std::min_element(s.failures.begin(), s.failures.end(),
+                                       [](const auto& a, const auto& b) { return a.second.order < b.second.order; });
+        s.failures.erase(oldest);
+    }
+    s.failures[name] = Failure{stamp, noRoom, epoch, ++s.failureOrder};
+}
+
+// Loads `name` on the calling thread unless it is cached or known to fail,
+// and records the outcome.  The sample, or 0.
+MixSample loadNow(const std::string& name) {
+    SoundState& s = S();
+    std::lock_guard<std::mutex> load(s.loadMu);
+    std::string path;
+    size_t cap;
+    {
+        std::lock_guard<std::mutex> lock(s.mu);
+        if (MixSample smp = cachedLocked(name)) return smp;
+        path = pathOfLocked(name);
+        cap = s.sampleCap;
+    }
+    // A missing file is not remembered: it costs nothing to look for again,
+    // and a server naming missing files would otherwise grow the memory.
+    std::optional<FileStamp> stamp = stampOf(path);
+    if (!stamp) return 0;
+    const uint64_t epoch = mixSampleRoomEpoch();
+    {
+        std::lock_guard<std::mutex> lock(s.mu);
+        if (knownFailureLocked(name, *stamp)) return 0;
+        ++s.loadAttempts;
+    }
+    MixLoadResult r = mixSampleLoadFile(path, cap, &s.loaderCancel);
+    std::lock_guard<std::mutex> lock(s.mu);
+    for (MixSample e : r.evicted) forgetSampleLocked(e);
+    if (r.sample) {
+        forgetSampleLocked(s.cache.count(name) ? s.cache[name] : 0);
+        s.cache[name] = r.sample;
+        s.cacheNames[r.sample] = name;
+        return r.sample;
+    }
+    if (r.status != MixLoad::Cancelled) rememberFailureLocked(name, *stamp, r.status == MixLoad::NoRoom, epoch);
+    return 0;
+}
+
+// Starts a playback of `sample` as `r` asks, and reports it.
+void startPlayback(MixSample sample, const SoundRequest& r) {
+    MixChannel ch = mixSampleGetChannel(sample);
+    if (!ch) return;
+    mixSetAttribute(ch, MixAttrib::Vol, r.volume);
+    mixSetAttribute(ch, MixAttrib::Pan, r.pan);
+    float rate = 0;
+    if (r.semitones != 0) {
+        float own = 0;
+        mixGetAttribute(ch, MixAttrib::Freq, &own);
+        // Within 1 Hz .. 1 GHz before the cast (the mixer keeps its own
+        // narrower range); an underflow to 0 would mean "own rate".
+        double hz = double(own) * std::exp2(std::clamp(r.semitones, -1200.0, 1200.0) / 12.0);
+        mixSetAttribute(ch, MixAttrib::Freq, static_cast<float>(std::clamp(hz, 1.0, 1e9)));
+        mixGetAttribute(ch, MixAttrib::Freq, &rate);
+    }
+    mixPlay(ch, false);
+
+    SoundStartObserver o;
+    {
+        std::lock_guard<std::mutex> lock(S().mu);
+        o = S().startObserver;
+    }
+    if (o) o(r.name, r.volume, r.pan, rate);
+}
+
+void loaderRun() {
+    SoundState& s = S();
+    std::unique_lock<std::mutex> lock(s.mu);
+    for (;;) {
+        s.loaderWake.wait(lock, [&s] { return s.loaderStop || !s.queue.empty(); });
+        if (s.loaderStop) return;
+        SoundRequest r = std::move(s.queue.front());
+        s.queue.pop_front();
+        if (r.play) --s.waitingPlays;
+        s.loaderBusy = true;
+        lock.unlock();
+        MixSample sample = loadNow(r.name);
+        if (sample && r.play) startPlayback(sample, r);
+        lock.lock();
+        auto w = s.waiting.find(r.name);
+        if (w != s.waiting.end() && --w->second <= 0) s.waiting.erase(w);
+        s.loaderBusy = false;
+        if (s.queue.empty()) s.loaderIdle.notify_all();
+    }
+}
+
+// A play or preload: started or done at once when the sample is cached and
+// no earlier request of its name still waits; dropped when its file is
+// missing or known to fail; otherwise queued for the loader.
+void requestSound(SoundRequest r) {
+    SoundState& s = S();
+    std::unique_lock<std::mutex> lock(s.mu);
+    if (s.loaderStop) return;
+    if (!s.waiting.count(r.name)) {
+        if (MixSample sample = cachedLocked(r.name)) {
+            lock.unlock();
+            if (r.play) startPlayback(sample, r);
+            return;
+        }
+        std::optional<FileStamp> stamp = stampOf(pathOfLocked(r.name));
+        if (!stamp || knownFailureLocked(r.name, *stamp)) return;
+    } else if (!r.play) {
+        return;  // already on its way
+    }
+    if (r.play) {
+        if (s.waitingPlays >= kMaxWaitingPlays) return;
+        ++s.waitingPlays;
+    }
+    ++s.waiting[r.name];
+    s.queue.push_back(std::move(r));
+    if (!s.loader.joinable()) s.loader = std::thread(loaderRun);
+    s.loaderWake.notify_one();
 }
 
 // The leading number of a token, as the server writes it ("0.5", "-1",
@@ -147,39 +426,18 @@ void playSoundBody(std::string_view sz, int flags) {
     if (((flags & 2) != 0) != background) return;
 
     std::vector<std::string_view> tok = splitSpaces(sz, 4);
-    if (tok.empty()) return;
+    if (tok.empty() || !isSafeSoundName(tok[0])) return;
     double vol = tok.size() > 1 ? leadingNumber(tok[1]) : 1.0;
-    double freq = tok.size() > 3 ? leadingNumber(tok[3]) : 0.0;
-    float pan = positionalPan(tok.size() > 2 ? leadingNumber(tok[2]) : 0.0);
-
-    MixSample sample = getSound(tok[0]);
-    if (!sample) return;
-    MixChannel ch = mixSampleGetChannel(sample);
-    if (!ch) return;
+    SoundRequest r;
+    r.name = std::string(tok[0]);
+    r.semitones = tok.size() > 3 ? leadingNumber(tok[3]) : 0.0;
+    r.pan = positionalPan(tok.size() > 2 ? leadingNumber(tok[2]) : 0.0);
     // The player's own volume first, then the bound: a huge server value
     // times a muted player is 0, never 0 x inf.
     double fx = std::isfinite(configState.conf.fxVol) ? double(configState.conf.fxVol) : 0.0;
-    float volume = static_cast<float>(std::clamp(fx * vol, 0.0, 1.0));
-    mixSetAttribute(ch, MixAttrib::Vol, volume);
-    mixSetAttribute(ch, MixAttrib::Pan, pan);
-    float rate = 0;
-    if (freq != 0) {
-        float own = 0;
-        mixGetAttribute(ch, MixAttrib::Freq, &own);
-        // Within 1 Hz .. 1 GHz before the cast (the mixer keeps its own
-        // narrower range); an underflow to 0 would mean "own rate".
-        double r = double(own) * std::exp2(std::clamp(freq, -1200.0, 1200.0) / 12.0);
-        mixSetAttribute(ch, MixAttrib::Freq, static_cast<float>(std::clamp(r, 1.0, 1e9)));
-        mixGetAttribute(ch, MixAttrib::Freq, &rate);
-    }
-    mixPlay(ch, false);
-
-    SoundStartObserver o;
-    {
-        std::lock_guard<std::mutex> lock(S().mu);
-        o = S().startObserver;
-    }
-    if (o) o(tok[0], volume, pan, rate);
+    r.volume = static_cast<float>(std::clamp(fx * vol, 0.0, 1.0));
+    r.play = true;
+    requestSound(std::move(r));
 }
 
 }  // namespace
@@ -215,29 +473,49 @@ void setSoundsFolder(std::string folder) {
 
 MixSample getSound(std::string_view name) {
     if (!isSafeSoundName(name)) return 0;
-    std::string key(name);
-    std::lock_guard<std::mutex> load(S().loadMu);
-    {
-        std::lock_guard<std::mutex> lock(S().mu);
-        auto it = S().cache.find(key);
-        if (it != S().cache.end() && it->second) return it->second;
-    }
-    // Past the cap nothing new is decoded; a sample that would cross it is
-    // dropped (samples are never freed before mixReset, so the mixer's
-    // count is what the cache holds).  A failure is not remembered: the
-    // file may be downloaded later, and a name kept per failure would let
-    // a server grow memory with names of missing files.
-    if (mixSampleBytes() >= kSampleMemoryCap) return 0;
-    MixSample s = mixSampleLoad(pathOf(name), kMixMaxPlaybacks, kSampleMemoryCap);
-    if (!s) return 0;
-    std::lock_guard<std::mutex> lock(S().mu);
-    S().cache[key] = s;
-    return s;
+    return loadNow(std::string(name));
 }
 
 size_t soundCacheEntries() {
     std::lock_guard<std::mutex> lock(S().mu);
     return S().cache.size();
+}
+
+size_t soundFailureEntries() {
+    std::lock_guard<std::mutex> lock(S().mu);
+    return S().failures.size();
+}
+
+size_t soundLoadAttempts() {
+    std::lock_guard<std::mutex> lock(S().mu);
+    return S().loadAttempts;
+}
+
+void soundFinishLoads() {
+    SoundState& s = S();
+    std::unique_lock<std::mutex> lock(s.mu);
+    s.loaderIdle.wait(lock, [&s] { return s.loaderStop || (s.queue.empty() && !s.loaderBusy); });
+}
+
+void soundFileWritten(std::string_view path) {
+    constexpr std::string_view kPrefix = "sounds/", kSuffix = ".ogg";
+    if (path.size() <= kPrefix.size() + kSuffix.size() || !path.starts_with(kPrefix) || !path.ends_with(kSuffix))
+        return;
+    std::string name(path.substr(kPrefix.size(), path.size() - kPrefix.size() - kSuffix.size()));
+    if (!isSafeSoundName(name)) return;
+    std::lock_guard<std::mutex> lock(S().mu);
+    S().failures.erase(name);
+    auto it = S().cache.find(name);
+    if (it == S().cache.end()) return;
+    // Playbacks of the old sound play on; the next use loads the new file.
+    MixSample old = it->second;
+    forgetSampleLocked(old);
+    mixSampleFree(old);
+}
+
+void setSoundSampleCap(size_t bytes) {
+    std::lock_guard<std::mutex> lock(S().mu);
+    S().sampleCap = bytes;
 }
 
 void playSound(std::string_view sz, int flags) {
@@ -251,30 +529,46 @@ void playSound(std::string_view sz, int flags) {
     uiCall([&] { playSoundBody(copy, flags); });
 }
 
+namespace {
+// `old`, the music being replaced, starts its fade unless it fades already;
+// the fades beyond kMaxFadingMusic end early.  Caller holds musicMu.
+void fadeOutMusic(MixChannel old, const std::optional<std::string>& oldName) {
+    SoundState& s = S();
+    auto ended = [](MixChannel c) { return mixChannelState(c) == MixState::Stopped; };
+    std::erase_if(s.fading, ended);
+    std::erase_if(s.stopping, ended);
+    if (!old || std::find(s.fading.begin(), s.fading.end(), old) != s.fading.end()) return;
+    if (!mixSlideAttribute(old, MixAttrib::Vol, -1.0f, kMusicFadeMs)) return;  // gone already
+    s.fading.push_back(old);
+    musicEvent("music-fade", oldName ? *oldName : std::string());
+    while (s.fading.size() > kMaxFadingMusic) {
+        // A slide from wherever its fade has reached, down to silence.
+        mixSlideAttribute(s.fading.front(), MixAttrib::Vol, -1.0f, kQuickFadeMs);
+        s.stopping.push_back(s.fading.front());
+        s.fading.pop_front();
+    }
+    while (s.stopping.size() > kMaxStoppingMusic) {
+        mixStop(s.stopping.front());
+        s.stopping.pop_front();
+    }
+}
+}  // namespace
+
 void playMusic(std::string_view name) {
-    // A refused name is no request at all: the current music goes on.
-    if (!isSafeSoundName(name)) return;
     std::lock_guard<std::mutex> music(S().musicMu);
-    MixChannel old, olderFading;
+    // A refused name acts as a file that fails to open: the current music
+    // fades out and stays named current.
+    const bool safe = isSafeSoundName(name);
+    MixChannel old;
     std::optional<std::string> oldName;
     {
         std::lock_guard<std::mutex> lock(S().mu);
-        if (S().currentMusic && *S().currentMusic == name) return;
+        if (safe && S().currentMusic && *S().currentMusic == name) return;
         old = S().music;
         oldName = S().currentMusic;
-        olderFading = S().fading;
-        S().fading = 0;
     }
-    // At most the new stream and one fading: an older fade ends now (a
-    // stale handle, once that fade has finished, is refused harmlessly).
-    if (olderFading && olderFading != old) mixStop(olderFading);
-    if (old && mixSlideAttribute(old, MixAttrib::Vol, -1.0f, kMusicFadeMs)) {
-        {
-            std::lock_guard<std::mutex> lock(S().mu);
-            S().fading = old;
-        }
-        musicEvent("music-fade", oldName ? *oldName : std::string());
-    }
+    fadeOutMusic(old, oldName);
+    if (!safe) return;
 
     MixChannel c = mixStreamCreateFile(pathOf(name), true);
     if (!c) return;
@@ -292,7 +586,12 @@ void playMusic(std::string_view name) {
 }
 
 void preloadSounds(std::string_view fl) {
-    for (std::string_view name : splitSpaces(fl, fl.size())) getSound(name);
+    for (std::string_view name : splitSpaces(fl, fl.size())) {
+        if (!isSafeSoundName(name)) continue;
+        SoundRequest r;
+        r.name = std::string(name);
+        requestSound(std::move(r));
+    }
 }
 
 void setMusicVolume(int n) {
@@ -300,11 +599,15 @@ void setMusicVolume(int n) {
     MixChannel c = currentMusicChannel();
     if (!c) return;
     // Once the stream has gone (ended and freed) the setting is the base.
+    // A current music that is fading out (its successor failed to open)
+    // keeps its fade: the step changes the setting only.
+    const bool fadingOut = std::find(S().fading.begin(), S().fading.end(), c) != S().fading.end() ||
+                           std::find(S().stopping.begin(), S().stopping.end(), c) != S().stopping.end();
     float x = configState.conf.muVol;
-    mixGetAttribute(c, MixAttrib::Vol, &x);
+    if (!fadingOut) mixGetAttribute(c, MixAttrib::Vol, &x);
     x = std::clamp(x + float(n) / 50.0f, 0.0f, 1.0f);
     configState.conf.muVol = x;
-    mixSetAttribute(c, MixAttrib::Vol, x);
+    if (!fadingOut) mixSetAttribute(c, MixAttrib::Vol, x);
     char buf[32];
     auto r = std::to_chars(buf, buf + sizeof buf, x);
     musicEvent("music-volume", std::string_view(buf, size_t(r.ptr - buf)));
@@ -338,7 +641,9 @@ void playTone(int hz, int ms) {
         auto it = S().tones.find({hz, ms});
         s = it == S().tones.end() ? 0 : it->second;
     }
-    if (!s) {
+    MixChannel c = s ? mixSampleGetChannel(s) : 0;
+    if (!c) {
+        // Not made yet, or evicted to make room for sounds: made anew.
         Pcm pcm;
         pcm.channels = 1;
         pcm.rate = kMixRate;
@@ -346,16 +651,19 @@ void playTone(int hz, int ms) {
         pcm.data.resize(n);
         const size_t edge = std::min<size_t>(n / 2, kMixRate / 200);  // 5 ms ramps, no clicks
         for (size_t i = 0; i < n; ++i) {
-            float env = 1.0f;
-            if (i < edge) env = float(i) / float(edge);
-            if (n - 1 - i < edge) env = float(n - 1 - i) / float(edge);
-            pcm.data[i] = 0.5f * env * float(std::sin(2.0 * std::numbers::pi * hz * double(i) / kMixRate));
+            double env = 1.0;
+            if (i < edge) env = double(i) / double(edge);
+            if (n - 1 - i < edge) env = double(n - 1 - i) / double(edge);
+            // Half scale.
+            pcm.data[i] = int16_t(std::lround(16384.0 * env * std::sin(2.0 * std::numbers::pi * hz * double(i) / kMixRate)));
         }
         s = mixSampleFromPcm(std::move(pcm), 8);
-        std::lock_guard<std::mutex> lock(S().mu);
-        S().tones[{hz, ms}] = s;
+        {
+            std::lock_guard<std::mutex> lock(S().mu);
+            S().tones[{hz, ms}] = s;
+        }
+        c = mixSampleGetChannel(s);
     }
-    MixChannel c = mixSampleGetChannel(s);
     if (c) mixPlay(c, false);
 }
 
@@ -370,17 +678,25 @@ std::optional<std::string> currentMusicName() {
 }
 
 void soundReset() {
+    stopLoader();
     std::lock_guard<std::mutex> music(S().musicMu);
     mixReset();
     std::lock_guard<std::mutex> lock(S().mu);
-    S().cache.clear();
-    S().tones.clear();
-    S().music = 0;
-    S().fading = 0;
-    S().currentMusic.reset();
-    S().folder = "sounds";
-    S().menuPosition = nullptr;
-    S().requestObserver = nullptr;
-    S().startObserver = nullptr;
-    S().musicObserver = nullptr;
+    SoundState& s = S();
+    s.cache.clear();
+    s.cacheNames.clear();
+    s.failures.clear();
+    s.failureOrder = 0;
+    s.sampleCap = kMixSampleMemoryCap;
+    s.loadAttempts = 0;
+    s.tones.clear();
+    s.music = 0;
+    s.fading.clear();
+    s.stopping.clear();
+    s.currentMusic.reset();
+    s.folder = "sounds";
+    s.menuPosition = nullptr;
+    s.requestObserver = nullptr;
+    s.startObserver = nullptr;
+    s.musicObserver = nullptr;
 }

@@ -5,12 +5,21 @@
 // Threads: playSound may be called from any thread (its body runs on the UI
 // thread and the caller waits); playMusic and preloadSounds run on the
 // receive thread (or the UI thread at start-up); the volume functions and
-// the pause switch run on the UI thread.
+// the pause switch run on the UI thread.  Sound files are decoded on the
+// sound loader, a thread of this unit, so that no caller waits for a
+// decode: a sound whose sample is loaded starts at once, on the UI thread;
+// one that must be loaded first starts on the loader once it is.  Sounds
+// that wait for loading start in the order they were asked, and a sound
+// never starts before an earlier request of the same name; a loaded sound
+// is not held back by the loading of another.  Each request starts at most
+// one playback; one whose file is missing or fails to load, or that finds
+// no room in sample memory, plays nothing.
 //
-// State: one record, SoundState in sound.cpp (the sample cache, the tones,
-// the current and the fading music, the sounds folder, the menu position
-// source and the observers), built on first use and locked inside;
-// soundReset() restores it and resets the mixer.  The front-end installs
+// State: one record, SoundState in sound.cpp (the sample cache, the failure
+// memory, the sound loader and its queue, the tones, the current and the
+// fading musics, the sounds folder, the menu position source and the
+// observers), built on first use and locked inside; soundReset() stops the
+// loader, restores the record and resets the mixer.  The front-end installs
 // the observers before the run and the output is opened by clientMain, so
 // resetCore() leaves this unit alone.  The effects and music volumes and the
 // pause switch live in the configuration (conf.fxVol, conf.muVol,
@@ -41,7 +50,9 @@ void setPlayRequestObserver(PlayRequestObserver observer);
 
 // Observer of every effect that starts playing (after gating and loading):
 // the name, fxVol x volume, the pan after the positional rule, and the rate
-// in Hz (0 when the sound plays at its own rate).  Runs on the UI thread.
+// in Hz (0 when the sound plays at its own rate).  Runs on the thread that
+// starts it: the UI thread, or the sound loader for a sound that had to be
+// loaded (see above); it must not call this unit's operations.
 using SoundStartObserver = std::function<void(std::string_view name, float volume, float pan, float rate)>;
 void setSoundStartObserver(SoundStartObserver observer);
 
@@ -54,18 +65,32 @@ void setSoundStartObserver(SoundStartObserver observer);
 using MusicEventObserver = std::function<void(std::string_view event, std::string_view arg)>;
 void setMusicEventObserver(MusicEventObserver observer);
 
-// The sample for `name`, loading and caching it on first use (names compare
-// without regard to letter case).  0 when the name is refused, the file
-// fails to load, or the cached samples would hold more than their cap
-// (256 MB on 64-bit, 96 MB on 32-bit); a failed name is not kept and is
-// tried again at its next use.
+// The sample for `name`, loading it on the calling thread and caching it on
+// first use (names compare without regard to letter case).  0 when the name
+// is refused or its file is missing, fails to load, or finds no room.
+// Samples are kept as 16-bit PCM within kMixSampleMemoryCap (mixer.h); a
+// load past it evicts the least recently used samples that are not playing,
+// whose names are then loaded again at their next use.
+// A failure is remembered for the file as it is (its size and modification
+// time), so the file is not read again until it changes or a download
+// rewrites it (soundFileWritten); a failure for lack of room, until sample
+// memory may have been freed.  A missing file is not remembered: it is
+// looked for again at each use.
 MixSample getSound(std::string_view name);
-// Starts the looping music `name`; the previous one fades out over 5 s and
-// a music still fading from an earlier change stops at once (at most two
-// streams).  The same name as the current music is ignored.
+// Starts the looping music `name`; the previous one fades out over 5 s.  Up
+// to 4 replaced musics fade at once; beyond that the oldest fade ends with
+// a 30 ms ramp.  The same name as the current music is ignored.  A refused
+// name (see isSafeSoundName) acts as a file that fails to open: the current
+// music fades out, and it stays the current name.
 void playMusic(std::string_view name);
-// Loads every space-separated name of `fl` into the cache; plays nothing.
+// Has the sound loader load every space-separated name of `fl` into the
+// cache, in order; plays nothing and returns at once.
 void preloadSounds(std::string_view fl);
+// A file was rewritten under the program folder (`path` relative to it, as
+// the downloads write it): for "sounds/<name>.ogg" the name's failure is
+// forgotten and its cached sample dropped, so its next use loads the new
+// file.  Other paths are ignored.  Any thread.
+void soundFileWritten(std::string_view path);
 // Change the music or effects volume by n steps of 1/50, within 0..1.
 void setMusicVolume(int n);
 void setSoundVolume(int n);
@@ -88,15 +113,25 @@ void setMenuPositionSource(bool (*fn)(int* width, int* selection));
 bool isSafeSoundName(std::string_view name);
 
 // What the "music" and "currentMusic" state holds: the current music's
-// channel (0 before the first music) and its name.
+// channel (0 before the first music) and its name.  After a change whose
+// file failed to open, the channel is the one fading out.
 MixChannel currentMusicChannel();
 std::optional<std::string> currentMusicName();
 
-// Names held by the sample cache (loaded samples only; failures are not
-// kept).
+// Names held by the sample cache (loaded samples only).
 size_t soundCacheEntries();
-// Tests: the folder the sound files are read from (default "sounds").
+// Names remembered as failing to load (at most 1024, the oldest forgotten
+// first).
+size_t soundFailureEntries();
+// Sound files read for decoding since the last reset.
+size_t soundLoadAttempts();
+// Waits until the sound loader has handled every request made so far
+// (tests, benchmarks).
+void soundFinishLoads();
+// Tests: the folder the sound files are read from (default "sounds"), and
+// the sample memory cap (default kMixSampleMemoryCap).
 void setSoundsFolder(std::string folder);
-// Forgets the cache, the music, observers and the position source, and
-// resets the mixer (mixReset).
+void setSoundSampleCap(size_t bytes);
+// Stops the sound loader, forgets the cache, the failures, the music,
+// observers and the position source, and resets the mixer (mixReset).
 void soundReset();

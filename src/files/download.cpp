@@ -33,6 +33,7 @@ void filesReset() {
     filesState.endpoint = defaultDownloadEndpoint();
     filesState.root.clear();
     filesState.downloadsCancelled = false;
+    filesState.fileWritten = nullptr;
 }
 
 DownloadNames downloadNames(std::string_view fn) {
@@ -185,7 +186,9 @@ DownloadResult downloadFileFrom(const DownloadEndpoint& ep, const std::string& r
 int downloadFile(std::string_view fn) {
     // The server's pings are answered while this waits on the download host.
     AgcOutsideWait outside;
-    switch (downloadFileFrom(filesState.endpoint, filesState.root, fn)) {
+    DownloadResult r = downloadFileFrom(filesState.endpoint, filesState.root, fn);
+    if (r == DownloadResult::Written && filesState.fileWritten) filesState.fileWritten(downloadNames(fn).local);
+    switch (r) {
     case DownloadResult::Refused:
     case DownloadResult::NoHost:
     case DownloadResult::NoConnection:

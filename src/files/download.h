@@ -43,6 +43,10 @@ struct FilesState {
     // empty: the working directory (which start-up makes the program folder).
     std::string root;
     std::atomic<bool> downloadsCancelled{false};
+    // Told of every file downloadFile wrote, with its local name (relative
+    // to root), on the downloading thread.  Registered at start-up by the
+    // layer above, which tells the units that keep what they read of files.
+    void (*fileWritten)(std::string_view local) = nullptr;
 };
 extern FilesState filesState;
 void filesReset();

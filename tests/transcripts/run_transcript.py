@@ -8,6 +8,8 @@ A transcript is a text file of directives, one per line, run in order:
   config: <line>                a line of config-debug.ini, written before the
                                 start; {port} is the scripted server's port
   file: <name>|<text>           writes a file into the program folder (\\r\\n escapes)
+  sound: <name>|<synth args>    makes sounds/<name>.ogg with sox (mono 44100 Hz):
+                                sox -n ... synth <synth args>
   start                         starts kordo-headless (implied by the first
                                 player/expect/server/client directive)
   player: <command>             a line on the client's standard input
@@ -114,6 +116,12 @@ def main():
                     name, _, text = arg.partition("|")
                     with open(os.path.join(folder, name), "wb") as f:
                         f.write(unescape(text).encode("cp1252"))
+                elif key == "sound":
+                    name, _, synth = arg.partition("|")
+                    os.makedirs(os.path.join(folder, "sounds"), exist_ok=True)
+                    subprocess.run(["sox", "-q", "-n", "-r", "44100", "-c", "1",
+                                    os.path.join(folder, "sounds", name + ".ogg"), "synth"] + synth.split(),
+                                   check=True, timeout=WAIT)
                 elif key == "player":
                     need()
                     state["proc"].stdin.write(arg.encode("utf-8") + b"\n")

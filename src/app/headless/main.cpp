@@ -110,6 +110,9 @@ int main(int argc, char** argv) {
     EventShell eventShell(out);
     setShell(&eventShell);
 
+    // "sound" is printed when the playback starts: at once for a sound
+    // already loaded, from the sound loader once loaded for one that was
+    // not, so such an event may follow events of lines sent after its play.
     setSoundStartObserver([&out](std::string_view name, float volume, float pan, float rate) {
         out.emit("sound " + std::string(name) + " " + fmt(volume) + " " + fmt(pan) + " " +
                  fmt(rate));

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
+#include <random>
 #include <numbers>
 #include <thread>
 
@@ -13,13 +15,14 @@
 
 namespace {
 
+// A half-scale sine in the samples' 16-bit form.
 Pcm sine(double hz, int frames, int channels = 1, int rate = 44100) {
     Pcm p;
     p.channels = channels;
     p.rate = rate;
     for (int i = 0; i < frames; ++i)
         for (int c = 0; c < channels; ++c)
-            p.data.push_back(0.5f * float(std::sin(2 * std::numbers::pi * hz * i / rate)));
+            p.data.push_back(int16_t(std::lround(16384.0 * std::sin(2 * std::numbers::pi * hz * i / rate))));
     return p;
 }
 
@@ -141,7 +144,7 @@ TEST_F(AudioMixerTest, LivePlaybacksAreCappedAcrossSamples) {
 TEST_F(AudioMixerTest, OutputStaysFiniteAtAnyVolume) {
     MixSample s = mixSampleFromPcm(sine(440, 44100));
     Pcm inverted = sine(440, 44100);
-    for (float& x : inverted.data) x = -x;
+    for (int16_t& x : inverted.data) x = int16_t(-x);
     MixSample t = mixSampleFromPcm(std::move(inverted));
     for (float vol : {3.4e38f, 1e30f, 1e20f}) {
         SCOPED_TRACE(vol);
@@ -173,18 +176,18 @@ TEST_F(AudioMixerTest, PauseKeepsThePosition) {
     Pcm ramp;
     ramp.channels = 1;
     ramp.rate = 44100;
-    for (int i = 0; i < 10000; ++i) ramp.data.push_back(float(i) * 1e-5f);
+    for (int i = 0; i < 10000; ++i) ramp.data.push_back(int16_t(i));
     MixChannel ch = mixSampleGetChannel(mixSampleFromPcm(std::move(ramp)));
     mixPlay(ch, false);
     std::vector<float> a = sink.render(100);
-    EXPECT_FLOAT_EQ(a[2 * 99], 99e-5f);
+    EXPECT_FLOAT_EQ(a[2 * 99], 99 / 32768.0f);
     mixPause(ch);
     for (float v : sink.render(1000)) ASSERT_EQ(v, 0.0f);
     EXPECT_EQ(mixChannelPlayedFrames(ch), 100);
     mixPlay(ch, false);
-    EXPECT_FLOAT_EQ(sink.render(1)[0], 100e-5f);
+    EXPECT_FLOAT_EQ(sink.render(1)[0], 100 / 32768.0f);
     mixPlay(ch, true);  // restart goes back to the first frame
-    EXPECT_FLOAT_EQ(sink.render(2)[2], 1e-5f);
+    EXPECT_FLOAT_EQ(sink.render(2)[2], 1 / 32768.0f);
 }
 
 TEST_F(AudioMixerTest, SlideIsLinearRunsWhilePausedAndMinusOneFrees) {
@@ -209,6 +212,60 @@ TEST_F(AudioMixerTest, SlideIsLinearRunsWhilePausedAndMinusOneFrees) {
     EXPECT_EQ(mixChannelState(ch), MixState::Stopped);
     EXPECT_EQ(mixActiveChannels(), 0);
     for (size_t i = 256 * 2; i < end.size(); ++i) ASSERT_EQ(end[i], 0.0f);
+}
+
+// Samples are held as 16-bit PCM.  At the cap, a load evicts the least
+// recently used samples (loaded or given a channel) that nothing plays; a
+// sample that cannot fit even so is refused from its declared length,
+// before decoding, and evicts nothing.
+TEST_F(AudioMixerTest, FullSampleMemoryEvictsTheLeastRecentlyUsedIdleSamples) {
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::temp_directory_path() / ("kordo-mixer-" + std::to_string(std::random_device{}()));
+    fs::create_directories(dir);
+    const std::string second = (dir / "second.ogg").string(), longer = (dir / "longer.ogg").string();
+    ASSERT_TRUE(makeSound("sox -q -n -r 44100 -c 1 " + second + " synth 1 sine 440 gain -3"));
+    ASSERT_TRUE(makeSound("sox -q -n -r 44100 -c 1 " + longer + " synth 2.5 sine 440 gain -3"));
+
+    MixLoadResult a = mixSampleLoadFile(second, 0);
+    ASSERT_EQ(a.status, MixLoad::Loaded);
+    const size_t one = mixSampleBytes();
+    EXPECT_EQ(one, 44100u * 2);  // a second of mono, 2 bytes a frame
+    const size_t cap = 3 * one;
+    MixSample b = mixSampleLoadFile(second, cap).sample, c = mixSampleLoadFile(second, cap).sample;
+    ASSERT_NE(b, 0u);
+    ASSERT_NE(c, 0u);
+    MixChannel ch = mixSampleGetChannel(a.sample);  // a: the most recently used, played to its end
+    mixPlay(ch, false);
+    sink.render(44100 + 512);
+    ASSERT_EQ(mixActiveChannels(), 0);
+    ch = mixSampleGetChannel(b);  // b: playing
+    mixPlay(ch, false);
+    sink.render(1024);
+
+    MixLoadResult d = mixSampleLoadFile(second, cap);
+    EXPECT_EQ(d.status, MixLoad::Loaded);
+    EXPECT_EQ(d.evicted, std::vector<MixSample>{c});
+    EXPECT_FALSE(mixSampleTouch(c));
+    EXPECT_EQ(mixSampleGetChannel(c), 0u);
+    MixLoadResult e = mixSampleLoadFile(second, cap);
+    EXPECT_EQ(e.evicted, std::vector<MixSample>{a.sample});
+    EXPECT_EQ(mixSampleBytes(), cap);
+
+    // 2.5 s would need d and e gone and half of b, which plays: refused.
+    MixLoadResult f = mixSampleLoadFile(longer, cap);
+    EXPECT_EQ(f.status, MixLoad::NoRoom);
+    EXPECT_TRUE(f.evicted.empty());
+    EXPECT_EQ(mixSampleBytes(), cap);
+    for (MixSample kept : {b, d.sample, e.sample}) EXPECT_TRUE(mixSampleTouch(kept));
+    EXPECT_EQ(mixSampleLoadFile(longer, 2 * one).status, MixLoad::NoRoom);  // larger than the cap itself
+
+    // Once b has ended it may go too, and all three make the room.
+    sink.render(44100);
+    MixLoadResult g = mixSampleLoadFile(longer, cap);
+    EXPECT_EQ(g.status, MixLoad::Loaded);
+    EXPECT_EQ(g.evicted, (std::vector<MixSample>{b, d.sample, e.sample}));
+    EXPECT_LE(mixSampleBytes(), cap);
+    fs::remove_all(dir);
 }
 
 // Two client threads play, retune, slide and stop while a real-time sink

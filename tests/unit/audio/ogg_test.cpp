@@ -2,6 +2,7 @@
 // crafted files away from the decoder.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -37,6 +38,32 @@ struct AudioOggTest : ::testing::Test {
         return b;
     }
 
+    // The file with its last page's granule position (the length a reader
+    // takes from the header) set to `frames`, its checksum made good again.
+    static std::vector<uint8_t> declaring(uint64_t frames) {
+        std::vector<uint8_t> b = bytes;
+        size_t last = 0;
+        for (size_t at = 0; at + 27 <= b.size(); ++at)
+            if (std::memcmp(&b[at], "OggS", 4) == 0) last = at;
+        for (int i = 0; i < 8; ++i) b[last + 6 + i] = uint8_t(frames >> (8 * i));
+        size_t len = 27 + b[last + 26];
+        for (size_t i = 0; i < b[last + 26]; ++i) len += b[last + 27 + i];
+        std::fill(b.begin() + long(last) + 22, b.begin() + long(last) + 26, 0);
+        uint32_t crc = 0;
+        for (size_t i = last; i < last + len; ++i) {
+            crc ^= uint32_t(b[i]) << 24;
+            for (int k = 0; k < 8; ++k) crc = crc & 0x80000000u ? (crc << 1) ^ 0x04c11db7u : crc << 1;
+        }
+        for (int i = 0; i < 4; ++i) b[last + 22 + i] = uint8_t(crc >> (8 * i));
+        return b;
+    }
+    static OggLimits limitsOf(int64_t frames, size_t fileBytes) {
+        OggLimits l;
+        l.maxFrames = frames;
+        l.maxFileBytes = fileBytes;
+        return l;
+    }
+
     static inline std::string path;
     static inline std::vector<uint8_t> bytes;
 };
@@ -50,6 +77,7 @@ TEST_F(AudioOggTest, DecodesAGeneratedFile) {
     EXPECT_NEAR(double(pcm.frames()), 11025.0, 64.0);
     std::vector<float> st(pcm.data.begin(), pcm.data.end());
     EXPECT_NEAR(dominantHz(st, 22050), 440.0, 5.0);
+    EXPECT_GT(*std::max_element(pcm.data.begin(), pcm.data.end()), 16384);  // -3 dB: 16-bit full scale is used
 
     OggStreamPtr s = oggStreamOpen(path);
     ASSERT_TRUE(s);
@@ -58,7 +86,7 @@ TEST_F(AudioOggTest, DecodesAGeneratedFile) {
     EXPECT_EQ(got, pcm.frames());
     EXPECT_TRUE(oggStreamRewind(s.get()));
     EXPECT_EQ(oggStreamRead(s.get(), buf.data(), 100), 100);
-    EXPECT_FLOAT_EQ(buf[50], pcm.data[50]);
+    EXPECT_NEAR(buf[50], pcm.data[50] / 32768.0, 1.0 / 16384);  // the same frames, streamed as float
 }
 
 TEST_F(AudioOggTest, PrefixesBeforeTheCommentHeaderEndAreIncomplete) {
@@ -107,10 +135,10 @@ TEST_F(AudioOggTest, LengthAndSizeLimitsAcceptExactlyTheLimit) {
         OggLimits limits;
         bool ok;
     } cases[] = {
-        {"sound at the frame limit", {frames, kOggMaxFileBytes}, true},
-        {"sound one frame over", {frames - 1, kOggMaxFileBytes}, false},
-        {"file at the byte limit", {kOggMaxSampleFrames, bytes.size()}, true},
-        {"file one byte over", {kOggMaxSampleFrames, bytes.size() - 1}, false},
+        {"sound at the frame limit", limitsOf(frames, kOggMaxFileBytes), true},
+        {"sound one frame over", limitsOf(frames - 1, kOggMaxFileBytes), false},
+        {"file at the byte limit", limitsOf(kOggMaxSampleFrames, bytes.size()), true},
+        {"file one byte over", limitsOf(kOggMaxSampleFrames, bytes.size() - 1), false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -122,6 +150,48 @@ TEST_F(AudioOggTest, LengthAndSizeLimitsAcceptExactlyTheLimit) {
             EXPECT_EQ(p->frames(), c.ok ? frames : 0);
             EXPECT_EQ(p->rate, c.ok ? 22050 : 1);
         }
+    }
+}
+
+// The length in the last page's granule position decides before any audio
+// is decoded: beyond the frame limit the file is refused without admit
+// being asked, and the decode may not run far past a declared length (a
+// header that understates the sound cannot slip a long one past the
+// caller's memory budget).
+TEST_F(AudioOggTest, TheDeclaredLengthDecidesBeforeDecoding) {
+    Pcm whole;
+    ASSERT_TRUE(oggDecodeMemory(bytes.data(), bytes.size(), &whole));
+    const int64_t frames = whole.frames();
+    std::atomic<bool> cancelled{true};
+    struct Case {
+        const char* what;
+        std::vector<uint8_t> file;
+        bool admits, cancel;
+        int64_t askedFrames;  // what admit is told; -1: not asked
+        bool ok;
+    } cases[] = {
+        {"honest header", bytes, true, false, frames, true},
+        {"declares one frame past the limit", declaring(uint64_t(kOggMaxSampleFrames) + 1), true, false, -1, false},
+        {"declares 2^32 frames or more", declaring(uint64_t(1) << 40), true, false, -1, false},
+        {"declares far fewer than it holds", declaring(100), true, false, 100, false},
+        {"the caller refuses", bytes, false, false, frames, false},
+        {"cancelled", bytes, true, true, frames, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        OggLimits limits;
+        int64_t asked = -1;
+        limits.admit = [&](const OggInfo& info) {
+            asked = info.frames;
+            EXPECT_EQ(info.channels, 2);
+            EXPECT_EQ(info.rate, 22050);
+            return c.admits;
+        };
+        if (c.cancel) limits.cancel = &cancelled;
+        Pcm pcm;
+        EXPECT_EQ(oggDecodeMemory(c.file.data(), c.file.size(), &pcm, limits), c.ok);
+        EXPECT_EQ(asked, c.askedFrames);
+        EXPECT_EQ(pcm.frames(), c.ok ? frames : 0);
     }
 }
 

@@ -6,9 +6,15 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <future>
+#include <iterator>
 #include <mutex>
 #include <random>
 #include <thread>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 #include "audio/memory/memory_sink.h"
 #include "audio/sound.h"
@@ -47,6 +53,8 @@ struct AudioSoundTest : ::testing::Test {
         ASSERT_TRUE(makeSound("sox -q -n -r 44100 -c 2 " + s + "left.ogg synth 2 sine 330 remix 1 0 gain -3"));
         ASSERT_TRUE(makeSound("sox -q -n -r 44100 -c 2 " + s + "right.ogg synth 2 sine 550 remix 0 1 gain -3"));
         ASSERT_TRUE(makeSound("sox -q -n -r 22050 -c 1 " + s + "slow.ogg synth 0.3 sine 440 gain -3"));
+        for (const char* r : {"r1", "r2", "r3", "r4", "r5"})  // more musics on the right
+            ASSERT_TRUE(fs::copy_file(s + "right.ogg", s + r + ".ogg"));
     }
     static void TearDownTestSuite() { fs::remove_all(dir); }
     // The player's settings the sound module reads.
@@ -58,7 +66,10 @@ struct AudioSoundTest : ::testing::Test {
         resetConfig();
         menuOpen = false;
         setMenuPositionSource(testMenu);
+        // Starts come from the UI thread and the sound loader; the test
+        // reads them after playSound has returned and the loads are done.
         setSoundStartObserver([this](std::string_view n, float v, float p, float r) {
+            std::lock_guard<std::mutex> lock(startedMu);
             started.push_back({std::string(n), v, p, r});
         });
         setMusicEventObserver([this](std::string_view e, std::string_view a) {
@@ -71,9 +82,20 @@ struct AudioSoundTest : ::testing::Test {
     }
 
     std::vector<float> seconds(double s) { return sink.render(int(s * 44100)); }
+    // A play as a server line makes it, and the wait for the load it needs.
+    void play(const std::string& payload, int flags = 1) {
+        playSound(payload, flags);
+        soundFinishLoads();
+    }
+    std::vector<std::string> startedNames() {
+        std::vector<std::string> names;
+        for (const Started& x : started) names.push_back(x.name);
+        return names;
+    }
 
     RecordingUi ui;
     MemorySink sink;
+    std::mutex startedMu;
     std::vector<Started> started;
     std::vector<std::string> music;
 };
@@ -93,7 +115,7 @@ TEST_F(AudioSoundTest, FlagsGateOnWindowAndDialog) {
         ui.active = c.active;
         ui.setInDialog(c.dialog);
         started.clear();
-        playSound("door", c.flags);
+        play("door", c.flags);
         Energy e = energyOf(sink.render(4096));
         EXPECT_EQ(started.size(), c.plays ? 1u : 0u);
         EXPECT_EQ(e.l > 1.0, c.plays);
@@ -102,7 +124,7 @@ TEST_F(AudioSoundTest, FlagsGateOnWindowAndDialog) {
 }
 
 TEST_F(AudioSoundTest, PanVolumeAndPositionalPanAreHeard) {
-    playSound("door", 1);
+    play("door");
     Energy centre = energyOf(sink.render(8192));
     sink.render(44100);
 
@@ -132,7 +154,7 @@ TEST_F(AudioSoundTest, PanVolumeAndPositionalPanAreHeard) {
         menuWidth = c.width;
         menuSelection = c.selection;
         started.clear();
-        playSound(c.payload, 1);
+        play(c.payload);
         Energy e = energyOf(sink.render(8192));
         ASSERT_EQ(started.size(), 1u);
         EXPECT_EQ(started[0].name, "door");
@@ -171,7 +193,7 @@ TEST_F(AudioSoundTest, HugeNumbersAreBoundedAfterThePlayersVolume) {
         SCOPED_TRACE(c.payload);
         conf.fxVol = c.fx;
         started.clear();
-        playSound(c.payload, 1);
+        play(c.payload);
         std::vector<float> out = sink.render(8192);
         ASSERT_EQ(started.size(), 1u);
         EXPECT_FLOAT_EQ(started[0].volume, c.volume);
@@ -189,7 +211,7 @@ TEST_F(AudioSoundTest, SemitonesShiftThePitch) {
     for (double semis : {7.0, -12.0, 12.0}) {
         SCOPED_TRACE(semis);
         started.clear();
-        playSound("door 1 0 " + std::to_string(semis), 1);
+        play("door 1 0 " + std::to_string(semis));
         std::vector<float> out = sink.render(16384);
         ASSERT_EQ(started.size(), 1u);
         double want = 440.0 * std::exp2(semis / 12.0);
@@ -211,7 +233,7 @@ TEST_F(AudioSoundTest, NamesLeavingTheSoundsFolderAreRefused) {
     EXPECT_EQ(getSound(std::string(249, 'a')), 0u);
     EXPECT_TRUE(isSafeSoundName("ui/door.v2"));
     started.clear();
-    playSound("../evil", 1);
+    play("../evil");
     EXPECT_TRUE(started.empty());
     EXPECT_TRUE(music.empty());
 }
@@ -240,29 +262,150 @@ TEST_F(AudioSoundTest, OtherSpellingsAndDeviceNamesAreRefused) {
     EXPECT_NE(getSound("sub/x"), 0u);
 }
 
-// Every sample is kept for the run, so what they may hold together is
-// capped: a load that would cross the cap fails and holds nothing.
-TEST_F(AudioSoundTest, SampleMemoryIsCapped) {
-    const std::string door = dir + "/sounds/door.ogg";
-    MixSample first = mixSampleLoad(door, 8, 0);
-    ASSERT_NE(first, 0u);
-    const size_t one = mixSampleBytes();
-    ASSERT_GT(one, 0u);
-    EXPECT_NE(mixSampleLoad(door, 8, 2 * one), 0u);   // exactly at the cap
-    EXPECT_EQ(mixSampleLoad(door, 8, 2 * one), 0u);   // beyond it
-    EXPECT_EQ(mixSampleLoad(door, 8, 3 * one - 1), 0u);
-    EXPECT_EQ(mixSampleBytes(), 2 * one);
+// At the cap the least recently used samples that nothing plays make
+// room, and their names load again at their next use.  A sound that finds
+// no room because the others still play is refused, and not read again
+// until a playback has ended.
+TEST_F(AudioSoundTest, FullSampleMemoryEvictsIdleSamplesAndTheirNamesLoadAgain) {
+    const size_t stereo2s = 2 * 44100 * 2 * 2, mono1s = 44100 * 2;  // 16-bit
+    setSoundSampleCap(stereo2s + mono1s);
+    play("left");  // 2 s, playing
+    play("door");  // 1 s: the cap is full
+    EXPECT_EQ(mixSampleBytes(), stereo2s + mono1s);
+    seconds(1.1);  // door has ended, left plays on
+    const MixSample door = getSound("door");
+    const size_t attempts = soundLoadAttempts();
+
+    started.clear();
+    play("right");  // left plays, door alone is too small to make room
+    play("right");
+    EXPECT_TRUE(started.empty());
+    EXPECT_EQ(soundLoadAttempts(), attempts + 1);
+    EXPECT_EQ(getSound("door"), door);  // nothing was evicted for nothing
+
+    seconds(1.0);  // left has ended: it may go now
+    play("right");
+    EXPECT_EQ(startedNames(), std::vector<std::string>{"right"});
+    EXPECT_EQ(soundLoadAttempts(), attempts + 2);
+    EXPECT_EQ(getSound("door"), door);  // used more recently than left
+    EXPECT_EQ(soundCacheEntries(), 2u);  // left was forgotten with its sample
+    seconds(2.1);
+    EXPECT_NE(getSound("left"), 0u);  // loaded again
+    EXPECT_EQ(soundLoadAttempts(), attempts + 3);
 }
 
-// A failed name is forgotten: a burst of names of missing files holds no
-// memory, and each is tried again at its next use.
+// A failed name is forgotten when its file is missing: a burst of names of
+// missing files holds no memory, and each is looked for again at its next
+// use.
 TEST_F(AudioSoundTest, FailedLoadsAreNotKept) {
     ASSERT_NE(getSound("door"), 0u);
     std::string names;
     for (int i = 0; i < 2000; ++i) names += "missing" + std::to_string(i) + " ";
     preloadSounds(names);
+    for (int i = 0; i < 2000; ++i) playSound("missing" + std::to_string(i), 1);
+    soundFinishLoads();
     EXPECT_EQ(soundCacheEntries(), 1u);
+    EXPECT_EQ(soundFailureEntries(), 0u);
 }
+
+// A sound over the limits is read once, whatever the number of its uses:
+// the failure is remembered for the file as it is, by its size and
+// modification time, until the file changes or a download rewrites it.
+TEST_F(AudioSoundTest, AFailedSoundIsReadAgainOnlyOnceItsFileChanges) {
+    const std::string s = dir + "/sounds/";
+    const size_t stereo2s = 2 * 44100 * 2 * 2;
+    setSoundSampleCap(stereo2s - 1);  // "left" is over it
+    ASSERT_NE(getSound("door"), 0u);
+    const size_t bytes = mixSampleBytes();
+    for (int i = 0; i < 30; ++i) playSound("left", 1);
+    preloadSounds("left LEFT");
+    soundFinishLoads();
+    play("left");
+    EXPECT_TRUE(started.empty()) << "over the cap";
+    EXPECT_EQ(soundLoadAttempts(), 2u);  // door, then left once
+    EXPECT_EQ(soundFailureEntries(), 1u);
+    EXPECT_EQ(mixSampleBytes(), bytes);
+
+    // A file that is no Ogg at all; then rewritten as a real one.
+    auto write = [&](const std::string& name, const std::string& bytes) {
+        std::ofstream(s + name + ".ogg", std::ios::binary | std::ios::trunc) << bytes;
+    };
+    std::ifstream in(s + "door.ogg", std::ios::binary);
+    const std::string good((std::istreambuf_iterator<char>(in)), {});
+    const std::string junk(good.size(), 'x');
+    write("late2", junk);
+    for (int i = 0; i < 3; ++i) play("late2");
+    EXPECT_EQ(soundLoadAttempts(), 3u);
+    // The same size and the same time: the same file as far as the memory
+    // can tell.
+    const auto when = fs::last_write_time(s + "late2.ogg");
+    write("late2", good);
+    fs::last_write_time(s + "late2.ogg", when);
+    play("late2");
+    EXPECT_EQ(soundLoadAttempts(), 3u);
+    EXPECT_TRUE(started.empty());
+    // A download that wrote it says so.
+    soundFileWritten("sounds/late2.ogg");
+    play("late2");
+    EXPECT_EQ(soundLoadAttempts(), 4u);
+    EXPECT_EQ(startedNames(), std::vector<std::string>{"late2"});
+    EXPECT_EQ(soundFailureEntries(), 1u);  // left's
+
+    // A download over a loaded sound drops its sample: the next use loads
+    // the new file (junk again: it fails).  A file that then changes by
+    // itself is read again too.
+    write("late2", junk + "x");
+    soundFileWritten("sounds/late2.ogg");
+    play("late2");
+    EXPECT_EQ(soundLoadAttempts(), 5u);
+    write("late2", good);
+    started.clear();
+    play("late2");
+    EXPECT_EQ(soundLoadAttempts(), 6u);
+    EXPECT_EQ(startedNames(), std::vector<std::string>{"late2"});
+    fs::remove(s + "late2.ogg");
+}
+
+#ifndef _WIN32
+// Files load on the sound loader: playSound returns while a file is still
+// being read (a named pipe stands for a slow file here), a loaded sound is
+// not held back meanwhile, and the sounds that waited start once loaded, in
+// the order asked, each once.  On a loader that reads on the calling
+// thread, the first playSound does not return until the pipe is fed.
+TEST_F(AudioSoundTest, SoundsLoadOffTheCallersThreadAndStartInTheOrderAsked) {
+    const std::string pipe = dir + "/sounds/slowfile.ogg";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    ASSERT_NE(getSound("door"), 0u);
+    std::ifstream in(dir + "/sounds/door.ogg", std::ios::binary);
+    const std::string good((std::istreambuf_iterator<char>(in)), {});
+    auto feed = [&] { std::ofstream(pipe, std::ios::binary) << good; };
+
+    auto asked = std::async(std::launch::async, [&] {
+        playSound("slowfile 0.5", 1);
+        playSound("door 0.25", 1);      // loaded: at once
+        playSound("menubounds 0.75", 1);  // to load: waits behind slowfile
+        playSound("slowfile 1", 1);     // behind the first of its name
+        playSound("door 0.125", 1);
+    });
+    const bool returned = asked.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    std::vector<std::string> meanwhile;
+    {
+        std::lock_guard<std::mutex> lock(startedMu);
+        for (const Started& x : started) meanwhile.push_back(x.name + " " + std::to_string(x.volume));
+    }
+    feed();
+    asked.wait();
+    soundFinishLoads();
+    fs::remove(pipe);
+    ASSERT_TRUE(returned) << "playSound waited for the file";
+    EXPECT_EQ(meanwhile, (std::vector<std::string>{"door 0.250000", "door 0.125000"}));
+    std::vector<std::string> all;
+    for (const Started& x : started) all.push_back(x.name + " " + std::to_string(x.volume));
+    EXPECT_EQ(all, (std::vector<std::string>{"door 0.250000", "door 0.125000", "slowfile 0.500000",
+                                             "menubounds 0.750000", "slowfile 1.000000"}));
+    EXPECT_EQ(mixActiveChannels(), 5);
+}
+#endif
 
 TEST_F(AudioSoundTest, CacheIgnoresCaseAndRetriesFailedNames) {
     MixSample s = getSound("door");
@@ -288,6 +431,7 @@ TEST_F(AudioSoundTest, SoundVolumeStepsWithinRangeAndPlaysMenubounds) {
         conf.fxVol = c.start;
         started.clear();
         setSoundVolume(c.n);
+        soundFinishLoads();
         EXPECT_NEAR(conf.fxVol, c.end, 1e-6);
         ASSERT_EQ(started.size(), 1u);
         EXPECT_EQ(started[0].name, "menubounds");
@@ -345,15 +489,98 @@ TEST_F(AudioSoundTest, MissingMusicLeavesTheOldNameAndFadesIt) {
     EXPECT_EQ(music, (std::vector<std::string>{"music-volume 0.27"}));
 }
 
-// Quick music changes keep at most two streams: the new one and one fading;
-// an older fade stops at once.
-TEST_F(AudioSoundTest, QuickMusicChangesKeepAtMostTwoStreams) {
-    for (int i = 0; i < 12; ++i) {
-        playMusic(i % 2 ? "right" : "left");
-        seconds(0.05);
-        ASSERT_LE(mixActiveChannels(), 2) << "after change " << i;
+// A refused name acts as a file that fails to open: the music playing
+// fades out over 5 s, its name stays the current one, and a volume key
+// meanwhile changes the setting without ending the fade.
+TEST_F(AudioSoundTest, ARefusedMusicNameActsAsAFileThatFailsToOpen) {
+    for (const char* name : {"", "../x", "nul", "a\\b", "missing"}) {
+        SCOPED_TRACE(name);
+        SetUp();
+        conf.muVol = 0.8f;
+        playMusic("left");
+        Energy before = energyOf(seconds(0.5));
+        const MixChannel c = currentMusicChannel();
+        music.clear();
+        playMusic(name);
+        EXPECT_EQ(currentMusicName(), "left");
+        EXPECT_EQ(currentMusicChannel(), c);
+        setMusicVolume(1);
+        EXPECT_FLOAT_EQ(conf.muVol, 0.82f);
+        EXPECT_EQ(music, (std::vector<std::string>{"music-fade left", "music-volume 0.82"}));
+        seconds(2.25);
+        Energy halfway = energyOf(seconds(0.5));  // 2.25 .. 2.75 s: gain 0.5
+        EXPECT_NEAR(halfway.l / before.l, 0.25, 0.04);
+        seconds(2.4);
+        EXPECT_EQ(mixActiveChannels(), 0);
+        playMusic("left");  // still named current: ignored
+        EXPECT_EQ(mixActiveChannels(), 0);
     }
-    EXPECT_EQ(currentMusicName(), "right");
+}
+
+// Music changes in a burst (start-up music, lobby, game): every replaced
+// music fades over its whole 5 s, the older fades too.
+TEST_F(AudioSoundTest, QuickMusicChangesLetEveryFadeRunItsCourse) {
+    conf.muVol = 1.0f;
+    playMusic("left");
+    const double full = energyOf(seconds(0.5)).l;
+    playMusic("r1");  // left starts fading here
+    double t = 0;
+    auto at = [&](double when) {  // the left energy of 0.1 s centred on `when`
+        seconds(when - 0.05 - t);
+        t = when + 0.05;
+        return energyOf(seconds(0.1)).l / (full / 5);
+    };
+    EXPECT_NEAR(at(0.1), 0.98 * 0.98, 0.03);
+    playMusic("r2");
+    playMusic("r3");
+    for (double when : {1.0, 2.0, 3.0, 4.0, 4.8}) {
+        SCOPED_TRACE(when);
+        EXPECT_NEAR(at(when), (1 - when / 5) * (1 - when / 5), 0.03);
+    }
+    EXPECT_LT(at(5.1), 1e-4);  // gone (the right musics leak a trace into the left)
+    EXPECT_EQ(mixActiveChannels(), 3);  // r1, r2 still fading, r3
+}
+
+// Past four fades the oldest ends with a short ramp: within 50 ms, without a
+// step in the wave.
+TEST_F(AudioSoundTest, PastFourFadesTheOldestEndsWithAShortRamp) {
+    conf.muVol = 1.0f;
+    playMusic("left");
+    seconds(0.3);
+    for (const char* r : {"r1", "r2", "r3", "r4"}) {
+        playMusic(r);
+        seconds(0.05);
+    }
+    EXPECT_EQ(mixActiveChannels(), 5);  // left, r1, r2, r3 fading; r4
+    std::vector<float> before = seconds(0.05);
+    ASSERT_GT(energyOf(before).l, 1.0) << "left still fading";
+    float peak = 0;
+    for (size_t i = 0; i < before.size(); i += 2) peak = std::max(peak, std::fabs(before[i]));
+
+    playMusic("r5");
+    std::vector<float> after = seconds(0.1);
+    const size_t ms10 = 2 * 441, ms50 = 2 * 2205;
+    EXPECT_GT(energyOf(std::vector<float>(after.begin(), after.begin() + ms10)).l, 0.01);
+    // Gone after 50 ms, but for the trace the right musics leak into the left.
+    for (size_t i = ms50; i < after.size(); i += 2) ASSERT_LT(std::fabs(after[i]), 0.01f * peak) << "frame " << i / 2;
+    // The steepest step of a 330 Hz wave of that peak is 2 pi 330 / 44100
+    // of it; a cut would step by up to the peak itself.
+    float step = std::fabs(after[0] - before[before.size() - 2]);
+    for (size_t i = 2; i < after.size(); i += 2) step = std::max(step, std::fabs(after[i] - after[i - 2]));
+    EXPECT_LT(step, 0.06f * peak);
+    seconds(0.1);
+    EXPECT_EQ(mixActiveChannels(), 5);
+}
+
+// A flood of changes, faster than any ramp, still keeps the streams
+// bounded: the current one, four fading, four ending.
+TEST_F(AudioSoundTest, AFloodOfMusicChangesKeepsAtMostNineStreams) {
+    const char* names[] = {"left", "r1", "r2", "r3", "r4", "r5"};
+    for (int i = 0; i < 40; ++i) {
+        playMusic(names[i % 6]);
+        ASSERT_LE(mixActiveChannels(), 9) << "after change " << i;
+    }
+    EXPECT_EQ(currentMusicName(), "r3");
     seconds(5.5);  // the last fade has ended
     EXPECT_EQ(mixActiveChannels(), 1);
 }
