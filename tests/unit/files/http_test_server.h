@@ -58,9 +58,9 @@ public:
         std::lock_guard<std::mutex> l(mu_);
         return requests_;
     }
-    // "GET <path>" when a request was read, "end <path>" when its reply was
-    // over (sent, and the connection about to close), in the order they
-    // happened.
+    // "GET <path>" when a request was read, "end <path>" just before the
+    // last byte of its reply is sent (so that nothing the client does once
+    // it has the whole reply comes before it in the log), in order.
     std::vector<std::string> log() const {
         std::lock_guard<std::mutex> l(mu_);
         return log_;
@@ -93,16 +93,18 @@ private:
         size_t b = a == std::string::npos ? a : req.find(' ', a + 1);
         return b == std::string::npos ? req.substr(0, 40) : req.substr(a + 1, b - a - 1);
     }
-    void note(const std::string& e) {
-        std::lock_guard<std::mutex> l(mu_);
-        log_.push_back(e);
-    }
     void serve(SocketHandle c) {
-        std::string req = exchange(c);
-        note("end " + pathOf(req));
+        bool ended = false;
+        std::string req = exchange(c, &ended);
+        if (!ended) noteEnd(req, &ended);
+    }
+    void noteEnd(const std::string& req, bool* ended) {
+        std::lock_guard<std::mutex> l(mu_);
+        log_.push_back("end " + pathOf(req));
+        *ended = true;
     }
     // Reads the request and sends the reply; returns the request.
-    std::string exchange(SocketHandle c) {
+    std::string exchange(SocketHandle c, bool* ended) {
         std::string req;
         char buf[4096];
         while (req.find("\r\n\r\n") == std::string::npos && readable(c, 5000)) {
@@ -122,15 +124,18 @@ private:
                 queued_.erase(queued_.begin());
             }
         }
+        if (r.zeroBody == 0) noteEnd(req, ended);
         if (!send(c, r.bytes.data(), r.bytes.size())) return req;
         std::vector<char> zeros(64 * 1024, 0);
         for (int64_t left = r.trickleMs > 0 ? r.zeroBody : 0; left > 0 && !stop_; --left) {
+            if (left == 1) noteEnd(req, ended);
             if (!send(c, zeros.data(), 1)) return req;
             // Until the client gives up (its close reads as the end here).
-            if (readable(c, r.trickleMs) && sockRecv(c, buf, sizeof buf) <= 0) return req;
+            if (left > 1 && readable(c, r.trickleMs) && sockRecv(c, buf, sizeof buf) <= 0) return req;
         }
         for (int64_t left = r.trickleMs > 0 ? 0 : r.zeroBody; left > 0;) {
             size_t n = static_cast<size_t>(std::min<int64_t>(left, static_cast<int64_t>(zeros.size())));
+            if (left == static_cast<int64_t>(n)) noteEnd(req, ended);
             if (!send(c, zeros.data(), n)) return req;
             left -= static_cast<int64_t>(n);
         }
