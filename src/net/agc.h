@@ -106,9 +106,9 @@ struct AGCHandle {
     size_t queuedBytes = 0;   // receivedChunkFootprint of the queue
     bool queueEnded = false;  // the receive thread has stopped reading
     // Set once the connection ends, by either side (the receive thread at
-    // the end of the stream, any shutdown of the socket): what the
-    // handlers wait on outside the connection watches it and gives up (see
-    // agc_dispatchCancel).
+    // the end of the stream, any shutdown of the socket).  Whatever a
+    // handler waits on outside the connection watches it and gives up (see
+    // agc_dispatchCancel); the lines still queued are handled as before.
     CancelSwitch cancel;
     std::atomic<bool> closeStepsRun{false};
     std::atomic<bool> closeWanted{false};
