@@ -25,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // the rows the connection keeps for itself act ("ping" finds no current
     // connection and sends nothing).
     AGCHandle h;
-    ReceivedChunk chunk;
+    ReceivedChunk queued;
     size_t pos = 0;
     // The first byte picks the receive size, so splits fall everywhere.
     size_t chunk = size ? (data[0] % 80) + 1 : 1;
@@ -53,19 +53,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 (c.payload.data() < line.data() ||
                  c.payload.data() + c.payload.size() > line.data() + line.size()))
                 __builtin_trap();
-            const size_t queuedBefore = chunk.lines.size(), bytesBefore = chunk.bytes.size();
-            agc_receiveLine(&h, &chunk, line);
-            const bool queued = chunk.lines.size() == queuedBefore + 1;
+            const size_t linesBefore = queued.lines.size(), bytesBefore = queued.bytes.size();
+            agc_receiveLine(&h, &queued, line);
+            const bool kept = queued.lines.size() == linesBefore + 1;
             const bool forDispatch =
                 known && c.command != ServerCommand::Status && c.command != ServerCommand::Challenge;
-            if (queued != forDispatch || (!queued && chunk.lines.size() != queuedBefore)) __builtin_trap();
-            if (queued) {
-                const auto [at, len] = chunk.lines.back();
-                if (at != bytesBefore || len != line.size() || chunk.bytes.size() != at + len + 1 ||
-                    chunk.bytes.compare(at, len, line) != 0 || chunk.bytes.back() != '\0')
+            if (kept != forDispatch || (!kept && queued.lines.size() != linesBefore)) __builtin_trap();
+            if (kept) {
+                const auto [at, len] = queued.lines.back();
+                if (at != bytesBefore || len != line.size() || queued.bytes.size() != at + len + 1 ||
+                    queued.bytes.compare(at, len, line) != 0 || queued.bytes.back() != '\0')
                     __builtin_trap();
             }
-            if (receivedChunkFootprint(chunk) < chunk.bytes.size() + chunk.lines.size() * 8) __builtin_trap();
+            if (receivedChunkFootprint(queued) < queued.bytes.size() + queued.lines.size() * 8)
+                __builtin_trap();
             if (!known) return;
             if (c.command == ServerCommand::Status && h.status.load() != readInt32(c.payload))
                 __builtin_trap();
