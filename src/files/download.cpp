@@ -62,6 +62,10 @@ std::string downloadRequest(const DownloadEndpoint& ep, std::string_view remote)
 }
 
 namespace {
+// A connect to the download host that has not completed by then fails
+// (NoConnection), as a game connection's does: a host that drops requests
+// would otherwise hold the handler, and every line after it, for the
+// system's own time-out of minutes.
 constexpr int kDownloadConnectTimeoutMs = 10000;
 // Names tried for the temporary file: "<target>.part", then
 // "<target>.1.part" and on.  Only leftovers of a crash or another client's
