@@ -20,6 +20,15 @@ def rss_kb(pid, field="VmRSS"):
     return 0
 
 
+def rss_peak_kb(pid):
+    """Peak resident memory of the process so far (VmHWM), in KiB."""
+    with open("/proc/%d/status" % pid) as f:
+        for line in f:
+            if line.startswith("VmHWM:"):
+                return int(line.split()[1])
+    return 0
+
+
 def main_window_active():
     """The main window's active state as a screen reader sees it."""
     import pyatspi

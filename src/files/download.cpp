@@ -1,8 +1,8 @@
 #include "files/download.h"
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -18,7 +18,12 @@
 
 FilesState filesState;
 
-void cancelDownloads(bool cancel) { filesState.downloadsCancelled = cancel; }
+void cancelDownloads(bool cancel) {
+    if (cancel)
+        filesState.downloadsCancel.cancel();
+    else
+        filesState.downloadsCancel.reset();
+}
 
 DownloadEndpoint defaultDownloadEndpoint() {
     DownloadEndpoint ep;
@@ -32,8 +37,10 @@ DownloadEndpoint defaultDownloadEndpoint() {
 void filesReset() {
     filesState.endpoint = defaultDownloadEndpoint();
     filesState.root.clear();
-    filesState.downloadsCancelled = false;
+    filesState.downloadsCancel.reset();
     filesState.fileWritten = nullptr;
+    std::lock_guard<std::mutex> lock(filesState.targetsMu);
+    filesState.busyTargets.clear();
 }
 
 DownloadNames downloadNames(std::string_view fn) {
@@ -56,7 +63,17 @@ std::string downloadRequest(const DownloadEndpoint& ep, std::string_view remote)
 }
 
 namespace {
+// A connect to the download host that has not completed by then fails
+// (NoConnection), as a game connection's does: a host that drops requests
+// would otherwise hold the handler, and every line after it, for the
+// system's own time-out of minutes.
 constexpr int kDownloadConnectTimeoutMs = 10000;
+// Names tried for the temporary file: "<target>.part", then
+// "<target>.1.part" and on.  Only leftovers of a crash or another client's
+// downloads in the same folder take these names (this process downloads a
+// target once at a time), so a handful is plenty; past them the file
+// counts as not writable.
+constexpr int kTemporaryNames = 16;
 
 struct SocketGuard {
     SocketHandle s;
@@ -82,70 +99,148 @@ void makeParentFolders(const std::string& root, const std::string& local) {
     std::filesystem::create_directories(std::filesystem::path(root + local.substr(0, slash)), ec);
 }
 
+// A new temporary file next to `target` (see kTemporaryNames), its name in
+// *path; null when none could be created.
+std::FILE* createTemporary(const std::string& target, std::string* path) {
+    for (int n = 0; n < kTemporaryNames; ++n) {
+        const std::string p = n == 0 ? target + ".part" : target + "." + std::to_string(n) + ".part";
+        bool existed = false;
+        if (std::FILE* f = createNewFile(p, &existed)) {
+            *path = p;
+            return f;
+        }
+        if (!existed) return nullptr;
+    }
+    return nullptr;
+}
+
 using Clock = std::chrono::steady_clock;
 
 int64_t msUntil(Clock::time_point t) {
+    if (t == Clock::time_point::max()) return INT32_MAX;
     return std::chrono::duration_cast<std::chrono::milliseconds>(t - Clock::now()).count();
 }
+
+int clampMs(int64_t ms) { return static_cast<int>(std::clamp<int64_t>(ms, 0, INT32_MAX)); }
 
 bool sendAll(SocketHandle s, const std::string& bytes, Clock::time_point deadline) {
     size_t done = 0;
     while (done < bytes.size()) {
-        if (filesState.downloadsCancelled.load()) return false;
-        int64_t left = std::min<int64_t>(msUntil(deadline), 100);
+        const int64_t left = msUntil(deadline);
         if (left <= 0) return false;
-        long n = sockSendWithin(s, bytes.data() + done, bytes.size() - done, static_cast<int>(left));
-        if (n < 0) return false;
+        // A shut-down socket fails at once: a cancel ends this wait.
+        long n = sockSendWithin(s, bytes.data() + done, bytes.size() - done, clampMs(left));
+        if (n <= 0) return false;
         done += static_cast<size_t>(n);
     }
     return true;
 }
 
-// Waits for bytes in slices of 100 ms: 1 readable, 0 idle time-out or
-// overall deadline, -1 error, -2 cancelled.
-int waitBytes(SocketHandle s, Clock::time_point idleEnd, Clock::time_point deadline) {
-    for (;;) {
-        if (filesState.downloadsCancelled.load()) return -2;
-        int64_t left = std::min(msUntil(idleEnd), msUntil(deadline));
-        if (left <= 0) return 0;
-        int r = sockWaitReadable(s, static_cast<int>(std::min<int64_t>(left, 100)));
-        if (r != 0) return r;
-    }
+// The key of a target in FilesState::busyTargets: its path, whose letter
+// case does not tell files apart on Windows.
+std::string targetKey(const std::string& target) {
+#ifdef _WIN32
+    std::string k = target;
+    for (char& c : k)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return k;
+#else
+    return target;
+#endif
 }
+
+// A target's turn (see FilesState::busyTargets), held for a whole download.
+// Taking it waits while another download has the target, until the
+// deadline, or a cancel of either switch.
+class TargetTurn {
+public:
+    TargetTurn(const std::string& target, CancelSwitch* connection, Clock::time_point deadline)
+        : key_(targetKey(target)) {
+        FilesState& fs = filesState;
+        CancelWatch all(&fs.downloadsCancel, CancelWatch::wakeOf(fs.targetsMu, fs.targetsCv));
+        CancelWatch own(connection, CancelWatch::wakeOf(fs.targetsMu, fs.targetsCv));
+        auto cancelled = [&] { return fs.downloadsCancel.cancelled() || (connection && connection->cancelled()); };
+        auto free = [&] { return std::find(fs.busyTargets.begin(), fs.busyTargets.end(), key_) == fs.busyTargets.end(); };
+        // Released before the watches end: their actions take this lock.
+        std::unique_lock<std::mutex> lock(fs.targetsMu);
+        if (deadline == Clock::time_point::max())
+            fs.targetsCv.wait(lock, [&] { return cancelled() || free(); });
+        else if (!fs.targetsCv.wait_until(lock, deadline, [&] { return cancelled() || free(); }))
+            return;
+        if (cancelled()) return;
+        fs.busyTargets.push_back(key_);
+        held_ = true;
+    }
+    ~TargetTurn() {
+        if (!held_) return;
+        FilesState& fs = filesState;
+        {
+            std::lock_guard<std::mutex> lock(fs.targetsMu);
+            fs.busyTargets.erase(std::find(fs.busyTargets.begin(), fs.busyTargets.end(), key_));
+        }
+        fs.targetsCv.notify_all();
+    }
+    TargetTurn(const TargetTurn&) = delete;
+    TargetTurn& operator=(const TargetTurn&) = delete;
+    bool held() const { return held_; }
+
+private:
+    std::string key_;
+    bool held_ = false;
+};
 }  // namespace
 
-DownloadResult downloadFileFrom(const DownloadEndpoint& ep, const std::string& root, std::string_view fn) {
+DownloadResult downloadFileFrom(const DownloadEndpoint& ep, const std::string& root, std::string_view fn,
+                                CancelSwitch* connection) {
     DownloadNames names = downloadNames(fn);
     if (!isSafeRelativeName(names.local) || !isSafeRelativeName(names.remote)) return DownloadResult::Refused;
 
-    if (filesState.downloadsCancelled.load()) return DownloadResult::Cancelled;
+    CancelSwitch* const all = &filesState.downloadsCancel;
+    auto cancelled = [&] { return all->cancelled() || (connection && connection->cancelled()); };
+    if (cancelled()) return DownloadResult::Cancelled;
     const Clock::time_point deadline =
         ep.overallTimeoutMs > 0 ? Clock::now() + std::chrono::milliseconds(ep.overallTimeoutMs) : Clock::time_point::max();
-    const auto idle = std::chrono::milliseconds(ep.idleTimeoutMs > 0 ? ep.idleTimeoutMs : 24 * 3600 * 1000);
+    const int64_t idleMs = ep.idleTimeoutMs > 0 ? ep.idleTimeoutMs : int64_t(24) * 3600 * 1000;
     uint32_t addr = 0;
     if (!sockResolveIPv4(ep.host, &addr)) return DownloadResult::NoHost;
+
+    const std::string target = root + names.local;
+    TargetTurn turn(target, connection, deadline);
+    if (!turn.held()) return cancelled() ? DownloadResult::Cancelled : DownloadResult::Incomplete;
+
+    SocketGuard sock{sockCreateTcp()};
+    if (sock.s == kNoSocket) return DownloadResult::NoConnection;
+    // Until the socket is closed, a cancel shuts it down: whatever waits on
+    // it (connect, send, receive) returns at once, and the checks after each
+    // wait tell a cancel from a failure.  (Declared after the socket: they
+    // end before it is closed.)
+    CancelWatch watchAll(all, CancelWatch::shutdownOf(sock.s));
+    CancelWatch watchOwn(connection, CancelWatch::shutdownOf(sock.s));
     const int64_t connectMs = std::min<int64_t>(kDownloadConnectTimeoutMs, std::max<int64_t>(msUntil(deadline), 1));
-    const std::atomic<bool>& cancelled = filesState.downloadsCancelled;
-    SocketGuard sock{sockConnect(addr, ep.port, static_cast<int>(connectMs), &cancelled)};
-    if (sock.s == kNoSocket)
-        return cancelled.load() ? DownloadResult::Cancelled : DownloadResult::NoConnection;
+    if (!sockConnectCreated(sock.s, addr, ep.port, static_cast<int>(connectMs)))
+        return cancelled() ? DownloadResult::Cancelled : DownloadResult::NoConnection;
+    if (cancelled()) return DownloadResult::Cancelled;
     if (!sendAll(sock.s, downloadRequest(ep, names.remote), deadline))
-        return cancelled.load() ? DownloadResult::Cancelled : DownloadResult::Incomplete;
+        return cancelled() ? DownloadResult::Cancelled : DownloadResult::Incomplete;
 
     // The temporary file is opened only once the head says 200, so an error
     // page or a dead server leaves no trace at all.
-    const std::string target = root + names.local;
     FileGuard tmp;
     HttpReader reader;
     std::vector<char> buf(64 * 1024);
     bool writeFailed = false;
     // Only an orderly close (0) ends a body that has no Content-Length; a
-    // receive error or the idle time-out (<0) leaves it of unknown length.
+    // receive error, the idle time-out or the deadline (<0) leaves it of
+    // unknown length.
     bool recvFailed = false;
     for (;;) {
-        int w = waitBytes(sock.s, Clock::now() + idle, deadline);
-        if (w == -2) return DownloadResult::Cancelled;  // the guards remove the ".part"
-        long n = w > 0 ? sockRecv(sock.s, buf.data(), buf.size()) : -1;
+        const int64_t left = msUntil(deadline);
+        long n = -1;
+        // Each receive waits at most the idle time-out and what is left of
+        // the deadline; a cancel's shutdown wakes it.
+        if (left > 0 && sockSetRecvTimeout(sock.s, clampMs(std::max<int64_t>(std::min(idleMs, left), 1))))
+            n = sockRecv(sock.s, buf.data(), buf.size());
+        if (cancelled()) return DownloadResult::Cancelled;  // the guards remove the temporary file
         if (n <= 0) {
             recvFailed = n < 0;
             break;
@@ -158,11 +253,9 @@ DownloadResult downloadFileFrom(const DownloadEndpoint& ep, const std::string& r
             return DownloadResult::TooLarge;
         if (reader.state != HttpState::Head && !tmp.f && !writeFailed) {
             makeParentFolders(root, names.local);
-            tmp.path = target + ".part";
-            tmp.f = std::fopen(tmp.path.c_str(), "wb");
+            tmp.f = createTemporary(target, &tmp.path);
             if (!tmp.f) {
                 diagLine("Failed to open file\r\n");
-                tmp.path.clear();
                 writeFailed = true;
             }
         }
@@ -184,9 +277,7 @@ DownloadResult downloadFileFrom(const DownloadEndpoint& ep, const std::string& r
 }
 
 int downloadFile(std::string_view fn) {
-    // The server's pings are answered while this waits on the download host.
-    AgcOutsideWait outside;
-    DownloadResult r = downloadFileFrom(filesState.endpoint, filesState.root, fn);
+    DownloadResult r = downloadFileFrom(filesState.endpoint, filesState.root, fn, agc_dispatchCancel());
     if (r == DownloadResult::Written && filesState.fileWritten) filesState.fileWritten(downloadNames(fn).local);
     switch (r) {
     case DownloadResult::Refused:

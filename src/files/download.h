@@ -1,14 +1,19 @@
 // HTTP/1.0 download of one game file from the download area into the
-// program folder.  Runs on the caller's thread (the connection's dispatch
-// thread, which the answer to "ping" does not wait for) and blocks it for
+// program folder.  Runs on the caller's thread (a connection's dispatch
+// thread, whose later lines, "ping" included, wait for it) and blocks it for
 // the whole transfer, which is bounded: connect time-out, idle time-out,
-// overall deadline, size cap, and cancelDownloads() at exit.  Names are CP1252 bytes with "/"
-// separators, as the server gives them.
+// overall deadline, size cap, the end of the caller's connection, and
+// cancelDownloads() at exit.  Names are CP1252 bytes with "/" separators,
+// as the server gives them.
 #pragma once
 
-#include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "net/cancel.h"
 
 // Where files come from.  `base` starts with "/" and has no trailing "/".
 struct DownloadEndpoint {
@@ -24,9 +29,9 @@ struct DownloadEndpoint {
     int64_t maxBytes = int64_t(256) << 20;
 };
 
-// From true on, every download in progress or to come ends within about
-// 100 ms as Cancelled, its ".part" file removed.  Set by the client's
-// shut-down; false again at start-up (and in tests).
+// From true on, every download in progress or to come ends at once as
+// Cancelled, its temporary file removed.  Set by the client's shut-down;
+// false again at start-up (and in tests), with no download running.
 void cancelDownloads(bool cancel);
 
 // The built-in download area: the build's download host, port 80, "/autodl".
@@ -34,19 +39,27 @@ DownloadEndpoint defaultDownloadEndpoint();
 
 // The unit's state, one record: the settings of the file delivery, set at
 // start-up before any connection exists, or by tests between runs, then
-// read by the dispatch thread; and the cancellation switch (see
-// cancelDownloads), which any thread may flip.  filesReset() restores the
-// whole record, switch off (resetCore, tests).
+// read by the dispatch threads; the cancellation switch (see
+// cancelDownloads), which any thread may flip; and the targets being
+// downloaded.  filesReset() restores the whole record, switch off, with no
+// download running (resetCore, tests).
 struct FilesState {
     DownloadEndpoint endpoint = defaultDownloadEndpoint();
     // Folder the relative names are resolved in, with its trailing "/";
     // empty: the working directory (which start-up makes the program folder).
     std::string root;
-    std::atomic<bool> downloadsCancelled{false};
+    CancelSwitch downloadsCancel;
     // Told of every file downloadFile wrote, with its local name (relative
     // to root), on the downloading thread.  Registered at start-up by the
     // layer above, which tells the units that keep what they read of files.
     void (*fileWritten)(std::string_view local) = nullptr;
+    // One download per target at a time (two connections' dispatch threads
+    // may ask for the same file): the target paths of the downloads under
+    // way, guarded by targetsMu; a download waiting for its target's turn
+    // waits on targetsCv.
+    std::mutex targetsMu;
+    std::condition_variable targetsCv;
+    std::vector<std::string> busyTargets;
 };
 extern FilesState filesState;
 void filesReset();
@@ -83,14 +96,30 @@ enum class DownloadResult {
 };
 
 // The whole exchange against `ep`, with local names under `root` (see
-// FilesState::root).  The body goes to "<local>.part" next to the target and
-// is renamed over it only once complete, so the local file is either the old
+// FilesState::root).  The body goes to a temporary file of this download's
+// own next to the target, created new ("<local>.part", or "<local>.<n>.part"
+// when something has that name already, which is left alone), and is renamed
+// over the target only once complete, so the local file is either the old
 // one or the whole new one.  Missing sub-folders of an accepted name are
-// created.  Prints "Failed to open file\r\n" on standard output when the
+// created.  Prints "Failed to open file\r\n" (diagnostics) when the
 // temporary file cannot be created.
-DownloadResult downloadFileFrom(const DownloadEndpoint& ep, const std::string& root, std::string_view fn);
+//
+// One download per target at a time: a download of a target that another
+// one is fetching waits for that one to end, then makes its own exchange.
+// It does not take the other's result: it may come from a newer check (the
+// server's copy may have changed since the other began), and the other may
+// end cancelled with its connection.  The wait counts in the overall
+// deadline (past it: Incomplete) and ends at a cancel.
+//
+// `connection`: the cancel switch of the connection the download serves
+// (agc_dispatchCancel()), or null; once it is set, as once
+// cancelDownloads(true), the download ends at once as Cancelled, whether it
+// waits for its turn, connects, sends or receives.
+DownloadResult downloadFileFrom(const DownloadEndpoint& ep, const std::string& root, std::string_view fn,
+                                CancelSwitch* connection = nullptr);
 
-// downloadFileFrom with the process-wide settings.  1 when the exchange took
-// place (whether or not the file could be written), 0 when it could not
-// (name refused, host not resolved, no connection, cancelled).
+// downloadFileFrom with the process-wide settings and the calling dispatch
+// thread's connection.  1 when the exchange took place (whether or not the
+// file could be written), 0 when it could not (name refused, host not
+// resolved, no connection, cancelled).
 int downloadFile(std::string_view fn);

@@ -49,17 +49,14 @@ void downloadNewVersion(std::string_view s, bool required) {
     uiCall([&] { answer = ui().updateQuestion(text, required); });
     if (answer == kIdYes) {
         sayString("T\xE9l\xE9" "chargement du programme d'installation en cours...", true);
-        DownloadResult r;
-        {
-            // The server's pings are answered while this waits on the host.
-            AgcOutsideWait outside;
-            r = downloadFileFrom(filesState.endpoint, filesState.root, s);
-        }
+        const DownloadResult r = downloadFileFrom(filesState.endpoint, filesState.root, s, agc_dispatchCancel());
         sayString("T\xE9l\xE9" "chargement termin\xE9", true);
-        // Only the file this download has just written, whole: a failed
-        // download must not start (or open in its editor) whatever file of
-        // that name was already there, such as the configuration.
-        if (r == DownloadResult::Written) execute(s);
+        // Only the file this download has just written, whole, under the
+        // name it wrote (the local name, which differs from `s` when text
+        // follows ".dll"): a failed download must not start (or open in its
+        // editor) whatever file of that name was already there, such as the
+        // configuration.
+        if (r == DownloadResult::Written) execute(downloadNames(s).local);
     }
     if (answer == kIdYes || required) kill();
 }

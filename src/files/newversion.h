@@ -8,8 +8,9 @@
 
 // Asks the player (Yes/No message box, warning icon, "Nouvelle version")
 // with the required or the optional prompt; on Yes speaks the progress,
-// downloads `s`, and starts it only when this download wrote it whole; on
-// Yes or when `required`, closes the client.
+// downloads `s`, and only when this download wrote its file whole, starts
+// that file (the local name of downloadNames(s): "x.dllfoo" writes and
+// starts "x.dll"); on Yes or when `required`, closes the client.
 // When there is no main window the answer counts as No.
 void downloadNewVersion(std::string_view s, bool required);
 

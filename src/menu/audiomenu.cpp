@@ -15,6 +15,10 @@ bool isNullWord(std::string_view f) {
     return true;
 }
 
+size_t textSize(const std::optional<std::string>& t) { return t ? t->size() : 0; }
+
+size_t itemBytes(const menuitem& it) { return textSize(it.label) + textSize(it.value) + textSize(it.sound); }
+
 std::optional<std::string> readText(menufields& f) {
     std::optional<std::string_view> field = f.next();
     if (!field || isNullWord(*field)) return std::nullopt;
@@ -72,10 +76,15 @@ menu* menu_update(menu* m, std::string_view s) {
     // Each item takes at least two bytes of text ("x|"), which bounds the
     // reservation whatever count the text claims.
     size_t room = f.text.size() / 2 + 1;
-    if (announced > 0) m->items.reserve(std::min(static_cast<size_t>(announced), room));
-    for (int32_t i = 0; i < announced && !f.atEnd(); ++i) {
-        m->items.emplace_back();
-        menu_readitem(&m->items.back(), f);
+    if (announced > 0)
+        m->items.reserve(std::min({static_cast<size_t>(announced), room, static_cast<size_t>(kMaxMenuItems)}));
+    for (int32_t i = 0; i < announced && i < kMaxMenuItems && !f.atEnd(); ++i) {
+        menuitem it;
+        menu_readitem(&it, f);
+        const size_t bytes = itemBytes(it);
+        if (m->textBytes + bytes > kMaxMenuTextBytes) break;
+        m->textBytes += bytes;
+        m->items.push_back(std::move(it));
     }
     m->nItems = static_cast<int32_t>(m->items.size());
     return m;
@@ -98,6 +107,7 @@ void menu_freeitems(menu* m) {
     m->items.clear();
     m->items.shrink_to_fit();
     m->nItems = 0;
+    m->textBytes = 0;
 }
 
 void menu_free(std::unique_ptr<menu> m) { m.reset(); }
@@ -108,20 +118,27 @@ int menu_updateitem(menu* m, std::string_view s) {
     if (v < 0) {
         int64_t index = -v - 1;
         if (index >= m->nItems) return kMenuItemUnchanged;
+        m->textBytes -= itemBytes(m->items[static_cast<size_t>(index)]);
         m->items.erase(m->items.begin() + index);
         m->nItems = static_cast<int32_t>(m->items.size());
         if (m->selection == index && m->selection > 0) --m->selection;
         return static_cast<int>(-(index + 1));
     }
+    menuitem it;
+    menu_readitem(&it, f);
+    const size_t bytes = itemBytes(it);
     if (v < m->nItems) {
-        menuitem& it = m->items[static_cast<size_t>(v)];
-        menu_freeitem(&it);
-        menu_readitem(&it, f);
+        menuitem& old = m->items[static_cast<size_t>(v)];
+        const size_t total = m->textBytes - itemBytes(old) + bytes;
+        if (total > kMaxMenuTextBytes) return kMenuItemUnchanged;
+        old = std::move(it);
+        m->textBytes = total;
         m->selection = static_cast<int32_t>(v);
         return 0;
     }
-    m->items.emplace_back();
-    menu_readitem(&m->items.back(), f);
+    if (m->nItems >= kMaxMenuItems || m->textBytes + bytes > kMaxMenuTextBytes) return kMenuItemUnchanged;
+    m->items.push_back(std::move(it));
+    m->textBytes += bytes;
     m->nItems = static_cast<int32_t>(m->items.size());
     m->selection = m->nItems - 1;
     return static_cast<int>(std::min<int64_t>(v + 1, INT32_MAX));

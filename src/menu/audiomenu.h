@@ -23,6 +23,16 @@
 #include <string_view>
 #include <vector>
 
+// Caps on one menu, whatever the server sends.  Items: a spoken menu of this
+// length is long past usable (the longest menus a game sends hold a few
+// hundred items; a full-length "menu " line holds at most about 65,000), so
+// only a flood of "uitem " appends could reach it.  Text: the bytes of the
+// labels, values and sounds together, eight times the longest line that can
+// arrive, so that appends of long items cannot grow a menu without bound
+// either.  Past either cap, what would add is ignored.
+constexpr int32_t kMaxMenuItems = 32768;
+constexpr size_t kMaxMenuTextBytes = size_t(4) << 20;
+
 struct menuitem {
     std::optional<std::string> label;  // shown in the list and spoken
     std::optional<std::string> value;  // reported in "select" and "kem" lines
@@ -46,6 +56,9 @@ struct menu {
     int32_t width = 0;       // columns of a grid; below 2: no grid
     int32_t selection = 0;   // as the server sent it; the stack clamps it
     int32_t flags = 0;
+    // Bytes of every item's label, value and sound together; at most
+    // kMaxMenuTextBytes.  Only the menu_ functions change it.
+    size_t textBytes = 0;
 };
 
 // The reading position of one parse.  menu_update and menu_updateitem make
@@ -75,7 +88,8 @@ std::unique_ptr<menu> menu_create(std::string_view s);
 // read while fields remain, up to that count, so a short text gives fewer
 // items (the last one possibly with absent trailing fields) and a negative
 // count gives none.  A huge count therefore cannot make us build millions of
-// empty items from a short line.
+// empty items from a short line.  Reading also stops at kMaxMenuItems items,
+// and before an item that would take the texts past kMaxMenuTextBytes.
 menu* menu_update(menu* m, std::string_view s);
 // Reads label, value, sound and the ignored image field into `it`.  What
 // `it` held is overwritten (the strings are owned, nothing leaks).
@@ -85,9 +99,12 @@ void menu_freeitems(menu* m);
 void menu_free(std::unique_ptr<menu> m);
 
 // Change code of menu_updateitem when the text changed nothing: a deletion
-// of an index that names no item.
+// of an index that names no item, or a change the caps refuse.
 constexpr int kMenuItemUnchanged = INT_MIN;
 // Applies item text `s`: 0 when an item was replaced, index + 1 when an item
 // was appended (always at the end), -(index + 1) when item `index` was
-// deleted, kMenuItemUnchanged when a deletion named no item.
+// deleted, kMenuItemUnchanged when a deletion named no item, or when an
+// append to a menu of kMaxMenuItems items, or an append or replacement that
+// would take its texts past kMaxMenuTextBytes, was ignored (the menu,
+// selection included, is then as it was).
 int menu_updateitem(menu* m, std::string_view s);

@@ -26,12 +26,14 @@ void reapFinished() {
 }
 
 // Shuts the socket down (waking a blocked receive or send) while it is
-// still open; the descriptor stays valid.
+// still open; the descriptor stays valid.  The handlers' waits outside the
+// connection end with it.
 void shutdownSocket(AGCHandle* h) {
     {
         std::lock_guard<std::mutex> lock(h->fdMutex);
         if (h->open.exchange(false) && h->fd != kNoSocket) sockShutdown(h->fd);
     }
+    h->cancel.cancel();
     // A receive thread waiting for room in the queue looks at `open`.
     { std::lock_guard<std::mutex> lock(h->queueMu); }
     h->queueCv.notify_all();
@@ -301,24 +303,6 @@ namespace {
 
 void dispatchParsed(AGCHandle* h, const ParsedCommand& c);
 
-// Answers the pings numbered up to `n` that nobody has answered yet, one
-// "pong" each.
-void answerPingsUpTo(AGCHandle* h, uint64_t n) {
-    uint64_t count;
-    {
-        std::lock_guard<std::mutex> lock(h->pingMu);
-        if (h->pingsAnswered >= n) return;
-        count = n - h->pingsAnswered;
-        h->pingsAnswered = n;
-    }
-    for (uint64_t i = 0; i < count; ++i) ping();
-}
-
-uint64_t pingsAnswered(AGCHandle* h) {
-    std::lock_guard<std::mutex> lock(h->pingMu);
-    return h->pingsAnswered;
-}
-
 // The batched lines waiting for the end of their run; their payloads point
 // into the receive buffer (valid until the buffer is reused).
 struct PendingRun {
@@ -384,90 +368,69 @@ void dispatchLoop(AGCHandle* h) {
         }
         {
             std::lock_guard<std::mutex> lock(h->queueMu);
-            h->queuedBytes -= chunk.bytes.size();
+            h->queuedBytes -= receivedChunkFootprint(chunk);
         }
         h->queueCv.notify_all();
     }
 }
 
-// Pings queued for the dispatch thread and not known to be answered, with
-// the time each was read (receive thread only).
-struct LatePings {
-    std::deque<std::pair<uint64_t, std::chrono::steady_clock::time_point>> waiting;
-    uint64_t queued = 0;
-
-    // Answers every queued ping once the oldest has waited kPingAnswerMs,
-    // while the dispatch thread waits outside the connection.
-    void check(AGCHandle* h) {
-        if (waiting.empty()) return;
-        const uint64_t done = pingsAnswered(h);
-        while (!waiting.empty() && waiting.front().first <= done) waiting.pop_front();
-        if (waiting.empty() || h->outsideWaits.load() == 0) return;
-        if (std::chrono::steady_clock::now() - waiting.front().second >= std::chrono::milliseconds(kPingAnswerMs)) {
-            answerPingsUpTo(h, waiting.back().first);
-            waiting.clear();
-        }
-    }
-};
 }  // namespace
 
-AgcOutsideWait::AgcOutsideWait() : h_(dispatching) {
-    if (h_) h_->outsideWaits.fetch_add(1);
+CancelSwitch* agc_dispatchCancel() { return dispatching ? &dispatching->cancel : nullptr; }
+
+size_t receivedChunkFootprint(const ReceivedChunk& chunk) {
+    // Two blocks from the heap, each with the allocator's header and
+    // rounding (16 bytes on the usual 64-bit allocators; counted generously).
+    constexpr size_t kAllocOverhead = 32;
+    return sizeof(ReceivedChunk) + 2 * kAllocOverhead + chunk.bytes.capacity() +
+           chunk.lines.capacity() * sizeof(chunk.lines[0]);
 }
 
-AgcOutsideWait::~AgcOutsideWait() {
-    if (h_) h_->outsideWaits.fetch_sub(1);
+void agc_receiveLine(AGCHandle* h, ReceivedChunk* chunk, std::string_view line) {
+    ParsedCommand c;
+    // Nothing would handle it: dropped here, so that no flood of such lines
+    // waits in the queue.
+    if (!parseCommand(line, &c)) return;
+    if (c.command == ServerCommand::Status || c.command == ServerCommand::Challenge) {
+        dispatchParsed(h, c);
+        return;
+    }
+    chunk->lines.emplace_back(static_cast<uint32_t>(chunk->bytes.size()), static_cast<uint32_t>(line.size()));
+    chunk->bytes.append(line);
+    chunk->bytes.push_back('\0');
 }
 
 void recvLoop(AGCHandle* h) {
     LineBuffer lb;
     std::thread dispatcher(dispatchLoop, h);
     ReceivedChunk chunk;
-    LatePings late;
     for (;;) {
-        // Short waits while pings are queued, so a late one is seen.
-        if (!late.waiting.empty()) {
-            int w = sockWaitReadable(h->fd, 100);
-            late.check(h);
-            if (w == 0) continue;
-        }
         long r = sockRecv(h->fd, lb.writePtr(), lb.writeSpace());
         if (r <= 0) break;
         st.download += static_cast<int32_t>(r);
         // The lines this receive completes take at most the bytes held and
         // received (each "\n" becomes the zero byte): one allocation.
         chunk.bytes.reserve(chunk.bytes.size() + lb.held() + static_cast<size_t>(r));
-        lb.commit(static_cast<size_t>(r), [&](std::string_view line) {
-            ParsedCommand c;
-            if (parseCommand(line, &c)) {
-                if (c.command == ServerCommand::Status || c.command == ServerCommand::Challenge) {
-                    dispatchParsed(h, c);
-                    return;
-                }
-                if (c.command == ServerCommand::Ping)
-                    late.waiting.emplace_back(++late.queued, std::chrono::steady_clock::now());
-            }
-            chunk.lines.emplace_back(static_cast<uint32_t>(chunk.bytes.size()), static_cast<uint32_t>(line.size()));
-            chunk.bytes.append(line.data(), line.size() + 1);  // with its zero byte
-        });
+        lb.commit(static_cast<size_t>(r), [&](std::string_view line) { agc_receiveLine(h, &chunk, line); });
         if (chunk.lines.empty()) continue;
+        // Lines dropped here leave room the queue would count: give it back.
+        if (chunk.bytes.capacity() > 2 * chunk.bytes.size() + 256) chunk.bytes.shrink_to_fit();
+        const size_t footprint = receivedChunkFootprint(chunk);
         // Waits while the handlers are far behind, so a flood cannot grow
-        // the queue without bound; a shutdown ends the wait.
+        // the queue past its cap; the dispatch thread's progress or a
+        // shutdown ends the wait.
         std::unique_lock<std::mutex> lock(h->queueMu);
-        while (h->queuedBytes >= kMaxQueuedBytes && h->open.load()) {
-            h->queueCv.wait_for(lock, std::chrono::milliseconds(100));
-            lock.unlock();
-            late.check(h);
-            lock.lock();
-        }
+        h->queueCv.wait(lock, [h] { return h->queuedBytes < kMaxQueuedBytes || !h->open.load(); });
         if (!h->open.load()) break;
-        h->queuedBytes += chunk.bytes.size();
+        h->queuedBytes += footprint;
         h->queue.push_back(std::move(chunk));
         chunk = ReceivedChunk{};
         lock.unlock();
         h->queueCv.notify_all();
     }
-    // The lines received before the end are handled before the close steps.
+    // Whatever a handler waits on outside the connection ends now; the lines
+    // received before the end are still handled before the close steps.
+    h->cancel.cancel();
     {
         std::lock_guard<std::mutex> lock(h->queueMu);
         h->queueEnded = true;
@@ -508,10 +471,8 @@ void dispatchParsed(AGCHandle* h, const ParsedCommand& c) {
             return;
         }
         case ServerCommand::Ping:
-            if (h)
-                answerPingsUpTo(h, ++h->pingsDispatched);
-            else
-                ping();
+            // In its turn: every line before it has been handled.
+            ping();
             return;
         default:
             if (CommandHandler fn = st.handlers[static_cast<int>(c.command)].load())

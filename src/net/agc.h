@@ -6,12 +6,15 @@
 //
 // Threads: agc_connect runs on the connecting thread; each handle has one
 // receive thread running recvLoop, which reads the socket, cuts lines,
-// takes "challenge" and "status " at once, and hands every other line, in
-// order, to the handle's dispatch thread, on which every command handler
-// runs.  "ping" is answered in its turn there, so its "pong" follows what
-// the lines before it caused; but while a handler waits on something
-// outside the connection (a download, marked with AgcOutsideWait), the
-// receive thread answers a ping that has waited kPingAnswerMs itself.
+// takes "challenge" and "status " at once, drops empty lines and lines of
+// no known command, and hands every other line, in order, to the handle's
+// dispatch thread, on which every command handler runs.  "ping" is answered
+// there in its turn, always: its "pong" goes only once every line before it
+// has been handled, however long that took (a message box, a download), so
+// a server may use the ping as a barrier.  What a handler waits on outside
+// the connection is bounded by its own unit (downloads have deadlines) and
+// watches the handle's `cancel`, which the end of the connection sets, so a
+// lost connection is reported at once rather than after the wait.
 // agc_send may be called from any thread (one lock per handle keeps lines
 // whole) and waits a bounded time; agc_close runs on whichever thread
 // detects the loss.
@@ -36,23 +39,33 @@
 #include <thread>
 #include <vector>
 
+#include "net/cancel.h"
 #include "net/protocol.h"
 #include "platform/sockets.h"
 
 constexpr int kConnectTimeoutMs = 10000;
-constexpr int kPingAnswerMs = 750;
 constexpr int kSendWaitMs = 5000;
 constexpr int kUiSendWaitMs = 1000;
-// Bytes of received lines waiting for the dispatch thread; past it the
-// receive thread stops reading until the handlers catch up.
+// Memory held by received lines waiting for the dispatch thread (while a
+// handler waits for the player, say), counted as receivedChunkFootprint
+// counts it: the line bytes and every line's own overhead.  Past it the
+// receive thread stops reading until the handlers catch up, so a flood
+// costs at most this much (and one receive more) whatever its lines; 8 MB
+// is thousands of times what a game sends ahead of a handler.
 constexpr size_t kMaxQueuedBytes = size_t(8) << 20;
 
 // Received lines of one receive, copied for the dispatch thread: each line
-// is followed by a zero byte in `bytes`, as in the receive buffer.
+// is followed by a zero byte in `bytes`, as in the receive buffer.  Only
+// lines of a known command other than "status " and "challenge" are kept.
 struct ReceivedChunk {
     std::string bytes;
     std::vector<std::pair<uint32_t, uint32_t>> lines;  // offset, length
 };
+
+// What a queued chunk holds in memory, as the queue cap counts it: its
+// record, its two arrays as allocated (capacity, not size), and an
+// allocator's bookkeeping for each.
+size_t receivedChunkFootprint(const ReceivedChunk& chunk);
 
 // One connection attempt; never reused for another connection.  Handles are
 // kept until agc_deinit, so a pointer read from agcState.gch stays valid even after a
@@ -90,37 +103,23 @@ struct AGCHandle {
     std::mutex queueMu;
     std::condition_variable queueCv;
     std::deque<ReceivedChunk> queue;
-    size_t queuedBytes = 0;
+    size_t queuedBytes = 0;   // receivedChunkFootprint of the queue
     bool queueEnded = false;  // the receive thread has stopped reading
-    // Pings are numbered in stream order; each is answered once, by the
-    // dispatch thread in its turn or by the receive thread when late.
-    std::mutex pingMu;
-    uint64_t pingsAnswered = 0;    // guarded by pingMu
-    uint64_t pingsDispatched = 0;  // dispatch thread (or agc_recv) only
-    // AgcOutsideWait guards held on this handle's dispatch thread.
-    std::atomic<int> outsideWaits{0};
+    // Set once the connection ends, by either side (the receive thread at
+    // the end of the stream, any shutdown of the socket).  Whatever a
+    // handler waits on outside the connection watches it and gives up (see
+    // agc_dispatchCancel); the lines still queued are handled as before.
+    CancelSwitch cancel;
     std::atomic<bool> closeStepsRun{false};
     std::atomic<bool> closeWanted{false};
     std::thread receiver;
     std::atomic<bool> receiverDone{false};
 };
 
-// Held by a handler, on a dispatch thread, around a wait on something
-// outside the game connection (an HTTP download may take minutes).  While
-// one is held, the receive thread answers a ping that has waited
-// kPingAnswerMs; any other handler, however slow, keeps "pong" in its turn,
-// so a pong still tells the server that every line before its ping has been
-// handled.  Does nothing off a dispatch thread.
-class AgcOutsideWait {
-public:
-    AgcOutsideWait();
-    ~AgcOutsideWait();
-    AgcOutsideWait(const AgcOutsideWait&) = delete;
-    AgcOutsideWait& operator=(const AgcOutsideWait&) = delete;
-
-private:
-    AGCHandle* h_;
-};
+// The cancel switch of the connection whose dispatch thread calls, for a
+// handler's wait outside the connection (a download) to watch; null on any
+// other thread.
+CancelSwitch* agc_dispatchCancel();
 
 // Tests: the connect time-out of later agc_connect calls (default
 // kConnectTimeoutMs; agcReset restores it).
@@ -168,6 +167,11 @@ void ping();
 
 void recvLoop(AGCHandle* h);
 void agc_recv(AGCHandle* h, std::string_view line);
+// The receive thread's part of one line cut from the stream (without its
+// "\n"): "status " and "challenge" act on h at once; an empty line or one
+// of no known command is dropped; any other line is appended to *chunk,
+// followed by a zero byte, for the dispatch thread.
+void agc_receiveLine(AGCHandle* h, ReceivedChunk* chunk, std::string_view line);
 
 // Handler of one server command: the payload lives in the receive buffer and
 // is valid until the handler returns; `flag` is "required" for "newVersion".

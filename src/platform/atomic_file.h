@@ -1,6 +1,7 @@
 // Whole-file replacement that never leaves a half-written file behind.
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -18,3 +19,9 @@ bool readWholeFile(const std::string& path, std::string* bytes);
 // std::rename refuses on Windows).  False when it could not be done; `to`
 // then keeps its previous content.
 bool replaceFile(const std::string& from, const std::string& to);
+
+// Creates `path` as a new, empty file opened for binary writing, only when
+// nothing of that name exists yet: an existing file is left as it is and a
+// link is never followed.  Null when it could not be created; *existed then
+// says whether something of that name was in the way (another name may do).
+std::FILE* createNewFile(const std::string& path, bool* existed);

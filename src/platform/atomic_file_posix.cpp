@@ -30,3 +30,19 @@ bool writeFileAtomic(const std::string& path, std::string_view bytes) {
 bool replaceFile(const std::string& from, const std::string& to) {
     return std::rename(from.c_str(), to.c_str()) == 0;
 }
+
+std::FILE* createNewFile(const std::string& path, bool* existed) {
+    *existed = false;
+    // O_EXCL with O_CREAT fails on any existing name, a dangling link too.
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        *existed = errno == EEXIST;
+        return nullptr;
+    }
+    std::FILE* f = ::fdopen(fd, "wb");
+    if (!f) {
+        ::close(fd);
+        std::remove(path.c_str());
+    }
+    return f;
+}

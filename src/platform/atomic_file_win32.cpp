@@ -1,4 +1,6 @@
 #include <windows.h>
+#include <fcntl.h>
+#include <io.h>
 
 #include <cstdio>
 
@@ -33,4 +35,27 @@ bool writeFileAtomic(const std::string& path, std::string_view bytes) {
 
 bool replaceFile(const std::string& from, const std::string& to) {
     return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+std::FILE* createNewFile(const std::string& path, bool* existed) {
+    *existed = false;
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        const DWORD e = GetLastError();
+        *existed = e == ERROR_FILE_EXISTS || e == ERROR_ALREADY_EXISTS;
+        return nullptr;
+    }
+    // The C runtime takes the handle over: fclose closes it.
+    int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_WRONLY | _O_BINARY);
+    if (fd < 0) {
+        CloseHandle(h);
+        DeleteFileA(path.c_str());
+        return nullptr;
+    }
+    std::FILE* f = _fdopen(fd, "wb");
+    if (!f) {
+        _close(fd);
+        DeleteFileA(path.c_str());
+    }
+    return f;
 }

@@ -24,6 +24,18 @@ bool sockResolveIPv4(const std::string& host, uint32_t* addrNetOrder);
 SocketHandle sockConnect(uint32_t addrNetOrder, int port, int timeoutMs = 0,
                          const std::atomic<bool>* cancel = nullptr);
 
+// The same connect in two steps, for a caller that must be able to wake it
+// from another thread: sockCreateTcp makes the socket (kNoSocket on
+// failure), which the caller owns and may hand to sockShutdown at any time;
+// sockConnectCreated then connects it as sockConnect does and returns
+// false on failure; a shutdown while it waits makes it fail (at once on
+// POSIX, within 100 ms on Winsock; a shutdown just as the connect completes
+// may leave it true, and the socket shut).  The caller closes the socket
+// either way.
+SocketHandle sockCreateTcp();
+bool sockConnectCreated(SocketHandle s, uint32_t addrNetOrder, int port, int timeoutMs = 0,
+                        const std::atomic<bool>* cancel = nullptr);
+
 // Waits at most `timeoutMs` for room in the send buffer, then sends what
 // fits without blocking.  Returns the bytes sent (> 0), 0 when no room came
 // in time, <0 on error (a shut-down socket is an error).  Never raises

@@ -28,55 +28,56 @@ bool sockResolveIPv4(const std::string& host, uint32_t* addr) {
     return true;
 }
 
-SocketHandle sockConnect(uint32_t addr, int port, int timeoutMs, const std::atomic<bool>* cancel) {
+SocketHandle sockCreateTcp() {
     int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (s < 0) return kNoSocket;
+    return s < 0 ? kNoSocket : s;
+}
+
+bool sockConnectCreated(SocketHandle sock, uint32_t addr, int port, int timeoutMs,
+                        const std::atomic<bool>* cancel) {
+    const int s = static_cast<int>(sock);
     sockaddr_in sa{};
     sa.sin_family = AF_INET;
     sa.sin_port = htons(static_cast<uint16_t>(port));
     sa.sin_addr.s_addr = addr;
-    // Non-blocking connect, then waits in slices of at most 100 ms so that
-    // the time-out and the cancel flag are both honoured.
+    // Non-blocking connect, then a wait for its end.  A shutdown from
+    // another thread ends the wait at once (the kernel wakes the poll and
+    // the connect fails); a cancel flag is looked at in slices of 100 ms.
     int r = ::connect(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-    if (r < 0 && errno != EINPROGRESS && errno != EINTR) {
-        ::close(s);
-        return kNoSocket;
-    }
+    if (r < 0 && errno != EINPROGRESS && errno != EINTR) return false;
     if (r < 0) {
         using Clock = std::chrono::steady_clock;
         const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
         for (;;) {
-            if (cancel && cancel->load()) {
-                ::close(s);
-                return kNoSocket;
-            }
-            int slice = 100;
+            if (cancel && cancel->load()) return false;
+            int wait = cancel ? 100 : -1;
             if (timeoutMs > 0) {
                 auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-                if (left <= 0) {
-                    ::close(s);
-                    return kNoSocket;
-                }
-                if (left < slice) slice = static_cast<int>(left);
+                if (left <= 0) return false;
+                if (wait < 0 || left < wait) wait = static_cast<int>(left);
             }
             pollfd p{s, POLLOUT, 0};
-            int n = ::poll(&p, 1, slice);
-            if (n < 0 && errno != EINTR) {
-                ::close(s);
-                return kNoSocket;
-            }
+            int n = ::poll(&p, 1, wait);
+            if (n < 0 && errno != EINTR) return false;
             if (n > 0) break;
         }
         int err = 0;
         socklen_t len = sizeof err;
-        if (::getsockopt(s, SOL_SOCKET, SO_ERROR, &err, &len) < 0 || err != 0) {
-            ::close(s);
-            return kNoSocket;
-        }
+        if (::getsockopt(s, SOL_SOCKET, SO_ERROR, &err, &len) < 0 || err != 0) return false;
     }
     ::fcntl(s, F_SETFL, ::fcntl(s, F_GETFL) & ~O_NONBLOCK);
     int one = 1;
     ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    return true;
+}
+
+SocketHandle sockConnect(uint32_t addr, int port, int timeoutMs, const std::atomic<bool>* cancel) {
+    SocketHandle s = sockCreateTcp();
+    if (s == kNoSocket) return kNoSocket;
+    if (!sockConnectCreated(s, addr, port, timeoutMs, cancel)) {
+        ::close(static_cast<int>(s));
+        return kNoSocket;
+    }
     return s;
 }
 

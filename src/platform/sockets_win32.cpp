@@ -51,37 +51,34 @@ bool sockResolveIPv4(const std::string& host, uint32_t* addr) {
     return true;
 }
 
-SocketHandle sockConnect(uint32_t addr, int port, int timeoutMs, const std::atomic<bool>* cancel) {
+SocketHandle sockCreateTcp() {
     SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (s == INVALID_SOCKET) return kNoSocket;
+    return s == INVALID_SOCKET ? kNoSocket : static_cast<SocketHandle>(s);
+}
+
+bool sockConnectCreated(SocketHandle sock, uint32_t addr, int port, int timeoutMs,
+                        const std::atomic<bool>* cancel) {
+    const SOCKET s = static_cast<SOCKET>(sock);
     sockaddr_in sa{};
     sa.sin_family = AF_INET;
     sa.sin_port = htons(static_cast<u_short>(port));
     sa.sin_addr.s_addr = addr;
     // Non-blocking connect, then waits in slices of at most 100 ms so that
-    // the time-out and the cancel flag are both honoured.
+    // the time-out, the cancel flag and a shutdown from another thread (which
+    // does not wake select() on every Winsock) are all honoured.
     u_long nonBlocking = 1;
     ::ioctlsocket(s, FIONBIO, &nonBlocking);
     if (::connect(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
-        if (::WSAGetLastError() != WSAEWOULDBLOCK) {
-            ::closesocket(s);
-            return kNoSocket;
-        }
+        if (::WSAGetLastError() != WSAEWOULDBLOCK) return false;
         using Clock = std::chrono::steady_clock;
         const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
         for (;;) {
-            if (cancel && cancel->load()) {
-                ::closesocket(s);
-                return kNoSocket;
-            }
+            if ((cancel && cancel->load()) || isShut(s)) return false;
             long sliceUs = 100000;
             if (timeoutMs > 0) {
                 const auto left =
                     std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now()).count();
-                if (left <= 0) {
-                    ::closesocket(s);
-                    return kNoSocket;
-                }
+                if (left <= 0) return false;
                 if (left < sliceUs) sliceUs = static_cast<long>(left);
             }
             fd_set writable, failed;
@@ -91,18 +88,26 @@ SocketHandle sockConnect(uint32_t addr, int port, int timeoutMs, const std::atom
             FD_SET(s, &failed);
             timeval slice{0, sliceUs};
             int ready = ::select(0, nullptr, &writable, &failed, &slice);
-            if (ready == SOCKET_ERROR || (ready > 0 && FD_ISSET(s, &failed))) {
-                ::closesocket(s);
-                return kNoSocket;
-            }
+            if (ready == SOCKET_ERROR || (ready > 0 && FD_ISSET(s, &failed))) return false;
             if (ready > 0) break;
         }
+        if (isShut(s)) return false;
     }
     nonBlocking = 0;
     ::ioctlsocket(s, FIONBIO, &nonBlocking);
     BOOL one = TRUE;
     ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
-    return static_cast<SocketHandle>(s);
+    return true;
+}
+
+SocketHandle sockConnect(uint32_t addr, int port, int timeoutMs, const std::atomic<bool>* cancel) {
+    SocketHandle s = sockCreateTcp();
+    if (s == kNoSocket) return kNoSocket;
+    if (!sockConnectCreated(s, addr, port, timeoutMs, cancel)) {
+        sockClose(s);
+        return kNoSocket;
+    }
+    return s;
 }
 
 long sockSend(SocketHandle s, const char* data, size_t len) {

@@ -1,6 +1,8 @@
 // The receive path without a socket: arbitrary bytes, cut into arbitrary
 // receive sizes, through the line splitter, the command parser and the
-// dispatcher, which stores "status " and "challenge" into the connection.
+// receive thread's part of each line, which stores "status " and
+// "challenge" into the connection, drops what no command handles, and
+// queues the rest for the dispatch thread exactly as received.
 // Every line also goes through the number readers of platform/fields.h,
 // which the other targets reach only through their own parsers.
 #include <algorithm>
@@ -23,6 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // the rows the connection keeps for itself act ("ping" finds no current
     // connection and sends nothing).
     AGCHandle h;
+    ReceivedChunk queued;
     size_t pos = 0;
     // The first byte picks the receive size, so splits fall everywhere.
     size_t chunk = size ? (data[0] % 80) + 1 : 1;
@@ -50,7 +53,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 (c.payload.data() < line.data() ||
                  c.payload.data() + c.payload.size() > line.data() + line.size()))
                 __builtin_trap();
-            agc_recv(&h, line);
+            const size_t linesBefore = queued.lines.size(), bytesBefore = queued.bytes.size();
+            agc_receiveLine(&h, &queued, line);
+            const bool kept = queued.lines.size() == linesBefore + 1;
+            const bool forDispatch =
+                known && c.command != ServerCommand::Status && c.command != ServerCommand::Challenge;
+            if (kept != forDispatch || (!kept && queued.lines.size() != linesBefore)) __builtin_trap();
+            if (kept) {
+                const auto [at, len] = queued.lines.back();
+                if (at != bytesBefore || len != line.size() || queued.bytes.size() != at + len + 1 ||
+                    queued.bytes.compare(at, len, line) != 0 || queued.bytes.back() != '\0')
+                    __builtin_trap();
+            }
+            if (receivedChunkFootprint(queued) < queued.bytes.size() + queued.lines.size() * 8)
+                __builtin_trap();
             if (!known) return;
             if (c.command == ServerCommand::Status && h.status.load() != readInt32(c.payload))
                 __builtin_trap();

@@ -1,6 +1,7 @@
 // Item text ("uitem " payloads) applied to a small menu: never reads past
-// the text, never touches an item that does not exist, and the change code
-// agrees with what happened to the item count.
+// the text, never touches an item that does not exist, the change code
+// agrees with what happened to the item count, and the menu's text count
+// stays true and within its cap.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -9,6 +10,15 @@
 #include <string_view>
 
 #include "menu/audiomenu.h"
+
+namespace {
+size_t textBytes(const menu& m) {
+    size_t n = 0;
+    for (const menuitem& it : m.items)
+        for (const auto* t : {&it.label, &it.value, &it.sound}) n += *t ? (*t)->size() : 0;
+    return n;
+}
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::unique_ptr<menu> m = menu_create("1|1|3|1|0|r|a|va|sa|-|b|vb|sb|-|c|vc|sc|-");
@@ -30,6 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (m->nItems != expected || static_cast<size_t>(m->nItems) != m->items.size()) std::abort();
         // A replacement or an addition selects an existing item.
         if (code >= 0 && (m->selection < 0 || m->selection >= m->nItems))
+            std::abort();
+        if (m->textBytes != textBytes(*m) || m->textBytes > kMaxMenuTextBytes || m->nItems > kMaxMenuItems)
             std::abort();
         start = end + 1;
     }

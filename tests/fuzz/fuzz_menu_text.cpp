@@ -23,5 +23,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (m->items.size() > size / 2 + 1) std::abort();
     menu_update(m.get(), text.substr(size / 2));
     if (static_cast<size_t>(m->nItems) != m->items.size()) std::abort();
+    size_t textBytes = 0;
+    for (const menuitem& it : m->items)
+        for (const auto* t : {&it.label, &it.value, &it.sound}) textBytes += *t ? (*t)->size() : 0;
+    if (m->textBytes != textBytes) std::abort();
     return 0;
 }

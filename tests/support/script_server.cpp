@@ -23,6 +23,16 @@ bool ServerConn::send(std::string_view bytes) {
     return true;
 }
 
+bool ServerConn::sendWithin(std::string_view bytes, int timeoutMs) {
+    size_t sent = 0;
+    while (sent < bytes.size()) {
+        long r = sockSendWithin(fd_, bytes.data() + sent, bytes.size() - sent, timeoutMs);
+        if (r <= 0) return false;
+        sent += static_cast<size_t>(r);
+    }
+    return true;
+}
+
 std::optional<std::string> ServerConn::readLine(int timeoutMs) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {

@@ -18,6 +18,9 @@ public:
     ServerConn& operator=(const ServerConn&) = delete;
 
     bool send(std::string_view bytes);
+    // As send, but gives up once the client has taken nothing for
+    // timeoutMs (it stopped reading): false then, or on an error.
+    bool sendWithin(std::string_view bytes, int timeoutMs);
     // The next line the client sent, without its "\n"; nullopt when the
     // client closed or nothing came within timeoutMs.
     std::optional<std::string> readLine(int timeoutMs = 5000);

@@ -6,12 +6,14 @@
 // peer fails (<0) once the time-out has passed, and not before; data that
 // arrives within the time-out is read; the time-out counts from each
 // receive, not from when it was set; without a time-out a shut-down still
-// wakes a blocked receive (0).  One "ok <what>" line per check on standard
+// wakes a blocked receive (0), and a connect waiting on a host that drops
+// the request (sockConnectCreated).  One "ok <what>" line per check on standard
 // output, "FAIL <what>" for the first that fails.  Exit status: 0 all passed,
 // 1 a check failed, 2 no loopback connection.
 #include <chrono>
 #include <cstdio>
 #include <thread>
+#include <vector>
 
 #include "platform/sockets.h"
 
@@ -92,6 +94,34 @@ int main() {
         long n = sockRecv(p.client, buf, sizeof buf);
         stopper.join();
         ok = ok && check(n == 0, "without a time-out, a shut-down wakes the receive");
+    }
+    {
+        // A listener whose accept queue is full drops further requests, so
+        // a connect to it waits for its time-out (10 s here) unless woken.
+        int fullPort = 0;
+        SocketHandle full = sockListen(loopback, 0, &fullPort);
+        std::vector<SocketHandle> fillers;
+        for (int i = 0; i < 512; ++i) {
+            SocketHandle f = sockConnect(loopback, fullPort, 300);
+            if (f == kNoSocket) break;
+            fillers.push_back(f);
+        }
+        SocketHandle s = sockCreateTcp();
+        std::thread stopper([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            sockShutdown(s);
+        });
+        Clock::time_point t = Clock::now();
+        bool connected = sockConnectCreated(s, loopback, fullPort, 10000);
+        long long waited = msSince(t);
+        stopper.join();
+        std::printf("   connect to a full queue (%zu fillers): %d after %lld ms\n", fillers.size(),
+                    connected, waited);
+        ok = ok && check(fillers.size() < 512 && !connected && waited < 2000,
+                         "a shut-down wakes a connect in progress");
+        sockClose(s);
+        for (SocketHandle f : fillers) sockClose(f);
+        sockClose(full);
     }
     sockClose(listener);
     sockCleanup();

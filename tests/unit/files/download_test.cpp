@@ -167,6 +167,83 @@ TEST_F(Download, CancelEndsADownloadAndRemovesItsPart) {
     cancelDownloads(false);
 }
 
+// Two downloads at once (two connections' dispatch threads) of one target
+// take turns: the second starts its own exchange once the first is over, and
+// the file is the second's, whole.  Downloads of other targets go on side by
+// side.
+TEST_F(Download, DownloadsOfOneTargetTakeTurns) {
+    server.setConcurrent(true);
+    struct Case {
+        const char* what;
+        const char* second;
+        std::vector<std::string> log;
+    } cases[] = {
+        {"same target", "sounds/a.ogg",
+         {"GET /autodl/sounds/a.ogg", "end /autodl/sounds/a.ogg", "GET /autodl/sounds/a.ogg",
+          "end /autodl/sounds/a.ogg"}},
+        {"another target", "sounds/b.ogg",
+         {"GET /autodl/sounds/a.ogg", "GET /autodl/sounds/b.ogg", "end /autodl/sounds/b.ogg",
+          "end /autodl/sounds/a.ogg"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove_all(dir / "sounds");
+        const size_t logged = server.log().size();
+        // The first: 10 bytes at once, then 40, one every 25 ms.
+        server.queueReply({"HTTP/1.0 200 OK\r\nContent-Length: 50\r\n\r\n" + std::string(10, 'A'), 40, false,
+                           false, 25});
+        server.queueReply(ok(std::string(50, 'B')));
+        DownloadResult first = DownloadResult::Refused;
+        std::thread t([&] { first = downloadFileFrom(filesState.endpoint, filesState.root, "sounds/a.ogg"); });
+        for (int i = 0; i < 500 && server.log().size() == logged; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        const DownloadResult second = downloadFileFrom(filesState.endpoint, filesState.root, c.second);
+        t.join();
+        EXPECT_EQ(first, DownloadResult::Written);
+        EXPECT_EQ(second, DownloadResult::Written);
+        const std::vector<std::string> log = server.log();
+        EXPECT_EQ(std::vector<std::string>(log.begin() + static_cast<long>(logged), log.end()), c.log);
+        if (std::string(c.second) == "sounds/a.ogg") {
+            EXPECT_EQ(read("sounds/a.ogg"), std::string(50, 'B'));
+            EXPECT_EQ(fileCount(), 1);
+        } else {
+            EXPECT_EQ(read("sounds/a.ogg"), std::string(10, 'A') + std::string(40, '\0'));
+            EXPECT_EQ(read("sounds/b.ogg"), std::string(50, 'B'));
+            EXPECT_EQ(fileCount(), 2);
+        }
+    }
+}
+
+// The temporary file is a new file of the download's own: whatever already
+// has the usual temporary name (a link planted there, another client's
+// download in the same folder) is neither written through nor removed.
+TEST_F(Download, AnythingInTheWayOfTheTemporaryFileIsLeftAlone) {
+    struct Case {
+        const char* what;
+        bool link;
+    } cases[] = {{"a link to another file", true}, {"another download's file", false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove_all(dir);
+        std::filesystem::create_directories(dir / "sounds");
+        put("victim", "precious");
+        if (c.link)
+            std::filesystem::create_symlink(path("victim"), path("sounds/a.ogg.part"));
+        else
+            put("sounds/a.ogg.part", "half of another copy");
+        server.setReply(ok("new"));
+        EXPECT_EQ(downloadFileFrom(filesState.endpoint, filesState.root, "sounds/a.ogg"), DownloadResult::Written);
+        EXPECT_EQ(read("victim"), "precious");
+        EXPECT_FALSE(std::filesystem::is_symlink(path("sounds/a.ogg")));
+        EXPECT_EQ(read("sounds/a.ogg"), "new");
+        EXPECT_EQ(std::filesystem::is_symlink(path("sounds/a.ogg.part")), c.link);
+        if (!c.link) {
+            EXPECT_EQ(read("sounds/a.ogg.part"), "half of another copy");
+        }
+        EXPECT_EQ(fileCount(), 3);
+    }
+}
+
 TEST_F(Download, NamesOutsideTheFolderAreRefusedUnsent) {
     put("keep.ogg", "kept");
     server.setReply(ok("evil"));

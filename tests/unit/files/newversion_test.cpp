@@ -152,6 +152,22 @@ TEST_F(NewVersion, AFailedDownloadStartsNothing) {
     EXPECT_TRUE(shellRec.calls.empty());
 }
 
+// A name with text after ".dll" fetches "<stem>.dle" into "<stem>.dll": that
+// file, the one the download wrote, is the one started, never a file of the
+// whole given name that was already in the folder.
+TEST_F(NewVersion, StartsExactlyTheFileTheDownloadWrote) {
+    RecordingUi ui;
+    ui.messageBoxAnswer = 6;
+    put("x.dllfoo", "an older program");
+    server.setReply(ok("installer"));
+    downloadNewVersion("x.dllfoo", false);
+    ASSERT_EQ(server.requests().size(), 1u);
+    EXPECT_EQ(server.requests()[0].substr(0, server.requests()[0].find("\r\n")), "GET /autodl/x.dle HTTP/1.0");
+    EXPECT_EQ(read("x.dll"), "installer");
+    EXPECT_EQ(read("x.dllfoo"), "an older program");
+    EXPECT_EQ(shellRec.calls, std::vector<std::string>{"execute " + path("x.dll")});
+}
+
 // What the shell is given in the client, where names are relative to the
 // working directory (the program folder): absolute paths, and for a file
 // without an execute bit the URI the desktop's handler understands.

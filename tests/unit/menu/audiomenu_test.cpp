@@ -128,6 +128,62 @@ TEST(ItemText, ReplaceAppendDeleteAndTheSelection) {
     }
 }
 
+// Menu text of n items "x|v|s|i" under the given id.
+std::string itemsText(int id, int n) {
+    std::string s = std::to_string(id) + "|1|" + std::to_string(n) + "|0|0|r";
+    for (int i = 0; i < n; ++i) s += "|x|v|s|i";
+    return s;
+}
+
+// Every way of adding items stops at the cap: a menu text, a whole-menu
+// update of an open menu, and appends, which then change nothing at all.
+TEST(MenuCaps, NoWayOfAddingItemsGoesPastTheCap) {
+    const std::string tooMany = itemsText(1, kMaxMenuItems + 3);
+    auto m = menu_create(tooMany);
+    EXPECT_EQ(m->nItems, kMaxMenuItems);
+    menu_update(m.get(), itemsText(1, 2));
+    EXPECT_EQ(m->nItems, 2);
+    menu_update(m.get(), tooMany);
+    EXPECT_EQ(m->nItems, kMaxMenuItems);
+    EXPECT_EQ(m->items.size(), static_cast<size_t>(kMaxMenuItems));
+
+    m->selection = 5;
+    EXPECT_EQ(menu_updateitem(m.get(), " 2147483647|over"), kMenuItemUnchanged);
+    EXPECT_EQ(menu_updateitem(m.get(), " " + std::to_string(kMaxMenuItems) + "|over"), kMenuItemUnchanged);
+    EXPECT_EQ(m->nItems, kMaxMenuItems);
+    EXPECT_EQ(m->selection, 5);
+    EXPECT_EQ(m->items.back().label, Opt("x"));
+    // Replacing stays possible at the cap, and a deletion makes room for one.
+    EXPECT_EQ(menu_updateitem(m.get(), " 0|first"), 0);
+    EXPECT_EQ(menu_updateitem(m.get(), "-1"), -1);
+    EXPECT_EQ(menu_updateitem(m.get(), " 2147483647|last"), INT32_MAX);
+    EXPECT_EQ(m->nItems, kMaxMenuItems);
+    EXPECT_EQ(m->items.back().label, Opt("last"));
+    EXPECT_EQ(menu_updateitem(m.get(), " 2147483647|over"), kMenuItemUnchanged);
+}
+
+// Item texts are bounded per menu too: long items can be appended or grown
+// until the menu's texts reach kMaxMenuTextBytes, then only what shrinks or
+// keeps the total is applied.
+TEST(MenuCaps, ItemTextsStayWithinTheMenuBudget) {
+    const std::string quarter(kMaxMenuTextBytes / 4 - 2, 'q');  // with "v" and "s": a quarter
+    auto m = menu_create("1|1|0|0|0|r");
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(menu_updateitem(m.get(), " 99|" + quarter + "|v|s"), 100) << i;
+    EXPECT_EQ(m->nItems, 4);
+    EXPECT_EQ(menu_updateitem(m.get(), " 99|a|v|s"), kMenuItemUnchanged);  // one byte too many
+    EXPECT_EQ(menu_updateitem(m.get(), " 0|" + quarter + "q|v|s"), kMenuItemUnchanged);  // grows
+    EXPECT_EQ(m->items[0].label, Opt(quarter));
+    EXPECT_EQ(menu_updateitem(m.get(), " 0|short|v|s"), 0);  // shrinks
+    EXPECT_EQ(menu_updateitem(m.get(), " 99|a|v|s"), 100);
+    EXPECT_EQ(menu_updateitem(m.get(), " 99|" + quarter + "|v|s"), kMenuItemUnchanged);
+    EXPECT_EQ(menu_updateitem(m.get(), "-2"), -2);  // a deletion gives its bytes back
+    EXPECT_EQ(menu_updateitem(m.get(), " 99|" + quarter + "|v|s"), 100);
+    EXPECT_EQ(m->nItems, 5);
+    // A whole-menu update starts the count afresh.
+    menu_update(m.get(), "1|1|1|0|0|r|" + quarter + "|v|s|i");
+    EXPECT_EQ(menu_updateitem(m.get(), " 99|" + quarter + "|v|s"), 100);
+}
+
 TEST(ItemText, FreeingMakesEverythingAbsent) {
     auto m = menu_create("1|1|1|0|0|r|a|b|c|d");
     menu_freeitem(&m->items[0]);

@@ -165,6 +165,22 @@ TEST_F(MenuStack, AChangedItemReplacesOnlyItsRow) {
     EXPECT_EQ(ui.listLines().size(), 25000u);
 }
 
+// A server that sends more items than the cap, by any command, gets a list
+// of kMaxMenuItems rows; appends past it are ignored without a sound.
+TEST_F(MenuStack, NoServerCommandGrowsAMenuPastTheCap) {
+    const std::string tooMany = menuText(1, 1, kMaxMenuItems + 2, 0, 0);
+    menuOpen(tooMany);
+    EXPECT_EQ(ui.listLines().size(), static_cast<size_t>(kMaxMenuItems));
+    menuUpdate(menuText(1, 1, 2, 0, 0), false);
+    menuUpdate(tooMany, false);
+    EXPECT_EQ(ui.listLines().size(), static_cast<size_t>(kMaxMenuItems));
+    ui.take();
+    for (int i = 0; i < 3; ++i) menuUpdate(" 2147483647|x|v|s|-", true);
+    EXPECT_TRUE(ui.take().empty());
+    EXPECT_EQ(ui.listLines().size(), static_cast<size_t>(kMaxMenuItems));
+    EXPECT_EQ(selection(), 0);
+}
+
 TEST_F(MenuStack, DeletingTheLastItemsLeavesNothingSelected) {
     open(1, 1, 1, 0);
     menuUpdate(" -1", true);

@@ -59,11 +59,11 @@ struct Seen {
     }
 } seen;
 
-// A "say " handler that can hold the dispatch thread (for the UI-thread
-// reconnection case), as if waiting on a download when holdOutside is set.
+// A "say " handler that can hold the dispatch thread, as a message box
+// waiting for the player does.
 std::mutex holdMutex;
 std::condition_variable holdCv;
-bool holdArmed = false, holding = false, holdOutside = false;
+bool holdArmed = false, holding = false;
 
 void onSay(std::string_view p, bool) {
     std::unique_lock<std::mutex> lock(holdMutex);
@@ -71,8 +71,6 @@ void onSay(std::string_view p, bool) {
         holdArmed = false;
         holding = true;
         holdCv.notify_all();
-        std::optional<AgcOutsideWait> outside;
-        if (holdOutside) outside.emplace();
         holdCv.wait(lock, [] { return !holding; });
     }
     lock.unlock();
@@ -598,49 +596,110 @@ TEST_F(Session, FailedSendOnTheUiThreadReconnectsWithoutHoldingIt) {
     ASSERT_TRUE(waitReceiverDone(old));
     EXPECT_EQ(noticeCount(), 1u);
 }
-// A handler waiting on a download does not delay the answer to "ping"; the
-// lines after it still wait their turn.  Any other handler, however slow,
-// keeps "pong" in its turn: a pong means every line before it was handled.
-TEST_F(Session, PingIsAnsweredEarlyOnlyWhileAHandlerWaitsOutside) {
+// "pong" comes in its turn, always: while a handler is busy (a message box,
+// a download) no ping behind it is answered, and once it returns, the pongs
+// follow the lines before them, one per ping.
+TEST_F(Session, PongFollowsEveryEarlierLineHoweverLongItTakes) {
     auto conn = login(1);
     ASSERT_NE(conn, nullptr);
-    for (bool outside : {true, false}) {
-        SCOPED_TRACE(outside ? "waiting on a download" : "busy handler");
-        seen.clear();
-        {
-            std::lock_guard<std::mutex> lock(holdMutex);
-            holdArmed = true;
-            holdOutside = outside;
-        }
-        conn->send("say hold\nping\nsay after\nping\n");
-        {
-            std::unique_lock<std::mutex> lock(holdMutex);
-            ASSERT_TRUE(holdCv.wait_for(lock, 5s, [] { return holding; }));
-        }
-        if (outside) {
-            EXPECT_EQ(conn->readLine(3000), "pong");
-            EXPECT_EQ(conn->readLine(3000), "pong");
-        } else {
-            EXPECT_EQ(conn->readLine(2 * kPingAnswerMs), std::nullopt);
-        }
-        EXPECT_TRUE(seen.payloads().empty());
-        {
-            std::lock_guard<std::mutex> lock(holdMutex);
-            holding = false;
-            holdOutside = false;
-            holdCv.notify_all();
-        }
-        ASSERT_TRUE(seen.waitFor(2));
-        EXPECT_EQ(seen.payloads(), (std::vector<std::string>{"hold", "after"}));
-        if (!outside) {
-            EXPECT_EQ(conn->readLine(3000), "pong");
-            EXPECT_EQ(conn->readLine(3000), "pong");
-        }
-        // Each ping had one answer: the next one is this ping's.
-        conn->send("ping\n");
-        EXPECT_EQ(conn->readLine(3000), "pong");
-        EXPECT_EQ(conn->readLine(300), std::nullopt);
+    {
+        std::lock_guard<std::mutex> lock(holdMutex);
+        holdArmed = true;
     }
+    conn->send("say hold\nping\nsay after\nping\n");
+    {
+        std::unique_lock<std::mutex> lock(holdMutex);
+        ASSERT_TRUE(holdCv.wait_for(lock, 5s, [] { return holding; }));
+    }
+    EXPECT_EQ(conn->readLine(1500), std::nullopt);
+    EXPECT_TRUE(seen.payloads().empty());
+    {
+        std::lock_guard<std::mutex> lock(holdMutex);
+        holding = false;
+        holdCv.notify_all();
+    }
+    EXPECT_EQ(conn->readLine(3000), "pong");
+    EXPECT_EQ(conn->readLine(3000), "pong");
+    EXPECT_EQ(seen.payloads(), (std::vector<std::string>{"hold", "after"}));
+    conn->send("ping\n");
+    EXPECT_EQ(conn->readLine(3000), "pong");
+    EXPECT_EQ(conn->readLine(300), std::nullopt);
+}
+
+// What the lines waiting for the dispatch thread hold in memory: each
+// chunk's record and its arrays as allocated.
+struct Queued {
+    size_t bytes = 0, lines = 0;
+    std::string last;  // the last line queued
+};
+Queued queued(AGCHandle* h) {
+    Queued q;
+    std::lock_guard<std::mutex> lock(h->queueMu);
+    for (const ReceivedChunk& c : h->queue) {
+        q.bytes += sizeof c + c.bytes.capacity() + c.lines.capacity() * sizeof c.lines[0];
+        q.lines += c.lines.size();
+        if (!c.lines.empty()) q.last = c.bytes.substr(c.lines.back().first, c.lines.back().second);
+    }
+    return q;
+}
+
+// Holds the dispatch thread in a "say" handler, as a message box would.
+void holdDispatch(ServerConn& conn) {
+    {
+        std::lock_guard<std::mutex> lock(holdMutex);
+        holdArmed = true;
+    }
+    conn.send("say hold\n");
+    std::unique_lock<std::mutex> lock(holdMutex);
+    ASSERT_TRUE(holdCv.wait_for(lock, 5s, [] { return holding; }));
+}
+void releaseDispatch() {
+    std::lock_guard<std::mutex> lock(holdMutex);
+    holding = false;
+    holdCv.notify_all();
+}
+
+// While a handler waits, a flood of short lines fills the queue up to its
+// cap and no further: the cap counts what each line costs in memory, not
+// only its bytes (a "ping" costs more than its five).
+TEST_F(Session, AFloodWhileAHandlerWaitsStaysWithinTheQueueCap) {
+    auto conn = login(1);
+    AGCHandle* h = agcState.gch.load();
+    holdDispatch(*conn);
+    std::string burst;
+    for (int i = 0; i < 50000; ++i) burst += "ping\n";
+    // Until the client stops reading (at most 100 MB).
+    int bursts = 0;
+    while (bursts < 400 && conn->sendWithin(burst, 1000)) ++bursts;
+    ASSERT_LT(bursts, 400) << "the client never stopped reading";
+    const Queued q = queued(h);
+    EXPECT_GT(q.lines, 100000u);
+    // Past the cap by one receive's lines at most (the receive buffer holds
+    // 512 KB).
+    EXPECT_LE(q.bytes, kMaxQueuedBytes + (size_t(2) << 20)) << q.lines << " lines";
+    conn->close();
+    releaseDispatch();
+}
+
+// Empty lines and lines of no known command are dropped as they arrive:
+// they never wait in the queue, whatever their number.
+TEST_F(Session, LinesOfNoCommandNeverReachTheQueue) {
+    auto conn = login(1);
+    AGCHandle* h = agcState.gch.load();
+    holdDispatch(*conn);
+    std::string junk;
+    for (int i = 0; i < 100000; ++i) junk += "\nzzz\nsay\n\r\nPing\n";
+    ASSERT_TRUE(conn->sendWithin(junk, 5000));
+    ASSERT_TRUE(conn->send("say end\n"));
+    Queued q;
+    for (int i = 0; i < 500 && (q = queued(h)).last != "say end"; ++i) std::this_thread::sleep_for(10ms);
+    EXPECT_EQ(q.last, "say end");
+    EXPECT_EQ(q.lines, 1u);
+    releaseDispatch();
+    ASSERT_TRUE(seen.waitFor(2));
+    EXPECT_EQ(seen.payloads(), (std::vector<std::string>{"hold", "end"}));
+    conn->send("ping\n");
+    EXPECT_EQ(conn->readLine(), "pong");
 }
 
 // A server that floods "ping" and never reads fills the socket: the sends
