@@ -42,9 +42,8 @@ std::unique_ptr<DynLib> loadExtension(std::string_view libName) {
     std::string folder = libraryFolder();
     if (folder.empty()) return nullptr;
     // Most failed requests name a file that is not there: answered before
-    // the module list is read.
-    // (fopen: the path is in the system's 8-bit code page, as the loader
-    // takes it.)
+    // the module list is read.  (fopen, as the loader, takes the path in the
+    // system's 8-bit code page.)
     std::FILE* probe = std::fopen((folder + file).c_str(), "rb");
     if (!probe) return nullptr;
     std::fclose(probe);
