@@ -42,7 +42,7 @@ bool securePrivateFolder(const std::string& folder, std::string* error) {
         const int err = errno;
         struct stat st {};
         if (::lstat(folder.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
-            *error = refused + "it is a symbolic link; give the folder itself";
+            *error = refused + "it is a symbolic link";
         else if (err == ENOTDIR)
             *error = folder + " is not a folder";
         else
