@@ -194,6 +194,7 @@ TEST(ExtensionModules, ClientModuleByHandleOrFile) {
         {"a new module with no file", ModuleIdentity{&d, false, 0, 0}, true},
         {"no handle", ModuleIdentity{nullptr, true, 7, 300}, true},
     };
-    for (const Case& k : cases) EXPECT_EQ(isClientModule(k.loaded, before, extensions), k.own) << k.what;
+    for (const Case& k : cases)
+        EXPECT_EQ(isClientModule(k.loaded, before, extensions), k.own) << k.what;
 }
 }  // namespace

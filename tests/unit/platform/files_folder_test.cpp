@@ -138,8 +138,8 @@ TEST(FilesFolder, GameFolderIsPrivateOrRefused) {
 
     struct Case {
         std::string folder;
-        mode_t mode;         // made with this mode first (0: not made here)
-        const char* refusal; // part of the reason; null: accepted
+        mode_t mode;          // made with this mode first (0: not made here)
+        const char* refusal;  // part of the reason; null: accepted
     };
     const Case cases[] = {
         {(t.path / "wide").string(), 0755, nullptr},

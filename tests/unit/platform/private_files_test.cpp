@@ -47,7 +47,10 @@ std::string kindOf(const fs::path& p) {
     if (::lstat(p.c_str(), &st) != 0) return "none";
     char mode[8];
     std::snprintf(mode, sizeof mode, "%o", static_cast<unsigned>(st.st_mode & 07777));
-    return std::string(S_ISREG(st.st_mode) ? "file " : S_ISLNK(st.st_mode) ? "link " : "other ") + mode;
+    return std::string(S_ISREG(st.st_mode)   ? "file "
+                       : S_ISLNK(st.st_mode) ? "link "
+                                             : "other ") +
+           mode;
 }
 }  // namespace
 
@@ -59,7 +62,8 @@ TEST(PrivateFiles, ConfigurationIsOwnerOnly) {
     };
     const Case cases[] = {
         {"created by default", [](const fs::path&) {}, true},
-        {"rewritten over a 0644 file", [](const fs::path& d) { write(d / "config-debug.ini", "language=fr\r\n", 0644); }, true},
+        {"rewritten over a 0644 file",
+         [](const fs::path& d) { write(d / "config-debug.ini", "language=fr\r\n", 0644); }, true},
         {"rewritten over a 0666 temporary file left behind",
          [](const fs::path& d) { write(d / "config-debug.ini.tmp", "half", 0666); }, false},
         {"a link in the temporary file's place",
