@@ -55,8 +55,26 @@ crlf "/usr/share/doc/mingw-w64-$( [ "$ARCH" = i686 ] && echo i686 || echo x86-64
 crlf /usr/share/doc/gcc-mingw-w64-base/copyright > "$pkg/licences/gcc-runtime.txt"
 crlf /usr/share/doc/libstb-dev/copyright > "$pkg/licences/stb.txt"
 
-makensis -V2 -DSTAGE="$pkg" -DOUTFILE="$PWD/$OUT/kordo-setup.exe" -DARCH="$ARCH" \
-  resources/windows/kordo.nsi >/dev/null
+# What the uninstaller removes, made from the staged package itself so that it
+# never drifts from what was installed: a Delete line per file, then an RMDir
+# line per folder, deepest first (an RMDir without /r removes only an empty
+# folder, so files the player keeps there stay).
+list="$stage/package-list.nsh"
+nsis_line() {  # Delete|RMDir ./a/b -> Delete "$INSTDIR\a\b", "$" doubled for NSIS
+  local p=${2#./}
+  case "$p" in *'"'* | *$'\n'* | *$'\r'* | *'`'*)
+    echo "build-windows.sh: the package file '$p' cannot be named in the installer" >&2
+    exit 1 ;;
+  esac
+  p=${p//\$/\$\$}
+  printf '%s "$INSTDIR\\%s"\r\n' "$1" "${p//\//\\}" >> "$list"
+}
+: > "$list"
+while IFS= read -r f; do nsis_line Delete "$f"; done < <(cd "$pkg" && find . -mindepth 1 -type f | LC_ALL=C sort)
+while IFS= read -r d; do nsis_line RMDir "$d"; done < <(cd "$pkg" && find . -mindepth 1 -type d | LC_ALL=C sort -r)
+
+makensis -V2 -INPUTCHARSET UTF8 -DSTAGE="$pkg" -DPACKAGE_LIST="$list" \
+  -DOUTFILE="$PWD/$OUT/kordo-setup.exe" -DARCH="$ARCH" resources/windows/kordo.nsi >/dev/null
 if [ "$ARCH" = x86_64 ]; then
   echo "$OUT/kordo.exe  $OUT/kordo-setup.exe"
   exit 0

@@ -1,7 +1,12 @@
 ; The Windows client's installer, built by build-windows.sh:
-;   makensis -DSTAGE=<package folder> -DOUTFILE=<installer> [-DARCH=x86_64] kordo.nsi
+;   makensis -DSTAGE=<package folder> -DPACKAGE_LIST=<file> -DOUTFILE=<installer>
+;            [-DARCH=x86_64] kordo.nsi
 ; STAGE holds the package as the zip has it (kordo.exe, its libraries,
-; sounds\, LISEZMOI.txt, LICENCES.txt, licences\).
+; sounds\, LISEZMOI.txt, LICENCES.txt, licences\).  PACKAGE_LIST names the
+; same package file by file, as build-windows.sh writes it from STAGE: a
+; Delete line per file, then an RMDir line per folder, deepest first.  The
+; uninstaller removes those and nothing else: the folder may be one the
+; player chose (/D) and keeps files of their own, in sounds\ as elsewhere.
 ;
 ; Per user, without administrator rights, into a folder the client may write
 ; to: it keeps its configuration, logs and downloads beside itself, so never
@@ -15,6 +20,9 @@
 Unicode true
 !ifndef STAGE
   !error "define STAGE, the folder holding the package"
+!endif
+!ifndef PACKAGE_LIST
+  !error "define PACKAGE_LIST, the package's files as Delete and RMDir lines"
 !endif
 !ifndef OUTFILE
   !define OUTFILE "kordo-setup.exe"
@@ -51,10 +59,13 @@ Function .onInit
   SetShellVarContext current
 FunctionEnd
 
-; The client being updated ends about a second after starting us: try to
-; remove its program for up to 15 s before writing the new one.  A client
-; still running then ends the installation with status 2, nothing written.
-Function WaitForClient
+; The client being updated ends about a second after starting us; a player
+; may start the uninstaller with the client open.  Its program cannot be
+; removed while it runs: try to remove it for up to 15 s.  A client still
+; running then ends the run with status 2, nothing removed and nothing
+; written.  PREFIX is "" for the installer, "un." for the uninstaller.
+!macro WAIT_FOR_CLIENT PREFIX AGAIN
+Function ${PREFIX}WaitForClient
   StrCpy $R0 0
   retry:
     IfFileExists "$INSTDIR\kordo.exe" 0 gone
@@ -66,16 +77,44 @@ Function WaitForClient
     Sleep 250
     Goto retry
   running:
-    MessageBox MB_OK|MB_ICONSTOP "${APP} est encore ouvert : fermez-le, puis relancez l'installation." /SD IDOK
+    Delete "$INSTDIR\kordo.exe.new"
+    MessageBox MB_OK|MB_ICONSTOP "${APP} est encore ouvert : fermez-le, puis relancez ${AGAIN}." /SD IDOK
     SetErrorLevel 2
     Quit
   gone:
 FunctionEnd
+!macroend
+!insertmacro WAIT_FOR_CLIENT "" "l'installation"
+!insertmacro WAIT_FOR_CLIENT "un." "la désinstallation"
+
+; Ends the installation with status 1 and a message; what is installed stays.
+!macro FAIL TEXT
+  MessageBox MB_OK|MB_ICONSTOP "${TEXT}" /SD IDOK
+  SetErrorLevel 1
+  Quit
+!macroend
 
 Section "Install"
   SetOutPath "$INSTDIR"
+  ; The new client is copied under a name of its own while the installed
+  ; one stays: a copy that fails or is cut short (a full disk, an installer
+  ; ended half-way) leaves the player a working client.  Only then is the
+  ; old one removed and the new one renamed in its place, a step that
+  ; writes no data.
+  Delete "$INSTDIR\kordo.exe.new"
+  ClearErrors
+  File "/oname=$INSTDIR\kordo.exe.new" "${STAGE}\kordo.exe"
+  IfErrors 0 copied
+    Delete "$INSTDIR\kordo.exe.new"
+    !insertmacro FAIL "La copie du nouveau programme a échoué : ${APP} reste tel qu'il était."
+  copied:
   Call WaitForClient
-  File /r "${STAGE}\*.*"
+  ClearErrors
+  Rename "$INSTDIR\kordo.exe.new" "$INSTDIR\kordo.exe"
+  IfErrors 0 swapped
+    !insertmacro FAIL "Le nouveau programme n'a pas pu remplacer l'ancien : relancez l'installation."
+  swapped:
+  File /r /x kordo.exe "${STAGE}\*.*"
   WriteUninstaller "$INSTDIR\uninstall.exe"
   CreateShortcut "$SMPROGRAMS\${APP}.lnk" "$INSTDIR\kordo.exe" "" "$INSTDIR\kordo.exe" 0 SW_SHOWNORMAL "" "${APP}"
   WriteRegStr HKCU "${UNINST_KEY}" "DisplayName" "${APP}"
@@ -92,16 +131,14 @@ Function un.onInit
 FunctionEnd
 
 Section "Uninstall"
-  ; What the installer wrote, by name: files the client made or downloaded
-  ; beside it are not touched here.
-  Delete "$INSTDIR\kordo.exe"
-  Delete "$INSTDIR\nvdaControllerClient32.dll"
-  Delete "$INSTDIR\nvdaControllerClient64.dll"
-  Delete "$INSTDIR\sapi5.dll"
-  Delete "$INSTDIR\LISEZMOI.txt"
-  Delete "$INSTDIR\LICENCES.txt"
-  RMDir /r "$INSTDIR\licences"
-  RMDir /r "$INSTDIR\sounds"
+  ; First the client, which must not be running: nothing is removed if it
+  ; does not end.
+  Call un.WaitForClient
+  Delete "$INSTDIR\kordo.exe.new"
+  ; What the package installed, by name; folders only once empty.  Files
+  ; the player put there, and those the client made or downloaded beside
+  ; it, are not touched.
+  !include "${PACKAGE_LIST}"
   Delete "$INSTDIR\uninstall.exe"
   Delete "$SMPROGRAMS\${APP}.lnk"
   DeleteRegKey HKCU "${UNINST_KEY}"

@@ -1,5 +1,6 @@
 #include "app/extensions.h"
 
+#include <cstdio>
 #include <filesystem>
 #include <vector>
 
@@ -10,6 +11,7 @@ ExtensionState extensionState;
 
 void extensionsReset() {
     extensionState.functions.clear();
+    extensionState.refused.clear();
     extensionState.libraries.clear();
     extensionState.folder.clear();
     extensionState.argument.clear();
@@ -31,6 +33,36 @@ std::string libraryFolder() {
     return cwd;
 }
 
+// Loads the library the server calls `libName`, refusing the client's own
+// libraries: by name first, then, once loaded, by module.
+std::unique_ptr<DynLib> loadExtension(std::string_view libName) {
+    if (extensionState.refused.count(libName)) return nullptr;
+    std::string file = extensionFileName(libName);
+    if (file.empty()) return nullptr;
+    std::string folder = libraryFolder();
+    if (folder.empty()) return nullptr;
+    // Most failed requests name a file that is not there: answered before
+    // the module list is read.  (fopen, as the loader, takes the path in the
+    // system's 8-bit code page.)
+    std::FILE* probe = std::fopen((folder + file).c_str(), "rb");
+    if (!probe) return nullptr;
+    std::fclose(probe);
+    std::vector<ModuleIdentity> before;
+    if (!loadedModules(&before)) return nullptr;
+    std::unique_ptr<DynLib> lib = loadLibraryFrom(folder, file);
+    if (!lib) return nullptr;
+    std::vector<const void*> extensionHandles;
+    for (const auto& entry : extensionState.libraries)
+        extensionHandles.push_back(entry.second->identity().handle);
+    if (isClientModule(lib->identity(), before, extensionHandles)) {
+        // Dropping the handle gives back only the reference this load took:
+        // the module stays loaded for the client.
+        extensionState.refused.emplace(libName);
+        return nullptr;
+    }
+    return lib;
+}
+
 ExtensionFunction resolve(std::string_view field) {
     auto f = extensionState.functions.find(field);
     if (f != extensionState.functions.end()) return f->second;
@@ -40,11 +72,7 @@ ExtensionFunction resolve(std::string_view field) {
     std::string funcName(field.substr(colon + 1));
     auto l = extensionState.libraries.find(libName);
     if (l == extensionState.libraries.end()) {
-        std::string file = extensionFileName(libName);
-        if (file.empty()) return nullptr;
-        std::string folder = libraryFolder();
-        if (folder.empty()) return nullptr;
-        std::unique_ptr<DynLib> lib = loadLibraryFrom(folder, file);
+        std::unique_ptr<DynLib> lib = loadExtension(libName);
         if (!lib) return nullptr;
         l = extensionState.libraries.emplace(std::string(libName), std::move(lib)).first;
     }
@@ -78,6 +106,18 @@ bool isClientLibraryName(std::string_view name) {
     while (!stem.empty() && (stem.back() == ' ' || stem.back() == '.')) stem.pop_back();
     for (const char* own : kOwn)
         if (stem == own) return true;
+    return false;
+}
+
+bool isClientModule(const ModuleIdentity& loaded, const std::vector<ModuleIdentity>& before,
+                    const std::vector<const void*>& extensionHandles) {
+    if (!loaded.handle || !loaded.hasFile) return true;
+    for (const ModuleIdentity& m : before) {
+        bool extension = false;
+        for (const void* h : extensionHandles) extension = extension || (m.handle && m.handle == h);
+        if (extension) continue;
+        if ((m.handle && m.handle == loaded.handle) || m.sameFile(loaded)) return true;
+    }
     return false;
 }
 

@@ -8,8 +8,10 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/dynlib.h"
 
@@ -33,6 +35,10 @@ struct ExtensionState {
     std::map<std::string, std::unique_ptr<DynLib>, std::less<>> libraries;
     // Functions by the whole "library:function" field.
     std::map<std::string, ExtensionFunction, std::less<>> functions;
+    // Library names that turned out, once loaded, to be a module of the
+    // client's own (isClientModule): refused for the rest of the run without
+    // loading them again.
+    std::set<std::string, std::less<>> refused;
     // Folder libraries are loaded from, with its trailing separator; empty:
     // the working directory (the program folder after start-up).
     std::string folder;
@@ -50,6 +56,18 @@ void extensionsReset();
 // server never gets to call into those.
 bool isClientLibraryName(std::string_view name);
 
+// True when `loaded`, a library just loaded for the server, is a module the
+// client had loaded itself: one of `before` (every module loaded before that
+// load) by handle or by file identity, other than the extension libraries
+// already loaded for the server (`extensionHandles`).  A module whose file
+// cannot be identified counts as the client's own: nothing shows it is not.
+// This is the check that names cannot get around (an 8.3 alias, a hard or
+// symbolic link); isClientLibraryName comes first and spares the load.  A
+// library that an extension library pulled in counts as the client's own
+// too: the server calls the libraries it delivers, not their imports.
+bool isClientModule(const ModuleIdentity& loaded, const std::vector<ModuleIdentity>& before,
+                    const std::vector<const void*>& extensionHandles);
+
 // File name the library `name` is loaded from: on Linux a name ending in
 // ".dll" becomes the same stem ending in ".so".  Empty when `name` is not a
 // bare file name (path separators, drive letter, "." or "..") or names one
@@ -59,7 +77,8 @@ std::string extensionFileName(std::string_view name);
 // Resolves and calls the function named by payload `s` ("lib:func|id|arg",
 // runs of "|" count as one).  Stores the id (0 when the field is missing)
 // through idptr.  Returns the function's text, or null when the field has no
-// ":", the library or the function cannot be found, or it returned null.
+// ":", the library or the function cannot be found, the library is one of
+// the client's own (by name, or once loaded by module), or it returned null.
 // The text stays valid until the next call (it may point into the argument
 // copy, which is kept until then).
 const char* dllRun(std::string_view s, int32_t* idptr);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/atomic_file.h"
 #include "platform/ui.h"
 #include "speech/speech.h"
 
@@ -225,7 +226,8 @@ void historySave() {
 }
 
 bool historyOpenLog(const std::string& path, std::string_view startText) {
-    LogFile f(std::fopen(path.c_str(), "ab"));
+    // Owner-only: the log holds everything the server said to the player.
+    LogFile f(openPrivateAppend(path));
     if (!f) return false;
     std::fwrite(startText.data(), 1, startText.size(), f.get());
     Lock g(historyState.lock);

@@ -238,6 +238,9 @@ bool loadConfig(const std::string& fn) {
     std::string bytes;
     bool read = readWholeFile(fn, &bytes);
     if (!read && createDefaultConfigFile(fn)) read = readWholeFile(fn, &bytes);
+    // It holds the passwords: a file an earlier version left readable by
+    // others is closed now, not only when it is rewritten at exit.
+    if (read) narrowToOwner(fn);
     // Neither readable nor writable (read-only folder, ...): run with the
     // defaults rather than trying again.
     if (!read) bytes = defaultConfigBytes();

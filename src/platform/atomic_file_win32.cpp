@@ -33,6 +33,16 @@ bool writeFileAtomic(const std::string& path, std::string_view bytes) {
     return ok;
 }
 
+bool narrowToOwner(const std::string&) {
+    // The folder's inherited permissions stay, as for every file here.
+    return true;
+}
+
+std::FILE* openPrivateAppend(const std::string& path) {
+    // The folder's inherited permissions, as before.
+    return std::fopen(path.c_str(), "ab");
+}
+
 bool replaceFile(const std::string& from, const std::string& to) {
     return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }

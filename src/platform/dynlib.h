@@ -3,8 +3,26 @@
 // selection (screen-reader and voice libraries) and later by extension calls.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
+
+// What makes two loaded modules one: the handle the platform's loader gave
+// (HMODULE, dlopen handle) and the file it was mapped from (volume serial
+// and file index on Windows, st_dev and st_ino elsewhere).  Every name of
+// one file -- a hard link, a symbolic link, an 8.3 alias -- has one file
+// identity, whatever the spelling.
+struct ModuleIdentity {
+    const void* handle = nullptr;
+    bool hasFile = false;  // false: the file could not be read (vDSO, file gone)
+    uint64_t volume = 0;
+    uint64_t fileIndex = 0;
+
+    bool sameFile(const ModuleIdentity& o) const {
+        return hasFile && o.hasFile && volume == o.volume && fileIndex == o.fileIndex;
+    }
+};
 
 // A loaded library.  Destroying the handle unloads it; holders that must keep
 // entry points alive (speech back-ends) keep the handle for the whole run.
@@ -13,6 +31,9 @@ struct DynLib {
     // Address of the exported `name`, or nullptr.  Callers cast it to the
     // entry point's function-pointer type (calling convention included).
     virtual void* symbol(const char* name) = 0;
+    // The module this handle holds.  The default (test doubles) has no
+    // handle and no file.
+    virtual ModuleIdentity identity() { return {}; }
 };
 
 struct DynLibLoader {
@@ -36,3 +57,8 @@ std::string programFolder();
 // separator) and from nowhere else: no system search path, no PATH.  Used
 // for libraries whose names come from the server.  nullptr on failure.
 std::unique_ptr<DynLib> loadLibraryFrom(const std::string& folder, const std::string& fileName);
+
+// Every module loaded in the process now -- the program, the libraries it
+// links, the ones loaded at run time -- with its identity.  False when the
+// list cannot be read (the caller cannot tell what is loaded then).
+bool loadedModules(std::vector<ModuleIdentity>* out);

@@ -1,10 +1,38 @@
 #include <windows.h>
+// After windows.h, which it needs.
+#include <tlhelp32.h>
 
 #include <vector>
 
 #include "platform/dynlib.h"
 
 namespace {
+// The module's handle and the identity of the file it was mapped from: the
+// volume serial number and file index of that file, the same for every name
+// of it (a long name, its 8.3 alias, a hard link).
+ModuleIdentity identityOf(HMODULE module) {
+    ModuleIdentity id;
+    id.handle = module;
+    // Wide and with room for long paths: the module's path may hold
+    // characters of no ANSI code page and exceed MAX_PATH.
+    std::vector<wchar_t> path(32768);
+    DWORD n = GetModuleFileNameW(module, path.data(), static_cast<DWORD>(path.size()));
+    if (n == 0 || n >= path.size()) return id;
+    // No access asked for: the attributes alone, which a file mapped as a
+    // module still gives.
+    HANDLE f = CreateFileW(path.data(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (f == INVALID_HANDLE_VALUE) return id;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (GetFileInformationByHandle(f, &info)) {
+        id.hasFile = true;
+        id.volume = info.dwVolumeSerialNumber;
+        id.fileIndex = (uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+    }
+    CloseHandle(f);
+    return id;
+}
+
 struct Win32Lib : DynLib {
     HMODULE handle;
     explicit Win32Lib(HMODULE h) : handle(h) {}
@@ -12,6 +40,7 @@ struct Win32Lib : DynLib {
     void* symbol(const char* name) override {
         return reinterpret_cast<void*>(GetProcAddress(handle, name));
     }
+    ModuleIdentity identity() override { return identityOf(handle); }
 };
 
 struct Win32Loader : DynLibLoader {
@@ -48,4 +77,22 @@ std::unique_ptr<DynLib> loadLibraryFrom(const std::string& folder, const std::st
 DynLibLoader& systemLibraries() {
     static Win32Loader loader;
     return loader;
+}
+
+bool loadedModules(std::vector<ModuleIdentity>* out) {
+    out->clear();
+    // The snapshot fails with ERROR_BAD_LENGTH while another thread loads or
+    // unloads a module: a few more tries.
+    HANDLE snap = INVALID_HANDLE_VALUE;
+    for (int tries = 0; tries < 8 && snap == INVALID_HANDLE_VALUE; tries++) {
+        snap = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, 0);
+        if (snap == INVALID_HANDLE_VALUE && GetLastError() != ERROR_BAD_LENGTH) break;
+    }
+    if (snap == INVALID_HANDLE_VALUE) return false;
+    MODULEENTRY32W entry;
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Module32FirstW(snap, &entry); more; more = Module32NextW(snap, &entry))
+        out->push_back(identityOf(entry.hModule));
+    CloseHandle(snap);
+    return !out->empty();
 }

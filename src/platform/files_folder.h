@@ -45,7 +45,11 @@ FolderFacts probeFolderFacts();
 // The folder for `name` (see chooseFilesFolder) for the running program.
 std::string filesFolder(const std::string& name);
 
-// Creates `folder` and any missing parent.  A folder created here is
-// readable by its owner only: the configuration holds passwords.  False
-// with a one-line reason in *error when it cannot be made.
+// Creates `folder` and any missing parent (a folder created here is 0700),
+// then makes sure the folder itself is private, since the configuration in
+// it holds passwords: an existing one that others may enter or read is
+// narrowed to its owner (0755 becomes 0700); one that is a symbolic link or
+// belongs to another user is refused.  False with a one-line reason in
+// *error, shown to the player as a start-up failure, when it cannot be made
+// or is refused.
 bool makeFilesFolder(const std::string& folder, std::string* error);

@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -28,6 +29,39 @@ std::string trimmed(std::string path) {
 bool isDirectory(const fs::path& p) {
     std::error_code ec;
     return fs::is_directory(p, ec);
+}
+
+// The game folder itself holds the configuration (passwords) and the logs:
+// it must be the current user's own folder, not a link to somewhere else, and
+// closed to everyone else.  Checked and narrowed through one descriptor, so
+// that what is checked is what is narrowed.
+bool securePrivateFolder(const std::string& folder, std::string* error) {
+    const std::string refused = "refusing the folder " + folder + " for the game's files: ";
+    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        const int err = errno;
+        struct stat st {};
+        if (::lstat(folder.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
+            *error = refused + "it is a symbolic link";
+        else if (err == ENOTDIR)
+            *error = folder + " is not a folder";
+        else
+            *error = "cannot open " + folder + ": " + std::strerror(err);
+        return false;
+    }
+    struct stat st {};
+    bool ok = ::fstat(fd, &st) == 0;
+    if (!ok) {
+        *error = "cannot read " + folder + ": " + std::strerror(errno);
+    } else if (st.st_uid != ::geteuid()) {
+        *error = refused + "it belongs to another user (uid " + std::to_string(st.st_uid) + ")";
+        ok = false;
+    } else if ((st.st_mode & 077) != 0 && ::fchmod(fd, st.st_mode & 07700) != 0) {
+        *error = "cannot make " + folder + " private: " + std::strerror(errno);
+        ok = false;
+    }
+    ::close(fd);
+    return ok;
 }
 }  // namespace
 
@@ -85,7 +119,8 @@ bool makeFilesFolder(const std::string& folder, std::string* error) {
         return false;
     }
     // Each missing folder from the top down, with mode 0700 as the base
-    // directory rules ask for the data folder; existing ones are left alone.
+    // directory rules ask for the data folder; existing parents are left
+    // alone.
     fs::path partial;
     for (const fs::path& part : fs::path(folder)) {
         partial /= part;
@@ -95,9 +130,5 @@ bool makeFilesFolder(const std::string& folder, std::string* error) {
             return false;
         }
     }
-    if (!isDirectory(folder)) {
-        *error = folder + " is not a folder";
-        return false;
-    }
-    return true;
+    return securePrivateFolder(trimmed(folder), error);
 }

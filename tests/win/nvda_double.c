@@ -5,7 +5,11 @@
  * nvdaControllerClient64.dll).  It claims NVDA is running and appends one line per call
  * to "nvda-calls.txt" in the current folder (the client's program folder):
  *   cancel | speak <text> | braille <text>
- * Texts arrive as UTF-16; they are written as UTF-8. */
+ * Texts arrive as UTF-16; they are written as UTF-8.
+ * It also exports "whoami", which NVDA's library has not: a function of the
+ * extension's form, so that a test sees a server's "dllq" reach this
+ * library by the answer "dllqr <id>|nvda-double". */
+#include <stdint.h>
 #include <stdio.h>
 #include <wchar.h>
 
@@ -48,4 +52,10 @@ __declspec(dllexport) unsigned long __stdcall nvdaController_speakText(const wch
 __declspec(dllexport) unsigned long __stdcall nvdaController_brailleMessage(const wchar_t *text) {
     record("braille", text);
     return 0;
+}
+
+__declspec(dllexport) const char* __stdcall whoami(int32_t id, const char *argument) {
+    (void)id;
+    (void)argument;
+    return "nvda-double";
 }

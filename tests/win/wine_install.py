@@ -7,7 +7,8 @@ The environment is winenv.py's, for the installer's architecture.  Steps:
 - "kordo-setup.exe /S" installs for the current user, without a window, into
   %LOCALAPPDATA%\\Programs\\Le Kordo: kordo.exe, sounds\\, LISEZMOI.txt,
   LICENCES.txt, licences\\, uninstall.exe; the Start-menu shortcut "Le Kordo"
-  points at kordo.exe there; the uninstall entry is in HKCU;
+  points at kordo.exe there; the uninstall entry is in HKCU; the player then
+  puts a file of their own in sounds\\;
 - the installed client, started by that shortcut's target, logs in to the
   practice server by keys and the welcome is heard (the test-double
   screen-reader library is added as nvdaControllerClient.dll, the NVDA
@@ -15,9 +16,14 @@ The environment is winenv.py's, for the installer's architecture.  Steps:
   first and must let detection go on when NVDA is not running); the
   installer started again meanwhile, as the update does, waits for the
   client, which Alt+F4 ends with status 0, then replaces the program;
-- "uninstall.exe /S" removes what was installed, the shortcut and the
-  uninstall entry, and keeps config-debug.ini and the session log;
-- installed again, "uninstall.exe /S /PURGE" removes those as well.
+- the installer cut short while it writes the new program (a file size
+  limit) fails and leaves the installed kordo.exe as it was;
+- "uninstall.exe /S" started while the client runs removes nothing until
+  the client ends; then it removes what the package installed, by name, the
+  shortcut and the uninstall entry, and keeps config-debug.ini, the session
+  log and the player's own file in sounds\\;
+- installed again, "uninstall.exe /S /PURGE" removes the configuration and
+  the log as well, and still keeps the player's file.
 
 Every wait is bounded; the whole run is capped by WINE_INSTALL_DEADLINE
 seconds (default 240).
@@ -26,6 +32,7 @@ import argparse
 import glob
 import os
 import re
+import resource
 import shutil
 import subprocess
 import sys
@@ -39,6 +46,7 @@ DEADLINE = float(os.environ.get("WINE_INSTALL_DEADLINE", "240"))
 APP = "Le Kordo"
 UNINST_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\LeKordo"
 INSTALLED = ["kordo.exe", "uninstall.exe", "LISEZMOI.txt", "LICENCES.txt", "licences", "sounds"]
+OWN_MUSIC = b"OggS ma musique a moi"
 
 
 def wine_text(env, *args):
@@ -96,6 +104,66 @@ def uninstall_entry(env):
     return r.stdout.decode("utf-8", "replace") if r.returncode == 0 else ""
 
 
+def package_files(folder):
+    """Every file and folder under FOLDER, as paths relative to it."""
+    found = set()
+    for root, dirs, files in os.walk(folder):
+        for n in dirs + files:
+            found.add(os.path.relpath(os.path.join(root, n), folder))
+    return found
+
+
+def interrupted_install(env, setup, folder):
+    """The installer cut short while it copies the program: every file it
+    writes is capped below kordo.exe's size, so the write of the new program
+    ends it half-way, as a full disk or a killed installer would.  The
+    installed kordo.exe carries a mark first, which only the old file has."""
+    exe = os.path.join(folder, "kordo.exe")
+    with open(exe, "ab") as f:
+        f.write(b"KORDO-INSTALLED")
+    installed = open(exe, "rb").read()
+    cap = os.path.getsize(exe) // 3
+
+    # The cap must bind the installer alone: a wineserver or a system
+    # process it started would inherit it and could not write the registry.
+    # So they are started before it, without the cap, and kept running
+    # until it has ended.  (They would hold a captured output open: none.)
+    quiet = {"env": env.env, "stdout": subprocess.DEVNULL, "stderr": subprocess.DEVNULL}
+    subprocess.run(["wineserver", "-p"], timeout=30, **quiet)
+    subprocess.run([*env.wine, "cmd", "/c", "ver"], timeout=60, **quiet)
+
+    def capped():
+        resource.setrlimit(resource.RLIMIT_FSIZE, (cap, cap))
+    try:
+        r = subprocess.run([*env.wine, setup, "/S"], timeout=120, preexec_fn=capped, **quiet)
+    finally:
+        subprocess.run(["wineserver", "-k"], timeout=30, **quiet)
+    check(r.returncode != 0, "the installer cut short while copying the program fails (status %d)" % r.returncode)
+    check(os.path.exists(exe) and open(exe, "rb").read() == installed,
+          "and leaves the installed client whole where it was")
+
+
+def uninstall_waits_for_client(env, folder, uninstaller):
+    """The uninstaller started while the client runs removes nothing until
+    the client ends, then removes the package."""
+    proc = start_client(env, folder)
+    try:
+        dlg = env.find_window("^Connexion$", wait=60)
+        # Not waited for: it hands over to a copy of itself, which holds
+        # a captured output open until it ends.
+        subprocess.Popen([*env.wine, uninstaller, "/S"], env=env.env, stdout=subprocess.DEVNULL,
+                         stderr=subprocess.DEVNULL)
+        time.sleep(4)
+        kept = [n for n in ("kordo.exe", "LISEZMOI.txt", "licences", "uninstall.exe")
+                if os.path.exists(os.path.join(folder, n))]
+        check(len(kept) == 4, "the uninstaller waits while the client runs (still there: %s)" % kept)
+        env.keys(dlg, "Escape")
+        check(wait_exit(proc, "Escape in the connection dialog") == 0, "the client ends with status 0")
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+
+
 def body(env, setup, server_bin):
     env.start()
     win_folder = install_folder(env)
@@ -112,6 +180,11 @@ def body(env, setup, server_bin):
     check(target.lower() == (win_folder + "\\kordo.exe").lower(), "the shortcut starts %s" % target)
     entry = uninstall_entry(env)
     check("uninstall.exe" in entry and "/S" in entry, "uninstall entry for the current user")
+    installed = package_files(folder)
+    # The player's own music beside the game's sounds.
+    own = os.path.join(folder, "sounds", "ma-musique.ogg")
+    with open(own, "wb") as f:
+        f.write(OWN_MUSIC)
 
     port, area = start_server(env, server_bin, env.tmp)
     # The server's files with their times, so that its freshness check finds
@@ -144,8 +217,9 @@ def body(env, setup, server_bin):
         except subprocess.TimeoutExpired:
             update.kill()
             raise Failure("the installer did not end after the client did")
-        check(status == 0 and os.path.exists(os.path.join(folder, "kordo.exe")),
-              "then it replaces the program (status %d)" % status)
+        check(status == 0 and os.path.exists(os.path.join(folder, "kordo.exe"))
+              and not os.path.exists(os.path.join(folder, "kordo.exe.new")),
+              "then it puts the new program in place (status %d)" % status)
     finally:
         if proc.poll() is None:
             proc.kill()
@@ -153,12 +227,18 @@ def body(env, setup, server_bin):
     check(len(logs) == 1 and os.path.exists(os.path.join(folder, "config-debug.ini")),
           "configuration and session log written in the program folder")
 
+    interrupted_install(env, setup, folder)
+
     uninstaller = win_folder + "\\uninstall.exe"
-    run_quietly(env, [uninstaller, "/S"], "silent uninstall")
-    gone = wait_until(lambda: not any(os.path.exists(os.path.join(folder, n)) for n in INSTALLED))
-    check(gone, "silent uninstall removed %s" % ", ".join(INSTALLED))
+    uninstall_waits_for_client(env, folder, uninstaller)
+    left_over = lambda: sorted(n for n in installed | {"kordo.exe.new"}  # noqa: E731
+                               if os.path.exists(os.path.join(folder, n)) and n != "sounds")
+    check(wait_until(lambda: not left_over()), "then it removes what the package installed (left: %s)"
+          % left_over())
     check(wait_until(lambda: not os.path.exists(menu)), "the shortcut is removed")
     check(wait_until(lambda: uninstall_entry(env) == ""), "the uninstall entry is removed")
+    check(os.path.exists(own) and open(own, "rb").read() == OWN_MUSIC,
+          "the player's own sounds\\ma-musique.ogg is kept")
     left = sorted(os.listdir(folder))
     check(os.path.exists(os.path.join(folder, "config-debug.ini")) and os.path.exists(logs[0]),
           "configuration and log kept; left: %s" % left)
@@ -167,10 +247,12 @@ def body(env, setup, server_bin):
     check(os.path.exists(os.path.join(folder, "kordo.exe")), "installed again")
     for added in ("nvdaControllerClient.dll", "nvda-calls.txt", "kordoext.so", "stdout.txt"):
         os.remove(os.path.join(folder, added))
+    for downloaded in os.listdir(os.path.join(area, "sounds")):
+        os.remove(os.path.join(folder, "sounds", downloaded))
     run_quietly(env, [uninstaller, "/S", "/PURGE"], "silent uninstall with /PURGE")
-    gone = wait_until(lambda: not os.path.exists(folder))
-    check(gone, "/PURGE also removes the configuration and the log, then the folder (left: %s)"
-          % (sorted(os.listdir(folder)) if os.path.exists(folder) else []))
+    only_own = lambda: package_files(folder) == {"sounds", os.path.join("sounds", "ma-musique.ogg")}  # noqa: E731
+    check(wait_until(only_own), "/PURGE also removes the configuration and the log, and keeps the player's "
+          "file (left: %s)" % sorted(package_files(folder)))
 
 
 def main():

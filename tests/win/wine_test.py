@@ -33,7 +33,9 @@ loads first and an extension library are built for the other architecture;
 both fail to load like missing ones.  Detection moves on to
 nvdaControllerClient.dll (a double of the right architecture), which speaks;
 the "dllq" call to the foreign library is not answered, one to a library of
-the right architecture is, and the client ends cleanly.
+the right architecture is; calls to the loaded screen-reader library under
+its 8.3 alias or a hard link are not answered either, and the client ends
+cleanly.
 
 Before the runs, sock_check.exe tests the Winsock shim's receive time-out.
 
@@ -46,6 +48,7 @@ import queue
 import re
 import shutil
 import socket
+import subprocess
 import sys
 import threading
 import time
@@ -327,6 +330,15 @@ def run_without_reader(env, exe):
         server.stop()
 
 
+def short_name(env, path):
+    """The 8.3 name under which Wine also opens the file at PATH."""
+    r = subprocess.run([*env.wine, "winepath", "-s", path], env=env.env, timeout=60, capture_output=True)
+    name = r.stdout.decode("utf-8", "replace").strip().replace("/", "\\").rsplit("\\", 1)[-1]
+    if r.returncode != 0 or not name:
+        raise Failure("no 8.3 name for %s (%s)" % (path, r.stderr.decode("utf-8", "replace").strip()))
+    return name
+
+
 def run_foreign_libraries(env, exe, dll, foreign_dll, ext, foreign_ext):
     first = ARCHES[env.arch]["nvda"]
     folder = make_program_folder(env, "app4", exe, extra=(
@@ -344,6 +356,19 @@ def run_foreign_libraries(env, exe, dll, foreign_dll, ext, foreign_ext):
         server.send("dllq echo.dll:echo|6|bien")
         check(server.expect(r"dllqr .*") == "dllqr 6|bien",
               "an %s extension library is not called; the next call is answered" % other_arch(env.arch))
+        # The screen-reader library the client loaded, under other names that
+        # no spelling check knows: its 8.3 alias and a hard link.  Its
+        # "whoami" has the extension's form and would answer.
+        reader = os.path.join(folder, "nvdaControllerClient.dll")
+        alias = short_name(env, reader)
+        check("~" in alias and alias.lower() != "nvdacontrollerclient.dll",
+              "the screen-reader library has the 8.3 alias %s" % alias)
+        os.link(reader, os.path.join(folder, "lien.dll"))
+        server.send("dllq %s:whoami|7|x" % alias)
+        server.send("dllq lien.dll:whoami|8|x")
+        server.send("dllq echo.dll:echo|9|encore")
+        check(server.expect(r"dllqr .*") == "dllqr 9|encore",
+              "the loaded screen-reader library is not called as %s nor as a hard link" % alias)
         env.keys(main, "alt+F4")
         check(server.expect(r"quit") == "quit", "quit sent after the foreign libraries")
         check(wait_exit(proc, "the window was closed") == 0, "exit status 0 after the foreign libraries")

@@ -1,7 +1,10 @@
 #include "app/extensions.h"
 
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
+
+#include <cstring>
 
 #include <filesystem>
 #include <thread>
@@ -134,5 +137,64 @@ TEST_F(Extensions, TheClientsOwnLibrariesAreRefused) {
     EXPECT_FALSE(isClientLibraryName("testext.dll"));
     EXPECT_FALSE(isClientLibraryName("jfwapix.dll"));
     EXPECT_EQ(ask("testext.dll:echo|2|y"), "dllqr 2|y");
+}
+
+// A second name of a library the client has loaded itself is that library:
+// refused once loaded, whatever the name says.  The client's own here: a
+// library it loaded at run time (as speech loads a screen reader's) and the
+// C library it links.  A second name of an extension library is still that
+// extension.
+TEST_F(Extensions, OtherNamesOfTheClientsOwnModulesAreRefused) {
+    const fs::path prog = root / "prog";
+    fs::copy_file(TESTEXT_PATH, prog / "reader.so");
+    std::unique_ptr<DynLib> reader = loadLibraryFrom(extensionState.folder, "reader.so");
+    ASSERT_TRUE(reader);
+    fs::create_hard_link(prog / "reader.so", prog / "hardlink.so");
+    fs::create_symlink(prog / "reader.so", prog / "symlink.so");
+    Dl_info libc{};
+    ASSERT_NE(dladdr(reinterpret_cast<void*>(&strerror), &libc), 0);
+    ASSERT_TRUE(libc.dli_fname && libc.dli_fname[0] == '/') << libc.dli_fname;
+    fs::create_symlink(libc.dli_fname, prog / "clib.so");
+    fs::create_hard_link(prog / "testext.so", prog / "testext2.so");
+
+    EXPECT_EQ(ask("testext.dll:echo|1|a"), "dllqr 1|a");
+    for (const char* name : {"hardlink.dll", "symlink.dll"}) {
+        EXPECT_EQ(ask(std::string(name) + ":echo|2|x"), "") << name;
+        EXPECT_EQ(ask(std::string(name) + ":echo|3|x"), "") << name << ", asked again";
+    }
+    // strerror has the extension's shape: (1, x) would answer its text.
+    EXPECT_EQ(ask("clib.dll:strerror|1|x"), "");
+    EXPECT_EQ(ask("testext2.dll:echo|4|b"), "dllqr 4|b");
+}
+
+// The decision itself, for what the loader here never produces: a second
+// mapping of the client's file under a handle of its own (a loader that
+// tells files apart by name), a module whose file is gone.
+TEST(ExtensionModules, ClientModuleByHandleOrFile) {
+    int a, b, c, d;  // distinct addresses standing for module handles
+    auto mod = [](const void* h, uint64_t volume, uint64_t index) {
+        return ModuleIdentity{h, true, volume, index};
+    };
+    const ModuleIdentity reader = mod(&a, 7, 100), extension = mod(&b, 7, 200);
+    const ModuleIdentity noFile{&c, false, 0, 0};
+    const std::vector<ModuleIdentity> before = {reader, extension, noFile};
+    const std::vector<const void*> extensions = {&b};
+    struct Case {
+        const char* what;
+        ModuleIdentity loaded;
+        bool own;
+    } cases[] = {
+        {"the reader's handle", reader, true},
+        {"a new handle on the reader's file", mod(&d, 7, 100), true},
+        {"the file index on another volume", mod(&d, 8, 100), false},
+        {"the handle of a module with no file", ModuleIdentity{&c, true, 7, 300}, true},
+        {"an extension's handle", extension, false},
+        {"a new handle on an extension's file", mod(&d, 7, 200), false},
+        {"a new module", mod(&d, 7, 300), false},
+        {"a new module with no file", ModuleIdentity{&d, false, 0, 0}, true},
+        {"no handle", ModuleIdentity{nullptr, true, 7, 300}, true},
+    };
+    for (const Case& k : cases)
+        EXPECT_EQ(isClientModule(k.loaded, before, extensions), k.own) << k.what;
 }
 }  // namespace

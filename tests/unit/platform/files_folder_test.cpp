@@ -97,12 +97,6 @@ TEST(FilesFolder, MakeCreatesMissingFoldersPrivate) {
         ASSERT_EQ(::stat(made.c_str(), &st), 0);
         EXPECT_EQ(st.st_mode & 0777, 0700u) << made;
     }
-    // Present already: left as it is.
-    fs::permissions(game, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
-    EXPECT_TRUE(makeFilesFolder(game.string() + "/", &error)) << error;
-    ASSERT_EQ(::stat(game.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0750u);
-
     // A file in the way, and no folder at all, are reported.
     const fs::path file = t.path / "file";
     {
@@ -119,4 +113,69 @@ TEST(FilesFolder, MakeCreatesMissingFoldersPrivate) {
     error.clear();
     EXPECT_FALSE(makeFilesFolder("", &error));
     EXPECT_NE(error.find("HOME"), std::string::npos) << error;
+}
+
+// The game folder holds the configuration with the passwords: whatever it was
+// made by, it ends up the player's own and closed to others, or is refused.
+TEST(FilesFolder, GameFolderIsPrivateOrRefused) {
+    TempDir t;
+    ASSERT_FALSE(t.path.empty());
+    const fs::path target = t.path / "elsewhere";
+    fs::create_directory(target);
+    ::chmod(target.c_str(), 0755);
+    fs::create_directory_symlink(target, t.path / "link");
+    // Another user's folder: one chowned to nobody when the tests run as
+    // root, else the root folder, which the test cannot change either.
+    fs::path others = "/";
+    if (::geteuid() == 0) {
+        others = t.path / "nobody";
+        fs::create_directory(others);
+        ASSERT_EQ(::chmod(others.c_str(), 0755), 0);
+        ASSERT_EQ(::chown(others.c_str(), 65534, 65534), 0);
+    }
+    struct stat othersBefore {};
+    ASSERT_EQ(::stat(others.c_str(), &othersBefore), 0);
+
+    struct Case {
+        std::string folder;
+        mode_t mode;          // made with this mode first (0: not made here)
+        const char* refusal;  // part of the reason; null: accepted
+    };
+    const Case cases[] = {
+        {(t.path / "wide").string(), 0755, nullptr},
+        {(t.path / "open").string(), 0777, nullptr},
+        {(t.path / "group").string() + "/", 0750, nullptr},
+        {(t.path / "others-enter").string(), 0701, nullptr},
+        {(t.path / "private").string(), 0700, nullptr},
+        {(t.path / "link").string(), 0, "symbolic link"},
+        {(t.path / "link").string() + "/", 0, "symbolic link"},
+        {others.string(), 0, "another user"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.folder);
+        if (c.mode) {
+            fs::create_directory(c.folder);
+            ASSERT_EQ(::chmod(c.folder.c_str(), c.mode), 0);
+        }
+        std::string error;
+        const bool ok = makeFilesFolder(c.folder, &error);
+        struct stat st {};
+        ASSERT_EQ(::stat(c.folder.c_str(), &st), 0);
+        if (!c.refusal) {
+            EXPECT_TRUE(ok) << error;
+            EXPECT_EQ(st.st_mode & 07777, 0700u) << std::oct << (st.st_mode & 07777);
+        } else {
+            EXPECT_FALSE(ok);
+            EXPECT_NE(error.find(c.refusal), std::string::npos) << error;
+            std::string named = c.folder;  // the reason names the folder
+            while (named.size() > 1 && named.back() == '/') named.pop_back();
+            EXPECT_NE(error.find(named), std::string::npos) << error;
+        }
+    }
+    // What a refusal found is left as it was.
+    struct stat st {};
+    ASSERT_EQ(::stat(target.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0755u);
+    ASSERT_EQ(::stat(others.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode, othersBefore.st_mode);
 }
