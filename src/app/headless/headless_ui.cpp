@@ -109,6 +109,14 @@ HeadlessUi::HeadlessUi(std::istream& in, EventOut& out)
     }).detach();
 }
 
+void HeadlessUi::endInputNow() {
+    std::lock_guard<std::mutex> lock(shared_->mu);
+    Input item;
+    item.eof = true;
+    shared_->lines.push_front(item);
+    if (shared_->wake) shared_->wake->wake();
+}
+
 HeadlessUi::~HeadlessUi() {
     out_.holdOn({});
     std::lock_guard<std::mutex> lock(shared_->mu);

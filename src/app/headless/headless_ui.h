@@ -76,6 +76,11 @@ public:
     void closeMainWindow() override;
     void fatalError(const std::string& text) override;
 
+    // The player closes the main window now, whatever input is still to
+    // come: as the end of input, ahead of the commands not yet read (a
+    // termination signal).  Any thread.
+    void endInputNow();
+
     // UiSeam
     bool runOnUiThread(const std::function<void()>& task) override { return queue_.call(task); }
     bool isUiThread() const override { return queue_.isUiThread(); }

@@ -2,6 +2,7 @@
 //
 // The whole client with a scripted front-end: commands on standard input,
 // events on standard output (see headless_ui.h).  Also --help, --version.
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -19,6 +20,13 @@
 #ifdef __linux__
 #include "platform/files_folder.h"
 #include "speech/spd/spd_speech.h"
+#endif
+#ifndef _WIN32
+#include <csignal>
+#include <thread>
+
+#include <fcntl.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -53,6 +61,47 @@ const char kUsage[] =
     "  --wav FILE       also write everything mixed to FILE (16-bit stereo 44100 Hz)\n"
     "  --help           show this help and exit\n"
     "  --version        show the version and exit\n";
+
+#ifndef _WIN32
+// SIGTERM, SIGINT and SIGHUP close the client as the end of input does (the
+// player closes the main window: "quit" to the server, configuration and log
+// written).  The handler only writes the signal's number to a pipe; a thread
+// of its own reads it and hands the close to the UI thread.  A second signal
+// finds the default action back and ends the process, should the close hang.
+int signalPipe[2] = {-1, -1};
+
+extern "C" void onTerminationSignal(int sig) {
+    const int saved = errno;
+    const unsigned char b = static_cast<unsigned char>(sig);
+    ssize_t ignored = write(signalPipe[1], &b, 1);
+    (void)ignored;
+    errno = saved;
+}
+
+void closeOnTerminationSignals(HeadlessUi& ui) {
+    if (pipe(signalPipe) != 0) return;
+    for (int fd : signalPipe) fcntl(fd, F_SETFD, FD_CLOEXEC);
+    const int signals[] = {SIGTERM, SIGINT, SIGHUP};
+    for (int sig : signals) {
+        struct sigaction old {};
+        sigaction(sig, nullptr, &old);
+        if (old.sa_handler == SIG_IGN) continue;  // left ignored, as nohup asks
+        struct sigaction sa {};
+        sa.sa_handler = onTerminationSignal;
+        sigemptyset(&sa.sa_mask);
+        sa.sa_flags = SA_RESTART | SA_RESETHAND;
+        sigaction(sig, &sa, nullptr);
+    }
+    // Detached: it sleeps in its read for the whole run, and the process
+    // ends under it.
+    std::thread([&ui] {
+        unsigned char b = 0;
+        while (read(signalPipe[0], &b, 1) < 0 && errno == EINTR) {
+        }
+        ui.endInputNow();
+    }).detach();
+}
+#endif
 
 // A one-line complaint about the command line; exit status 2.
 int badUsage(const std::string& what) {
@@ -133,6 +182,9 @@ int main(int argc, char** argv) {
     }
 
     HeadlessUi ui(std::cin, out);
+#ifndef _WIN32
+    closeOnTerminationSignals(ui);
+#endif
     ClientOptions options;
     options.programFolder = dir;
     options.audioSink = &sink;
