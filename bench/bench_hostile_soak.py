@@ -87,8 +87,9 @@ def percentile(values, p):
 
 
 class Trickle:
-    """An HTTP server on 127.0.0.1:80 that answers every request with a
-    header and then one byte a second: a download that never ends."""
+    """An HTTP server on 127.0.0.1:80 that answers a request for a "trickle"
+    file with a header and then one byte a second: a download that never
+    ends.  Any other file is not found, at once, as with no server there."""
 
     def __init__(self):
         self.sock = socket.socket()
@@ -105,13 +106,16 @@ class Trickle:
                 c, _ = self.sock.accept()
             except OSError:
                 return
-            self.requests += 1
             threading.Thread(target=self.trickle, args=(c,), daemon=True).start()
 
     def trickle(self, c):
         try:
             c.settimeout(5)
-            c.recv(4096)
+            request = c.recv(4096)
+            if b"/trickle" not in request.split(b"\r\n", 1)[0]:
+                c.sendall(b"HTTP/1.0 404 Not Found\r\n\r\n")
+                return
+            self.requests += 1
             c.sendall(b"HTTP/1.0 200 OK\r\nContent-Length: 1000000\r\n\r\n")
             while self.alive:
                 c.sendall(b"x")
@@ -343,7 +347,7 @@ def main():
                 text = line[len(b"speak 0 "):].rstrip(b"\n")
                 if text.startswith(b"soak-mark "):
                     says.arrived(time.monotonic(), text)
-                elif notice["waiting"] is not None and b"connexion" in text.lower():
+                elif notice["waiting"] is not None and "déconnecté du serveur".encode() in text:
                     notice["delays"].append(time.monotonic() - notice["waiting"])
                     notice["waiting"] = None
             if line.startswith(b"dialog connection"):
@@ -368,8 +372,11 @@ def main():
     t_end = time.monotonic() + a.seconds
     close_at = t_end - rng.uniform(0, a.seconds / 10)
     next_ping = time.monotonic()
-    next_stall = time.monotonic() + rng.uniform(20, 60)
-    next_trickle = time.monotonic() + rng.uniform(10, 40)
+    # The connection is lost now and then, by a stall or by a close during
+    # a download, one at a time: two losses within 23 s of each other end
+    # the client (it gives up a server that keeps dropping it).
+    next_loss = time.monotonic() + rng.uniform(20, 60)
+    losses = ["stall", "trickle"] if trickle is not None else ["stall"]
     next_probe = time.monotonic() + 1.0
     mark = 0
     while time.monotonic() < close_at:
@@ -389,7 +396,8 @@ def main():
             stats["reconnections"] += 1
             conn.send(big_menu(menu_size), timeout=30)
             continue
-        if now >= next_stall:
+        kind = losses[(stats["stalls"] + stats["trickles"]) % len(losses)]
+        if now >= next_loss and kind == "stall":
             # Stop reading and flood pings: the client's sends fill the
             # socket; it must close the connection as lost, not freeze.
             stats["stalls"] += 1
@@ -403,9 +411,9 @@ def main():
                 if not conn.send(flood, timeout=1.0):
                     break
             conn.alive = False
-            next_stall = time.monotonic() + rng.uniform(40, 90)
+            next_loss = time.monotonic() + rng.uniform(40, 90)
             continue
-        if trickle is not None and now >= next_trickle:
+        if now >= next_loss and kind == "trickle":
             # A download that never ends, then the server goes: the client
             # must drop the download and say the connection is lost at once.
             stats["trickles"] += 1
@@ -421,7 +429,7 @@ def main():
             except OSError:
                 pass
             conn.alive = False
-            next_trickle = time.monotonic() + rng.uniform(40, 90)
+            next_loss = time.monotonic() + rng.uniform(40, 90)
             continue
         if now >= next_probe:
             # What the player feels: a reported key, and a message spoken.
