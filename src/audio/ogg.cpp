@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -106,6 +107,14 @@ OggCheck oggCheckHeaders(const uint8_t* data, size_t size) {
 
 namespace {
 
+// stb_vorbis keeps one table for the whole process, its CRC table: every
+// decoder open rewrites it and every page search (the stream's length) reads
+// it.  Decoders are opened on several threads (the sound loader, the music
+// changes on a connection's dispatch thread, the music decoder), so opens
+// and page searches take this lock; decoding itself touches no shared state
+// and runs unlocked.
+std::mutex stbSharedTable;
+
 // stb_vorbis leaks some of its setup allocations when it rejects a
 // malformed setup header.  Giving it an arena of ours instead of the heap
 // makes every allocation ours to free, whatever path it takes.  The arena
@@ -118,7 +127,12 @@ stb_vorbis* openInArena(Open open, Arena* arena) {
         arena->reset(new char[size_t(size)]);
         stb_vorbis_alloc a{arena->get(), size};
         int err = 0;
-        if (stb_vorbis* v = open(&a, &err)) return v;
+        stb_vorbis* v = nullptr;
+        {
+            std::lock_guard<std::mutex> lock(stbSharedTable);
+            v = open(&a, &err);
+        }
+        if (v) return v;
         if (err != VORBIS_outofmem) break;
     }
     arena->reset();
@@ -175,7 +189,10 @@ bool oggDecodeMemory(const uint8_t* data, size_t size, Pcm* out, const OggLimits
         // The last page's granule position: a seek near the end of the
         // bytes in memory, no decoding.  A failed search leaves an error
         // code that must not linger into the decode.
-        info.frames = static_cast<int64_t>(stb_vorbis_stream_length_in_samples(v));
+        {
+            std::lock_guard<std::mutex> lock(stbSharedTable);
+            info.frames = static_cast<int64_t>(stb_vorbis_stream_length_in_samples(v));
+        }
         stb_vorbis_get_error(v);
         pcm.channels = info.channels;
         pcm.rate = info.rate;
