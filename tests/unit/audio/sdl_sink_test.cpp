@@ -50,6 +50,7 @@ TEST(SdlSink, PullsBuffersOfTheAskedSizeUntilClosed) {
         if (frames != 256) ++badSizes;
         std::fill(out, out + frames * AudioSink::kChannels, 0.0f);
         ++pulls;
+        return true;
     }));
     EXPECT_TRUE(waitFor([&] { return pulls.load() >= 3; }));
     sink.close();
@@ -66,7 +67,10 @@ TEST(SdlSink, PullsBuffersOfTheAskedSizeUntilClosed) {
 TEST(SdlSink, LeavesTheTerminationSignalsToTheProgram) {
     useDriver("dummy");
     SdlSink sink;
-    ASSERT_TRUE(sink.open([](float* out, int frames) { std::fill(out, out + frames * AudioSink::kChannels, 0.0f); }));
+    ASSERT_TRUE(sink.open([](float* out, int frames) {
+        std::fill(out, out + frames * AudioSink::kChannels, 0.0f);
+        return true;
+    }));
     for (int sig : {SIGINT, SIGTERM}) {
         struct sigaction now {};
         ASSERT_EQ(sigaction(sig, nullptr, &now), 0);
@@ -102,6 +106,7 @@ TEST(SdlSink, NoDeviceFailsCleanlyAndMayBeOpenedAgain) {
     auto pull = [&](float* out, int frames) {
         std::fill(out, out + frames * AudioSink::kChannels, 0.0f);
         ++pulls;
+        return true;
     };
     for (int attempt = 0; attempt < 2; ++attempt) {
         EXPECT_FALSE(sink.open(pull));
