@@ -777,12 +777,16 @@ bool mixInto(float* out, int frames) {
     std::fill(out, out + size_t(frames) * 2, 0.0f);
     MixerState& m = M();
     std::lock_guard<std::mutex> lock(m.mu);
+    // Whether a voice played or slid in this pull, even one that ended in it.
+    bool live = false;
     for (int at = 0; at < frames; at += kBlock) {
         int n = std::min(kBlock, frames - at);
         float* block = out + size_t(at) * 2;
         for (uint32_t slot = 0; slot < m.voices.size(); ++slot) {
             Voice& v = m.voices[slot];
-            if (v.used && mixVoice(v, block, n, m.waitStreams)) freeVoice(slot);
+            if (!v.used) continue;
+            live |= v.state == MixState::Playing || v.sliding;
+            if (mixVoice(v, block, n, m.waitStreams)) freeVoice(slot);
         }
     }
     // Written so that NaN becomes 0 (every comparison with it is false).
@@ -790,9 +794,6 @@ bool mixInto(float* out, int frames) {
         const float x = out[i];
         out[i] = x > 1.0f ? 1.0f : x < -1.0f ? -1.0f : x == x ? x : 0.0f;
     }
-    const bool live = std::any_of(m.voices.begin(), m.voices.end(), [](const Voice& v) {
-        return v.used && (v.state == MixState::Playing || v.sliding);
-    });
     m.quietFrames = live ? 0 : m.quietFrames + frames;
     return m.quietFrames < kRestAfterFrames;
 }

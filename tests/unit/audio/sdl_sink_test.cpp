@@ -61,6 +61,31 @@ TEST(SdlSink, PullsBuffersOfTheAskedSizeUntilClosed) {
     EXPECT_EQ(SDL_WasInit(SDL_INIT_AUDIO), 0u);
 }
 
+// With nothing to play the device is closed (SDL's thread would go on
+// waking even paused), and the next resume() opens it again.
+TEST(SdlSink, RestsWithItsDeviceClosedUntilResumed) {
+    useDriver("dummy");
+    SdlSink sink(256);
+    std::atomic<int> pulls{0};
+    std::atomic<bool> more{false};
+    ASSERT_TRUE(sink.open([&](float* out, int frames) {
+        std::fill(out, out + frames * AudioSink::kChannels, 0.0f);
+        ++pulls;
+        return more.load();
+    }));
+    EXPECT_TRUE(waitFor([&] { return pulls.load() > 0; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the close is done
+    int resting = pulls.load();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // > 15 buffers
+    EXPECT_EQ(pulls.load(), resting) << "the device still pulls";
+
+    more = true;
+    sink.resume();
+    EXPECT_TRUE(waitFor([&] { return pulls.load() >= resting + 5; })) << "not pulling again";
+    sink.close();
+    EXPECT_EQ(SDL_WasInit(SDL_INIT_AUDIO), 0u);
+}
+
 // The audio output leaves the process's termination signals alone: the
 // client's own handling of SIGINT and SIGTERM (closing as the player does)
 // needs them, and SDL's would swallow them into an event nobody reads.
