@@ -73,8 +73,10 @@ int UiTaskQueue::waitAndRun(int timeoutMs) {
     {
         std::unique_lock<std::mutex> lock(mu_);
         auto ready = [&] { return !queue_.empty() || woken_; };
-        if (timeoutMs < 0) cv_.wait(lock, ready);
-        else cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready);
+        if (timeoutMs < 0)
+            cv_.wait(lock, ready);
+        else
+            cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready);
         woken_ = false;
     }
     return runPending();

@@ -24,7 +24,7 @@
 #include <thread>
 
 class UiTaskQueue {
-public:
+  public:
     // Makes the calling thread the UI thread and accepts calls.
     void open();
     // Stops accepting calls; releases every waiting caller with false.
@@ -64,7 +64,7 @@ public:
     // drain itself, after its input and redraw.  UI thread only.
     bool runSlice(std::chrono::microseconds linger, std::chrono::microseconds slice);
 
-private:
+  private:
     struct Pending {
         const std::function<void()>* task;
         bool done = false;
@@ -74,8 +74,8 @@ private:
     void runFront(std::unique_lock<std::mutex>& lock);
 
     mutable std::mutex mu_;
-    std::condition_variable cv_;       // signals the UI thread: work queued
-    std::condition_variable doneCv_;   // signals callers: a task finished
+    std::condition_variable cv_;      // signals the UI thread: work queued
+    std::condition_variable doneCv_;  // signals callers: a task finished
     std::deque<Pending*> queue_;
     std::thread::id uiThread_;
     bool open_ = false;

@@ -44,9 +44,13 @@ bool GtkFrontEnd::runOnUiThread(const std::function<void()>& task) {
     return calls_.call(task);
 }
 
-bool GtkFrontEnd::isUiThread() const { return std::this_thread::get_id() == uiThread_; }
+bool GtkFrontEnd::isUiThread() const {
+    return std::this_thread::get_id() == uiThread_;
+}
 
-void GtkFrontEnd::markGone() { calls_.close(); }
+void GtkFrontEnd::markGone() {
+    calls_.close();
+}
 
 // Calls are refused until createMainWindow opens them.  The queue's wake-up
 // is an idle source whose data is this object: the destructor removes every
@@ -55,4 +59,6 @@ GtkFrontEnd::GtkFrontEnd() : uiThread_(std::this_thread::get_id()) {
     calls_.setNotify([this] { g_idle_add_full(G_PRIORITY_DEFAULT, drainCalls, this, nullptr); });
 }
 
-void GtkFrontEnd::openCalls() { calls_.open(); }
+void GtkFrontEnd::openCalls() {
+    calls_.open();
+}

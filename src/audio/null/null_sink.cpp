@@ -1,9 +1,10 @@
 #include "audio/null/null_sink.h"
-#include "platform/thread_name.h"
 
 #include <algorithm>
 #include <chrono>
 #include <vector>
+
+#include "platform/thread_name.h"
 
 bool NullSink::open(AudioPull pull) {
     close();
@@ -59,8 +60,9 @@ void NullSink::run() {
             const auto now = clock::now();
             if (tap && now > due) {
                 lock.unlock();
-                int64_t left = std::chrono::duration_cast<std::chrono::microseconds>(now - due).count() *
-                               kRate / 1000000;
+                int64_t left =
+                    std::chrono::duration_cast<std::chrono::microseconds>(now - due).count() *
+                    kRate / 1000000;
                 std::fill(buf.begin(), buf.end(), 0.0f);
                 while (left > 0) {
                     const int n = int(std::min<int64_t>(left, blockFrames_));

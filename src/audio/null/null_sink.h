@@ -30,7 +30,7 @@ struct NullSink : AudioSink {
     void close() override;
     void resume() override;
 
-private:
+  private:
     void run();
     int blockFrames_;
     AudioPull pull_;

@@ -26,7 +26,7 @@ struct SdlSink : AudioSink {
     void close() override;
     void resume() override;
 
-private:
+  private:
     static void callback(void* self, uint8_t* stream, int len);
     // Opens and starts the device; false when none opens.  Caller holds devMu_.
     bool openDevice();
@@ -37,16 +37,16 @@ private:
     bool subsystem_ = false;
     AudioPull pull_;
 
-    std::mutex devMu_;     // device_; never taken by the callback
+    std::mutex devMu_;  // device_; never taken by the callback
     uint32_t device_ = 0;
 
     std::atomic<uint64_t> resumes_{0};  // resume() calls so far
     std::mutex mu_;                     // what follows; the callback takes it briefly
     std::condition_variable cv_;        // the resting thread
-    bool restAsked_ = false;  // a pull returned false...
-    uint64_t restSeen_ = 0;   // ...when resumes_ was this
-    bool resting_ = false;    // the device is closed (or closing) for a rest
-    bool wakeAsked_ = false;  // resume() came while resting
+    bool restAsked_ = false;            // a pull returned false...
+    uint64_t restSeen_ = 0;             // ...when resumes_ was this
+    bool resting_ = false;              // the device is closed (or closing) for a rest
+    bool wakeAsked_ = false;            // resume() came while resting
     bool stop_ = false;
     std::thread restThread_;
 };
