@@ -4,14 +4,18 @@
 // random volume, pan and rate.  "core%" is the share of one core the mix
 // takes in real time (time per block / 11.6 ms of audio).
 //
-// BM_PlayToFirstFrame/<frames>: the play latency as the player meets it,
-// from a "play " line handed to the dispatcher (as the receive thread hands
-// each line it reads) to the pull that gives the first non-silent frame to
-// a null sink with a buffer of <frames> frames, pacing itself like a device.
-// In between: the dispatcher's table, playSound, the hand-over to a UI
-// thread that waits on a task queue (as the headless front-end's does) and
-// back, and up to one buffer of output already mixed.  Mean in the time
-// column; "max_ms" the worst trial, "buffer_ms" the sink's buffer.
+// BM_PlayToFirstFrame/<frames>/<sink>/<rested>: the play latency as the
+// player meets it, from a "play " line handed to the dispatcher (as the
+// receive thread hands each line it reads) to the pull that gives the first
+// non-silent frame to a sink with a buffer of <frames> frames.  <sink> 0 is
+// the null sink, pacing itself like a device; 1 is SDL's output on the
+// driver SDL_AUDIODRIVER names (dummy when unset).  <rested> 1 waits before
+// each trial until the output rests (nothing sounded for half a second), so
+// the figure includes waking it: for SDL, opening the device again.  In
+// between: the dispatcher's table, playSound, the hand-over to a UI thread
+// that waits on a task queue (as the headless front-end's does) and back,
+// and up to one buffer of output already mixed.  Mean in the time column;
+// "max_ms" the worst trial, "buffer_ms" the sink's buffer.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -30,6 +34,9 @@
 #include "audio/memory/memory_sink.h"
 #include "audio/mixer.h"
 #include "audio/null/null_sink.h"
+#ifdef KORDO_BENCH_SDL
+#include "audio/sdl/sdl_sink.h"
+#endif
 #include "audio/sound.h"
 #include "net/agc.h"
 #include "platform/ui.h"
@@ -85,6 +92,26 @@ void BM_Mix128Voices(benchmark::State& state) {
 }
 BENCHMARK(BM_Mix128Voices)->Unit(benchmark::kMicrosecond);
 
+// Passes an output's pulls through, noting when the first non-silent frame
+// is pulled.
+struct TappedSink : AudioSink {
+    explicit TappedSink(AudioSink& inner) : inner_(inner) {}
+    bool open(AudioPull pull) override {
+        return inner_.open([this, pull = std::move(pull)](float* out, int frames) {
+            const bool more = pull(out, frames);
+            if (heardAt.load() == 0 && std::any_of(out, out + frames * 2, [](float v) { return v != 0.0f; }))
+                heardAt = std::chrono::steady_clock::now().time_since_epoch().count();
+            return more;
+        });
+    }
+    void close() override { inner_.close(); }
+    void resume() override { inner_.resume(); }
+    std::atomic<int64_t> heardAt{0};
+
+private:
+    AudioSink& inner_;
+};
+
 void BM_PlayToFirstFrame(benchmark::State& state) {
     namespace fs = std::filesystem;
     fs::path dir = fs::temp_directory_path() / "kordo-bench-sounds";
@@ -94,6 +121,9 @@ void BM_PlayToFirstFrame(benchmark::State& state) {
         state.SkipWithError("sox is needed to make the test sound");
         return;
     }
+    const int frames = int(state.range(0));
+    const bool sdl = state.range(1) == 1, rested = state.range(2) == 1;
+    setenv("SDL_AUDIODRIVER", "dummy", 0);
     soundReset();
     setSoundsFolder(dir.string());
     registerServerCommands();
@@ -101,38 +131,51 @@ void BM_PlayToFirstFrame(benchmark::State& state) {
     getSound("click");  // decoded before timing, as "preload " would
 
     using clock = std::chrono::steady_clock;
-    std::atomic<int64_t> heardAt{0};
-    NullSink sink(int(state.range(0)));
-    sink.tap = [&](const float* f, int frames) {
-        if (heardAt.load() != 0) return;
-        if (std::any_of(f, f + frames * 2, [](float v) { return v != 0.0f; }))
-            heardAt = clock::now().time_since_epoch().count();
-    };
-    audioOpen(&sink);
+    NullSink null(frames);
+#ifdef KORDO_BENCH_SDL
+    SdlSink sdlSink(frames);
+    TappedSink sink(sdl ? static_cast<AudioSink&>(sdlSink) : null);
+#else
+    if (sdl) {
+        state.SkipWithError("built without SDL's output");
+        return;
+    }
+    TappedSink sink(null);
+#endif
+    if (!audioOpen(&sink)) {
+        state.SkipWithError("no audio output opens");
+        soundReset();
+        return;
+    }
     std::mt19937 rng(3);
     double worst = 0;
     for (auto _ : state) {
-        std::this_thread::sleep_for(std::chrono::microseconds(std::uniform_int_distribution<int>(0, 20000)(rng)));
-        heardAt = 0;
+        const int pause = rested ? 700 : 0;  // past the half second after which the output rests
+        std::this_thread::sleep_for(
+            std::chrono::microseconds(pause * 1000 + std::uniform_int_distribution<int>(0, 20000)(rng)));
+        sink.heardAt = 0;
         auto t0 = clock::now();
         // As the receive thread hands a line over; this row needs no connection.
         agc_recv(nullptr, "play click");
-        while (heardAt.load() == 0) std::this_thread::sleep_for(std::chrono::microseconds(50));
-        double s = std::chrono::duration<double>(clock::duration(heardAt.load()) - t0.time_since_epoch()).count();
+        while (sink.heardAt.load() == 0) std::this_thread::sleep_for(std::chrono::microseconds(50));
+        double s = std::chrono::duration<double>(clock::duration(sink.heardAt.load()) - t0.time_since_epoch()).count();
         worst = std::max(worst, s);
         state.SetIterationTime(s);
         std::this_thread::sleep_for(std::chrono::milliseconds(15));  // let the click end
     }
     state.counters["max_ms"] = worst * 1000.0;
-    state.counters["buffer_ms"] = double(state.range(0)) * 1000.0 / kMixRate;
+    state.counters["buffer_ms"] = double(frames) * 1000.0 / kMixRate;
     audioClose();
     setUi(nullptr);
     soundReset();
     fs::remove_all(dir);
 }
 BENCHMARK(BM_PlayToFirstFrame)
-    ->Arg(256)->Arg(512)->Arg(1024)->Arg(2048)
+    ->Args({256, 0, 0})->Args({512, 0, 0})->Args({1024, 0, 0})->Args({2048, 0, 0})
     ->UseManualTime()->Iterations(60)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PlayToFirstFrame)
+    ->Args({512, 0, 1})->Args({512, 1, 0})->Args({512, 1, 1})
+    ->UseManualTime()->Iterations(20)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -56,7 +56,7 @@ public:
         thread_ = std::thread([this, &opened] {
             queue_.open();
             opened.set_value();
-            while (!stop_.load()) queue_.waitAndRun(50);
+            while (!stop_.load()) queue_.waitAndRun();
             queue_.runPending();
         });
         opened.get_future().wait();

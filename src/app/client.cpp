@@ -51,7 +51,7 @@ std::string sessionLogStartText(int64_t t) {
 
 void mainWindowDestroyed() {
     if (AGCHandle* h = agcState.gch.load()) agc_send(h, "quit\n");
-    ui().requestQuit(0);
+    uiThread().requestQuit(0);
 }
 
 void FrontEnd::closeClient() { mainWindowDestroyed(); }

@@ -21,7 +21,7 @@ void connectionStatistics() {
 void forceClose() {
     // Descending tones, so the player hears the command was taken before the
     // connection goes; each beep returns when it has sounded.
-    for (int hz : {524, 392, 349, 262}) ui().beep(hz, 60);
+    for (int hz : {524, 392, 349, 262}) uiDialogs().beep(hz, 60);
     if (AGCHandle* h = agcState.gch.load()) agc_forceclose(h);
 }
 }  // namespace
@@ -63,11 +63,11 @@ void runCommand(int id) {
         case CMD_VOICE_SLOWER: sapiSpeedChange(-5); break;
         case CMD_STATISTICS: connectionStatistics(); break;
         case CMD_FOCUS_CHAT:
-            ui().setFocus(UiControl::Chat);
-            ui().chatSelectRange(0, static_cast<int>(ui().chatText().size()));
+            uiViews().setFocus(UiControl::Chat);
+            uiViews().chatSelectRange(0, static_cast<int>(uiViews().chatText().size()));
             break;
-        case CMD_FOCUS_HISTORY: ui().setFocus(UiControl::History); break;
-        case CMD_FOCUS_LIST: ui().setFocus(UiControl::List); break;
+        case CMD_FOCUS_HISTORY: uiViews().setFocus(UiControl::History); break;
+        case CMD_FOCUS_LIST: uiViews().setFocus(UiControl::List); break;
         case CMD_FORCE_CLOSE: forceClose(); break;
         default: break;
     }

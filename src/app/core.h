@@ -20,7 +20,7 @@
 //   speech/speech.h      speechState         speechReset()   the speech back-end
 //   audio/sound.h        SoundState          soundReset()    observers, the output
 //   audio/mixer.h        MixerState          mixReset()      the output
-//   platform/ui.h        the UI seam         setUi()
+//   platform/ui.h        the UI seams        setUi()
 //
 // UI thread, with no connection, receive or connecting thread running
 // (before the run, or in a test between runs).

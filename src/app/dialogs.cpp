@@ -29,10 +29,10 @@ std::optional<std::string> InputBox(const std::string& title, const std::string&
                                     const std::string& defaultText) {
     std::optional<std::string> result;
     uiCall([&] {
-        ui().setInDialog(true);
+        uiDialogs().setInDialog(true);
         std::string answer;
-        if (ui().inputBox(title, prompt, defaultText, &answer)) result = std::move(answer);
-        ui().setInDialog(false);
+        if (uiDialogs().inputBox(title, prompt, defaultText, &answer)) result = std::move(answer);
+        uiDialogs().setInDialog(false);
     });
     return result;
 }
@@ -53,9 +53,9 @@ void prepareMessageBox(std::string_view s) {
     // still gets its answer.
     int result = 0;
     uiCall([&] {
-        ui().setInDialog(true);
-        result = ui().messageBox(text, title, flags);
-        ui().setInDialog(false);
+        uiDialogs().setInDialog(true);
+        result = uiDialogs().messageBox(text, title, flags);
+        uiDialogs().setInDialog(false);
     });
     agc_sendCurrent(msgboxReplyLine(id, result));
 }

@@ -5,7 +5,7 @@
 // Threads: the prepare* handlers run on the receive thread and block it until
 // the player answers (no later server line is handled meanwhile); the dialogs
 // themselves run on the UI thread through the UI-thread call.
-// ui().isInDialog() is true while either is open.
+// uiDialogs().isInDialog() is true while either is open.
 #pragma once
 
 #include <cstdint>

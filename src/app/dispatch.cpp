@@ -77,7 +77,7 @@ void onNewVersion(std::string_view p, bool required) { downloadNewVersion(p, req
 // one append (historyAddRun).  Without a main window the run stays on the
 // dispatch thread and each line does without the UI, as it would alone.
 void uiRun(const std::function<void()>& run, bool moreFollows) {
-    if (ui().isUiThread()) {
+    if (uiThread().isUiThread()) {
         historyAddRun(run, moreFollows);
         return;
     }

@@ -88,23 +88,23 @@ void arrowInMenu(int key, const MenuView& m) {
 }
 
 void selectAllChat() {
-    ui().chatSelectRange(0, static_cast<int>(ui().chatText().size()));
+    uiViews().chatSelectRange(0, static_cast<int>(uiViews().chatText().size()));
 }
 
 // Tab's key-up: history -> list -> chat -> history, Shift+Tab the other way.
 void focusMove(UiControl from) {
     const bool shift = keyboard.shiftDown;
     if ((from == UiControl::Chat && shift) || (from == UiControl::History && !shift)) {
-        ui().setFocus(UiControl::List);
+        uiViews().setFocus(UiControl::List);
         if (speechState.speakMenuOnItemChange.load() && currentMenu()) menuMove(0, true, false);
     } else if ((from == UiControl::History && shift) || (from == UiControl::List && !shift)) {
-        ui().setFocus(UiControl::Chat);
+        uiViews().setFocus(UiControl::Chat);
         selectAllChat();
         // The control's name without the label's mnemonic marker, which a
         // voice would read out ("et Chat").
         if (speechState.speakMenuOnItemChange.load()) sayString("Chat", true);
     } else {
-        ui().setFocus(UiControl::History);
+        uiViews().setFocus(UiControl::History);
         // Said in every speech mode: a screen reader reads the history
         // control's whole text otherwise.
         sayString("Historique", true);
@@ -353,7 +353,7 @@ void selectionStep() {
     // is shown (the receive thread may close it at any time).
     int selection = -1, flags = 0;
     auto setSelectionFromList = [&] {
-        int listSel = ui().listSelection();
+        int listSel = uiViews().listSelection();
         std::lock_guard<std::recursive_mutex> g(menus.lock);
         if (!menus.curmenu) return false;
         menus.curmenu->selection = listSel;

@@ -12,6 +12,7 @@
 #include <type_traits>
 
 #include "platform/audio_sink.h"
+#include "platform/thread_name.h"
 
 namespace {
 
@@ -21,6 +22,10 @@ constexpr int kRingFrames = 32768;     // decoded music kept ahead, ~0.7 s
 constexpr float kMinFreq = 100.0f;     // Hz
 constexpr float kMaxFreq = 1000000.0f;
 constexpr auto kStreamWait = std::chrono::seconds(2);
+// Silence after which the output may rest (see AudioPull): long enough that
+// a device's buffer has played the last sound out, and that a burst of
+// sounds a few tenths of a second apart keeps the device running.
+constexpr int64_t kRestAfterFrames = kMixRate / 2;
 
 // Decoded audio, immutable once published in the table: the table and every
 // voice playing it share it, so a sample taken out of the table (evicted or
@@ -81,7 +86,10 @@ struct Decoder {
         kicked = true;
         if (!thread.joinable()) {
             stop = false;
-            thread = std::thread([this] { run(); });
+            thread = std::thread([this] {
+                setThreadName("kordo-decoder");
+                run();
+            });
         }
         wake.notify_one();
     }
@@ -202,6 +210,7 @@ struct MixerState {
     std::vector<uint32_t> freeSlots;
     uint64_t seq = 0;
     bool waitStreams = false;
+    int64_t quietFrames = 0;  // output frames since a voice last played or slid
 
     std::mutex sinkMu;  // never held together with mu
     AudioSink* sink = nullptr;
@@ -217,6 +226,13 @@ MixerState& M() {
 }
 
 Decoder& D() { return M().decoder; }
+
+// A voice starts playing or sliding: a resting output pulls again.  Called
+// without mu (sinkMu is never held with it).
+void wakeOutput() {
+    std::lock_guard<std::mutex> lock(M().sinkMu);
+    if (M().sink) M().sink->resume();
+}
 
 MixChannel handleOf(uint32_t slot, const Voice& v) { return (uint32_t(v.gen) << 16) | (slot + 1); }
 
@@ -666,7 +682,7 @@ bool mixGetAttribute(MixChannel c, MixAttrib a, float* value) {
 
 bool mixSlideAttribute(MixChannel c, MixAttrib a, float target, int ms) {
     if (a != MixAttrib::Vol || !std::isfinite(target)) return false;
-    std::lock_guard<std::mutex> lock(M().mu);
+    std::unique_lock<std::mutex> lock(M().mu);
     Voice* v = lookup(c);
     if (!v) return false;
     if (ms <= 0) {
@@ -683,10 +699,13 @@ bool mixSlideAttribute(MixChannel c, MixAttrib a, float target, int ms) {
     v->slideTo = target < 0 ? -1.0f : std::min(target, kMixMaxVolume);
     v->slideLen = int64_t(ms) * kMixRate / 1000;
     v->slideDone = 0;
+    lock.unlock();
+    wakeOutput();
     return true;
 }
 
 bool mixPlay(MixChannel c, bool restart) {
+    {
     std::lock_guard<std::mutex> lock(M().mu);
     Voice* v = lookup(c);
     if (!v) return false;
@@ -705,6 +724,8 @@ bool mixPlay(MixChannel c, bool restart) {
         v->played = 0;
     }
     v->state = MixState::Playing;
+    }
+    wakeOutput();
     return true;
 }
 
@@ -747,17 +768,25 @@ void mixSetWaitForStreams(bool wait) {
     M().waitStreams = wait;
 }
 
-void mixRender(float* out, int frames) {
-    if (frames <= 0) return;
+namespace {
+// mixRender's work; returns whether the output should go on pulling (see
+// AudioPull): a voice plays or slides (a slide runs on while paused), or
+// one did within the last kRestAfterFrames.
+bool mixInto(float* out, int frames) {
+    if (frames <= 0) return true;
     std::fill(out, out + size_t(frames) * 2, 0.0f);
     MixerState& m = M();
     std::lock_guard<std::mutex> lock(m.mu);
+    // Whether a voice played or slid in this pull, even one that ended in it.
+    bool live = false;
     for (int at = 0; at < frames; at += kBlock) {
         int n = std::min(kBlock, frames - at);
         float* block = out + size_t(at) * 2;
         for (uint32_t slot = 0; slot < m.voices.size(); ++slot) {
             Voice& v = m.voices[slot];
-            if (v.used && mixVoice(v, block, n, m.waitStreams)) freeVoice(slot);
+            if (!v.used) continue;
+            live |= v.state == MixState::Playing || v.sliding;
+            if (mixVoice(v, block, n, m.waitStreams)) freeVoice(slot);
         }
     }
     // Written so that NaN becomes 0 (every comparison with it is false).
@@ -765,7 +794,13 @@ void mixRender(float* out, int frames) {
         const float x = out[i];
         out[i] = x > 1.0f ? 1.0f : x < -1.0f ? -1.0f : x == x ? x : 0.0f;
     }
+    m.quietFrames = live ? 0 : m.quietFrames + frames;
+    return m.quietFrames < kRestAfterFrames;
 }
+
+}  // namespace
+
+void mixRender(float* out, int frames) { mixInto(out, frames); }
 
 bool audioOpen(AudioSink* sink) {
     audioClose();
@@ -773,7 +808,7 @@ bool audioOpen(AudioSink* sink) {
     std::lock_guard<std::mutex> lock(M().sinkMu);
     // Set before the first pull: an on-demand sink may render from open().
     mixSetWaitForStreams(!sink->realTime());
-    if (!sink->open([](float* out, int frames) { mixRender(out, frames); })) {
+    if (!sink->open([](float* out, int frames) { return mixInto(out, frames); })) {
         mixSetWaitForStreams(false);
         return false;
     }
@@ -799,4 +834,5 @@ void mixReset() {
     m.sampleBytes = 0;
     m.reservedBytes = 0;
     m.waitStreams = false;
+    m.quietFrames = 0;
 }

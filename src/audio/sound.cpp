@@ -17,6 +17,7 @@
 #include "net/config.h"
 #include "platform/file_names.h"
 #include "platform/ui.h"
+#include "platform/thread_name.h"
 
 namespace {
 
@@ -322,6 +323,7 @@ void startPlayback(MixSample sample, const SoundRequest& r) {
 }
 
 void loaderRun() {
+    setThreadName("kordo-loader");
     SoundState& s = S();
     std::unique_lock<std::mutex> lock(s.mu);
     for (;;) {
@@ -422,7 +424,7 @@ float positionalPan(double pan) {
 }
 
 void playSoundBody(std::string_view sz, int flags) {
-    bool background = !(flags & 1) && !ui().isMainWindowActive() && !ui().isInDialog();
+    bool background = !(flags & 1) && !uiThread().isMainWindowActive() && !uiDialogs().isInDialog();
     if (((flags & 2) != 0) != background) return;
 
     std::vector<std::string_view> tok = splitSpaces(sz, 4);

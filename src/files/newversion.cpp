@@ -39,14 +39,14 @@ void execute(std::string_view s) {
 
 void kill() {
     sysClock().sleepMs(1000);
-    uiCall([] { ui().beep(131, 60); });
-    uiCall([] { ui().closeClient(); });
+    uiCall([] { uiDialogs().beep(131, 60); });
+    uiCall([] { uiThread().closeClient(); });
 }
 
 void downloadNewVersion(std::string_view s, bool required) {
     int answer = 0;  // no main window: counts as No
     const std::string text = required ? kRequiredPrompt : kOptionalPrompt;
-    uiCall([&] { answer = ui().updateQuestion(text, required); });
+    uiCall([&] { answer = uiDialogs().updateQuestion(text, required); });
     if (answer == kIdYes) {
         sayString("T\xE9l\xE9" "chargement du programme d'installation en cours...", true);
         const DownloadResult r = downloadFileFrom(filesState.endpoint, filesState.root, s, agc_dispatchCancel());

@@ -22,6 +22,6 @@ void downloadNewVersion(std::string_view s, bool required);
 void execute(std::string_view s);
 
 // Closes the client: waits 1 s (clock seam), beeps 131 Hz for 60 ms, then
-// closes the client through UiSeam::closeClient, as the player closing the
+// closes the client through UiThreadSeam::closeClient, as the player closing the
 // main window would (status 0).  Both UI steps go through the UI-thread call.
 void kill();

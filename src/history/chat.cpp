@@ -15,7 +15,7 @@ namespace {
 // no main window the work runs here, as there is no UI thread to race.
 template <class F>
 void runChatOp(F&& body) {
-    if (ui().isUiThread() || !uiCall(body)) body();
+    if (uiThread().isUiThread() || !uiCall(body)) body();
 }
 
 char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
@@ -44,7 +44,7 @@ bool startsWithIgnoringCase(std::string_view s, std::string_view prefix) {
 
 void handleChatEnter() {
     runChatOp([] {
-        std::string text = ui().chatText();
+        std::string text = uiViews().chatText();
         if (text.empty()) return;
         sendChat(text);
         std::vector<std::string>& list = chatState.chatHistory;
@@ -58,7 +58,7 @@ void handleChatEnter() {
             }
         }
         chatState.chatpos = -1;
-        ui().chatSetText("");
+        uiViews().chatSetText("");
     });
 }
 
@@ -71,14 +71,14 @@ bool chatHistoryMove(int n) {
         if (pos >= len) pos = len - 1;
         chatState.chatpos = static_cast<int>(pos);
         if (pos == -1) {
-            ui().chatSetText("");
+            uiViews().chatSetText("");
             return;
         }
         const std::string& entry = list[static_cast<size_t>(pos)];
-        ui().chatSetText(entry);
+        uiViews().chatSetText(entry);
         int end = static_cast<int>(entry.size());
         int start = isPrefixedLine(entry) ? static_cast<int>(entry.find(' ')) + 1 : 0;
-        ui().chatSelectRange(start, end);
+        uiViews().chatSelectRange(start, end);
     });
     return true;
 }
@@ -99,9 +99,9 @@ bool openClickableLink() {
     std::string word;
     runChatOp([&] {
         historyShowGathered();
-        std::string text = ui().historyText();
+        std::string text = uiViews().historyText();
         int start = 0, end = 0;
-        ui().historyGetSelection(&start, &end);
+        uiViews().historyGetSelection(&start, &end);
         size_t t = text.size();
         size_t c = static_cast<size_t>(std::clamp<int64_t>(start, 0, static_cast<int64_t>(t)));
         if (c < t && isSeparator(text[c])) return;

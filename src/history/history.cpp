@@ -16,7 +16,7 @@ using Lock = std::lock_guard<std::mutex>;
 // when there is no main window.
 template <class F>
 void runHistoryOp(F&& body) {
-    if (ui().isUiThread()) {
+    if (uiThread().isUiThread()) {
         body(true);
         return;
     }
@@ -26,7 +26,7 @@ void runHistoryOp(F&& body) {
 // Appends `text` (one or more "\r\n" + message) to the view and applies the
 // reading rule: a player reading the view keeps the place; otherwise the
 // view follows the newest message.  UI thread.
-void showInView(UiSeam& u, const std::string& text) {
+void showInView(UiViewSeam& u, const std::string& text) {
     int start = 0, end = 0;
     u.historyGetSelection(&start, &end);
     u.historyAppend(text);
@@ -87,7 +87,7 @@ ViewTrim makeRoom(HistoryState& h, size_t len) {
 
 // Takes `t` off the front of the view: from the text it shows, then, for a
 // view that shows less than that, from the text gathered for it.  UI thread.
-void trimView(UiSeam& u, const ViewTrim& t) {
+void trimView(UiViewSeam& u, const ViewTrim& t) {
     if (t.bytes == 0) return;
     std::string& gathered = historyState.gathered.text;
     const size_t shown = t.held - std::min(t.held, gathered.size());
@@ -143,28 +143,28 @@ void historyAdd(std::string_view s, int flags) {
                 }
             }
         }
-        if (withUi) trimView(ui(), trim);
+        if (withUi) trimView(uiViews(), trim);
         if (!(flags & HIST_NOSTORE) && withUi) {
             if (h.gathered.active) {
                 h.gathered.text += "\r\n";
                 h.gathered.text += msg;
             } else {
                 historyShowGathered();
-                showInView(ui(), "\r\n" + msg);
+                showInView(uiViews(), "\r\n" + msg);
             }
         }
-        bool active = withUi && ui().isMainWindowActive();
-        if ((flags & HIST_SPEAK) && (active || ui().isInDialog() || (flags & HIST_ALWAYS)))
+        bool active = withUi && uiThread().isMainWindowActive();
+        if ((flags & HIST_SPEAK) && (active || uiDialogs().isInDialog() || (flags & HIST_ALWAYS)))
             sayString(msg, (flags & HIST_INTERRUPT) != 0);
     });
 }
 
 void historyAddRun(const std::function<void()>& run, bool moreFollows) {
-    UiSeam& u = ui();
+    UiViewSeam& u = uiViews();
     GatheredRun& gathered = historyState.gathered;
     // Nested runs go with the run around them; runs off the UI thread have
     // no view.
-    if (gathered.active || !u.isUiThread() || !u.historyGathersRuns()) {
+    if (gathered.active || !uiThread().isUiThread() || !u.historyGathersRuns()) {
         run();
         return;
     }
@@ -176,12 +176,12 @@ void historyAddRun(const std::function<void()>& run, bool moreFollows) {
 }
 
 void historyShowGathered() {
-    UiSeam& u = ui();
+    UiViewSeam& u = uiViews();
     GatheredRun& gathered = historyState.gathered;
     // The gathered text belongs to the UI thread (callers without a main
     // window run elsewhere: there is no view to show it in).  Inside a run
     // it shows what the run gathered so far; the rest follows at its end.
-    if (!u.isUiThread() || gathered.text.empty()) return;
+    if (!uiThread().isUiThread() || gathered.text.empty()) return;
     showInView(u, gathered.text);
     gathered.text.clear();
     // A flood's text can be large: do not keep its buffer.
@@ -212,8 +212,8 @@ void historySave() {
         if (!withUi) return;
         historyShowGathered();
         std::string path;
-        if (!ui().saveFileDialog(&path)) return;
-        std::string text = ui().historyText();
+        if (!uiDialogs().saveFileDialog(&path)) return;
+        std::string text = uiViews().historyText();
         LogFile f(std::fopen(path.c_str(), "wb"));
         if (!f) return;
         size_t done = 0;

@@ -97,7 +97,7 @@ extern HistoryState historyState;
 void historyAdd(std::string_view s, int flags);
 // Runs `run`, which adds a run of consecutive messages with historyAdd, on
 // the UI thread.  Where the front-end asks for it
-// (UiSeam::historyGathersRuns), the run's stored messages reach the view as
+// (UiViewSeam::historyGathersRuns), the run's stored messages reach the view as
 // one append after the whole run, with the selection rule applied once: the
 // same text, and a player reading the view keeps the place.  Their list
 // entries, log lines and speech stay per message, in order.  With

@@ -25,7 +25,7 @@ void runMenuOp(F&& body) {
         Lock g(menus.lock);
         body();
     };
-    if (ui().isUiThread()) {
+    if (uiThread().isUiThread()) {
         locked();
         return;
     }
@@ -35,7 +35,7 @@ void runMenuOp(F&& body) {
 // A list call; direct on the UI thread, skipped when there is no window.
 template <class F>
 void onUi(F&& f) {
-    if (ui().isUiThread())
+    if (uiThread().isUiThread())
         f();
     else
         uiCall(f);
@@ -52,16 +52,16 @@ void clampSelection(menu* m) {
 
 void refillList() {
     onUi([] {
-        ui().listReset();
+        uiViews().listReset();
         menu* m = menus.curmenu;
         if (!m) return;
         for (int i = 0; i < m->nItems; ++i) {
             const std::optional<std::string>& label = m->items[static_cast<size_t>(i)].label;
-            ui().listAdd(label ? *label : std::string());
-            int pos = ui().listCount() - 1;
+            uiViews().listAdd(label ? *label : std::string());
+            int pos = uiViews().listCount() - 1;
             if (pos != i) {
                 diagf("ListError1=%d,%d,%d,'%s'\r\n", pos, i, 0, label ? label->c_str() : "");
-                ui().beep(2094, 60);
+                uiDialogs().beep(2094, 60);
                 break;
             }
         }
@@ -74,7 +74,7 @@ void moveLocked(int n, bool b, bool absolute) {
     if (m->nItems <= 0) {
         // Nothing to select or announce; a real move still meets the bounds.
         if (!absolute && n != 0) playSound("menubounds", 0);
-        onUi([] { ui().listSelect(-1); });
+        onUi([] { uiViews().listSelect(-1); });
         return;
     }
     clampSelection(m);
@@ -94,7 +94,7 @@ void moveLocked(int n, bool b, bool absolute) {
     const menuitem& it = m->items[static_cast<size_t>(m->selection)];
     if (it.sound) playSound(*it.sound, 0);
     int sel = m->selection;
-    onUi([sel] { ui().listSelect(sel); });
+    onUi([sel] { uiViews().listSelect(sel); });
     if (it.label && (speechState.speakMenuOnItemChange.load() || refused)) sayString(*it.label, b);
 }
 
@@ -133,30 +133,30 @@ void updateItemLocked(std::string_view s) {
     if (c > 0) {
         std::string label = m->items.back().label.value_or(std::string());
         onUi([&] {
-            int before = ui().listCount();
-            ui().listAdd(label);
-            r = ui().listCount() == before + 1 ? before : -1;
+            int before = uiViews().listCount();
+            uiViews().listAdd(label);
+            r = uiViews().listCount() == before + 1 ? before : -1;
         });
     } else if (c < 0) {
         int line = -c - 1;
         onUi([&] {
-            int before = ui().listCount();
-            ui().listDelete(line);
-            r = ui().listCount() == before - 1 ? before - 1 : -1;
+            int before = uiViews().listCount();
+            uiViews().listDelete(line);
+            r = uiViews().listCount() == before - 1 ? before - 1 : -1;
         });
     } else {
         // One row changed (menu_updateitem made it the selection): only
         // that row is replaced, so a long menu is not refilled per line.
         int line = m->selection;
         std::string label = m->items[static_cast<size_t>(line)].label.value_or(std::string());
-        onUi([&] { ui().listSetItem(line, label); });
+        onUi([&] { uiViews().listSetItem(line, label); });
     }
     int count = -1;
-    onUi([&] { count = ui().listCount(); });
+    onUi([&] { count = uiViews().listCount(); });
     if (count != m->nItems) {
         refillList();
     } else if (r < 0) {
-        onUi([] { ui().beep(1047, 60); });
+        onUi([] { uiDialogs().beep(1047, 60); });
         diagf("ListError2=%d,%d,%d\r\n", c, r, 0);
         refillList();
     }

@@ -248,7 +248,7 @@ bool agc_send(AGCHandle* h, std::string_view s) {
     if (!h) return false;
     using Clock = std::chrono::steady_clock;
     const Clock::time_point deadline =
-        Clock::now() + std::chrono::milliseconds(ui().isUiThread() ? kUiSendWaitMs : kSendWaitMs);
+        Clock::now() + std::chrono::milliseconds(uiThread().isUiThread() ? kUiSendWaitMs : kSendWaitMs);
     bool failed = false;
     {
         SendTurn turn(h, deadline);

@@ -65,7 +65,7 @@ bool connDlgConnect(ConnDialog* d) {
 }
 
 void connDlgCancel(ConnDialog* d) {
-    ui().requestQuit(0);
+    uiThread().requestQuit(0);
     d->open = false;
     d->result = 0;
 }
@@ -89,7 +89,7 @@ void showConnectionDialog(const std::function<void(ConnDialog*)>& runModal) {
     ConnDialog d = connDlgOpen();
     runModal(&d);
     const std::string title = connDlgWindowTitle();
-    uiCall([&title] { ui().setTitle(title); });
+    uiCall([&title] { uiViews().setTitle(title); });
 }
 
 void setConnectionStarter(std::function<void()> starter) { state.starter = std::move(starter); }

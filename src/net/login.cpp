@@ -120,8 +120,8 @@ int doConnect2(void*) {
     std::string message = connectFailureMessage(result);
     if (!message.empty()) {
         uiCall([&] {
-            ui().messageBox(message, "Erreur", MBX_OK | MBX_ICONERROR);
-            ui().requestQuit(0);
+            uiDialogs().messageBox(message, "Erreur", MBX_OK | MBX_ICONERROR);
+            uiThread().requestQuit(0);
         });
     }
     return 0;
@@ -130,7 +130,7 @@ int doConnect2(void*) {
 void onConnectionLost(int32_t status, bool wanted) {
     sayString(kDisconnectedNotice, true);
     if (!wanted && status >= 1 && !agc_shuttingDown()) {
-        if (ui().isUiThread()) {
+        if (uiThread().isUiThread()) {
             // A failed send on the UI thread: reconnecting here would keep the
             // UI thread busy while the new connection's receive thread may
             // need it for its first lines.  Run the series on its own thread.
@@ -140,7 +140,7 @@ void onConnectionLost(int32_t status, bool wanted) {
             doConnect2(nullptr);
         }
     }
-    if (status == -7) uiCall([] { ui().requestQuit(0); });
+    if (status == -7) uiCall([] { uiThread().requestQuit(0); });
 }
 
 void loginInstall() { agc_setConnectionLost(onConnectionLost); }

@@ -10,7 +10,10 @@
 // Fills `out` with `frames` frames of interleaved stereo float (L, R, ...),
 // values nominally in -1..1.  Called on the sink's own thread (the device
 // callback) or, for the memory sink, on the thread that asks it to render.
-using AudioPull = std::function<void(float* out, int frames)>;
+// Returns false once nothing has sounded for a while and nothing plays:
+// a real-time sink may then rest (stop pulling, stop its device, wake no
+// more) until resume().
+using AudioPull = std::function<bool(float* out, int frames)>;
 
 struct AudioSink {
     virtual ~AudioSink() = default;
@@ -24,6 +27,11 @@ struct AudioSink {
     }
     // Stops pulling; once it returns `pull` is never called again.
     virtual void close() {}
+    // Something starts sounding: a sink resting since a pull returned false
+    // pulls again within a few milliseconds.  A call made after such a pull
+    // began (and before the sink rested) cancels that rest, so no start is
+    // lost.  Any thread; cheap while the sink pulls.
+    virtual void resume() {}
     // True for sinks that play in real time.  A sink that renders on demand
     // (tests) returns false, and the mixer then waits for streamed music to
     // be decoded instead of letting it underrun.

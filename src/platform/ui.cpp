@@ -7,6 +7,8 @@ UiSeam nullUi;
 std::atomic<UiSeam*> current{&nullUi};
 }  // namespace
 
-UiSeam& ui() { return *current.load(std::memory_order_acquire); }
+UiThreadSeam& uiThread() { return *current.load(std::memory_order_acquire); }
+UiViewSeam& uiViews() { return *current.load(std::memory_order_acquire); }
+UiDialogSeam& uiDialogs() { return *current.load(std::memory_order_acquire); }
 
 void setUi(UiSeam* seam) { current.store(seam ? seam : &nullUi, std::memory_order_release); }

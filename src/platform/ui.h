@@ -1,11 +1,5 @@
-// The user-interface seam: everything the portable core asks of a front-end
-// (GTK, Win32, headless, or a recording double in tests).
-//
-// Texts crossing this seam are CP1252 bytes, as everywhere in the core; a
-// front-end converts at its own edge.  Every method except runOnUiThread()
-// and isUiThread() is called on the UI thread only: other threads reach them
-// by wrapping the call in uiCall().  The defaults make a null UI that has no
-// main window, so the core never tests for absence.
+// The user-interface seams: everything the portable core asks of a
+// front-end (GTK, Win32, headless, terminal, or a double in tests).
 #pragma once
 
 #include <atomic>
@@ -15,19 +9,56 @@
 
 enum class UiControl { History, List, Chat };
 
-struct UiSeam {
-    virtual ~UiSeam() = default;
+// The seam is cut by what the core asks for, so that a unit's code says
+// which part of the front-end it leans on and a test double fills in only
+// that part:
+//  - UiThreadSeam: the main window's life and the thread that owns it.  The
+//    UI-thread call, which thread this is, whether the window is active,
+//    and the requests to end.  Asked from every thread (the dispatch thread
+//    gates speech and sound on isMainWindowActive), so each method says
+//    which thread may call it.
+//  - UiViewSeam: what the main window shows, its three controls and its
+//    title: history view, menu list, chat line, focus.  UI thread only.
+//  - UiDialogSeam: what holds the UI thread until the player (or the tone)
+//    is done: the modal boxes and the beep, and the flag that says a
+//    server-driven box is open.  UI thread only, but for the flag.
+// A front-end implements all three (UiSeam); the defaults make a null UI
+// that has no main window, so the core never tests for absence.
+//
+// Texts crossing these seams are CP1252 bytes, as everywhere in the core; a
+// front-end converts at its own edge.  Other threads reach the UI-thread
+// methods by wrapping the call in uiCall().
+
+struct UiThreadSeam {
+    virtual ~UiThreadSeam() = default;
 
     // Runs `task` on the UI thread and returns once it has run.  Called on
     // the UI thread itself it runs at once, nested.  Tasks must also run while
     // the UI thread sits in a modal loop (dialog, message box).  Returns false
     // without running the task when there is no main window (not created yet
     // or already gone); callers preset their result slot for that case.
+    // Every front-end runs it through its UiTaskQueue (platform/ui_queue.h),
+    // the one hand-over to the UI thread; it supplies only the wake-up.
+    // Any thread.
     virtual bool runOnUiThread(const std::function<void()>& task) {
         (void)task;
         return false;
     }
+    // Any thread.
     virtual bool isUiThread() const { return false; }
+    // Whether the main window is the active window.  Any thread (a snapshot).
+    virtual bool isMainWindowActive() { return false; }
+    // Leaves the front-end's loop; `status` becomes the exit status.
+    virtual void requestQuit(int status) { (void)status; }
+    // The client closes as when the player closes the main window (the
+    // update does it once the installer runs).  The null UI and plain
+    // doubles only ask the loop to end with status 0; the application's
+    // front-end base says "quit" to the server first.  UI thread.
+    virtual void closeClient() { requestQuit(0); }
+};
+
+struct UiViewSeam {
+    virtual ~UiViewSeam() = default;
 
     // History view (read-only multi-line text).  Offsets are byte offsets in
     // the CP1252 text.
@@ -66,13 +97,14 @@ struct UiSeam {
     virtual void chatSetText(const std::string& text) { (void)text; }
     virtual void chatSelectRange(int start, int end) { (void)start, (void)end; }
 
-    // Focus and window.
+    // Focus and title.
     virtual void setFocus(UiControl control) { (void)control; }
     virtual UiControl focusedControl() { return UiControl::List; }
     virtual void setTitle(const std::string& title) { (void)title; }
-    virtual bool isMainWindowActive() { return false; }
-    // Leaves the front-end's loop; `status` becomes the exit status.
-    virtual void requestQuit(int status) { (void)status; }
+};
+
+struct UiDialogSeam {
+    virtual ~UiDialogSeam() = default;
 
     // Modal dialogs owned by the main window.  messageBox takes the Win32
     // MB_* flags and returns the Win32 result code (IDOK = 1 ... IDNO = 7),
@@ -100,12 +132,6 @@ struct UiSeam {
     // A tone; the caller waits for it to end.
     virtual void beep(int hz, int ms) { (void)hz, (void)ms; }
 
-    // The client closes as when the player closes the main window (the
-    // update does it once the installer runs).  The null UI and plain
-    // doubles only ask the loop to end with status 0; the application's
-    // front-end base says "quit" to the server first.  UI thread.
-    virtual void closeClient() { requestQuit(0); }
-
     // Whether a server-driven input box or message box is open.  The dialog
     // handlers set it around the box on the UI thread; history speech and
     // sound gating read it on any thread, hence atomic.  It belongs to this
@@ -117,13 +143,19 @@ private:
     std::atomic<bool> inDialog_{false};
 };
 
-// The installed front-end (a null UI until one is set).  Set once at
-// start-up before other threads exist, or by tests between runs.
-UiSeam& ui();
+// A whole front-end: the three seams at once.
+struct UiSeam : UiThreadSeam, UiViewSeam, UiDialogSeam {};
+
+// The installed front-end's three seams (the null UI's until one is set).
+// Set once at start-up before other threads exist, or by tests between
+// runs; each accessor may be called on any thread.
+UiThreadSeam& uiThread();
+UiViewSeam& uiViews();
+UiDialogSeam& uiDialogs();
 void setUi(UiSeam* seam);  // nullptr restores the null UI
 
-// The UI-thread call: see UiSeam::runOnUiThread.
-inline bool uiCall(const std::function<void()>& task) { return ui().runOnUiThread(task); }
+// The UI-thread call: see UiThreadSeam::runOnUiThread.
+inline bool uiCall(const std::function<void()>& task) { return uiThread().runOnUiThread(task); }
 
 // Win32 message box constants, used by the portable core on every platform.
 enum : unsigned {
@@ -139,6 +171,6 @@ enum : unsigned {
     MBX_ICONINFORMATION = 0x40,
 };
 
-inline int UiSeam::updateQuestion(const std::string& text, bool) {
+inline int UiDialogSeam::updateQuestion(const std::string& text, bool) {
     return messageBox(text, "Nouvelle version", MBX_YESNO | MBX_ICONWARNING);
 }

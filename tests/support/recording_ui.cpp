@@ -30,7 +30,7 @@ RecordingUi::~RecordingUi() {
 }
 
 void RecordingUi::loop() {
-    while (!stop_.load()) queue_.waitAndRun(50);
+    while (!stop_.load()) queue_.waitAndRun();
     queue_.runPending();
 }
 

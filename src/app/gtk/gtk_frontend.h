@@ -2,8 +2,8 @@
 // four controls, the key routing into the keyboard logic, the modal dialogs
 // and the UI-thread call on the GLib main loop.
 //
-// Threads: the object is made, and every method but runOnUiThread() and
-// isUiThread() is called, on the thread that called gtk_init (the UI
+// Threads: the object is made, and every method but runOnUiThread(),
+// isUiThread() and isMainWindowActive() is called, on the thread that called gtk_init (the UI
 // thread).  Texts crossing the seam are CP1252; widgets hold UTF-8, and
 // since every CP1252 byte is one code point, byte offsets of the core are
 // character offsets of the widgets.
@@ -19,14 +19,12 @@
 #include <gtk/gtk.h>
 
 #include <atomic>
-#include <condition_variable>
-#include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "app/client.h"
+#include "platform/ui_queue.h"
 
 class GtkFrontEnd : public FrontEnd {
 public:
@@ -46,9 +44,13 @@ public:
     // the program's main, before clientMain.
     void closeOnTerminationSignals();
 
-    // UiSeam
+    // UiThreadSeam
     bool runOnUiThread(const std::function<void()>& task) override;
     bool isUiThread() const override;
+    bool isMainWindowActive() override { return active_.load(); }
+    void requestQuit(int status) override;
+
+    // UiViewSeam
     void historyAppend(const std::string& text) override;
     void historySetText(const std::string& text) override;
     std::string historyText() override;
@@ -73,8 +75,8 @@ public:
     void setFocus(UiControl control) override;
     UiControl focusedControl() override;
     void setTitle(const std::string& title) override;
-    bool isMainWindowActive() override { return active_.load(); }
-    void requestQuit(int status) override;
+
+    // UiDialogSeam
     int messageBox(const std::string& text, const std::string& title, unsigned flags) override;
     bool inputBox(const std::string& title, const std::string& prompt, const std::string& initial,
                   std::string* answer) override;
@@ -85,9 +87,8 @@ private:
     int showMessageBox(const std::string& text, const std::string& title, unsigned flags,
                        GtkWidget* owner);
 
-    struct CallHub;  // the call queue, shared with queued idle sources
-    struct Call;
-    static gboolean runCall(gpointer data);
+    // The idle source that drains the UI-thread calls (data: this).
+    static gboolean drainCalls(gpointer self);
 
     // Iterates the main context (a nested loop) until `done` is true or a
     // quit request arrives; dialogs use it instead of gtk_dialog_run so that
@@ -147,7 +148,5 @@ private:
     std::vector<guint> signalSources_;  // closeOnTerminationSignals
 
     const std::thread::id uiThread_;
-    // Shared with queued calls, which may outlive the window (and this object
-    // when the process ends with sources still queued).
-    std::shared_ptr<CallHub> hub_;
+    UiTaskQueue calls_;  // the UI-thread calls
 };

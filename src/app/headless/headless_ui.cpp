@@ -9,6 +9,7 @@
 #include "audio/sound.h"
 #include "net/conndlg.h"
 #include "platform/text.h"
+#include "platform/thread_name.h"
 
 std::string escapeEventText(const std::string& s) {
     std::string out;
@@ -90,6 +91,7 @@ HeadlessUi::HeadlessUi(std::istream& in, EventOut& out)
     out_.holdOn(std::this_thread::get_id());
     shared_->wake = &queue_;
     std::thread([shared = shared_, &in = in_] {
+        setThreadName("kordo-input");
         std::string line;
         for (;;) {
             Input item;
@@ -165,7 +167,7 @@ std::optional<std::string> HeadlessUi::waitForAnswer() {
         auto in = nextInput();
         if (!in) {
             out_.flush();
-            queue_.waitAndRun(50);
+            queue_.waitAndRun();
             continue;
         }
         if (in->eof || in->verb == "cancel") return std::nullopt;
@@ -398,7 +400,7 @@ int HeadlessUi::runMessageLoop() {
         }
         if (!in) {
             out_.flush();
-            queue_.waitAndRun(50);
+            queue_.waitAndRun();
             continue;
         }
         handle(*in);

@@ -81,9 +81,13 @@ public:
     // termination signal).  Any thread.
     void endInputNow();
 
-    // UiSeam
+    // UiThreadSeam
     bool runOnUiThread(const std::function<void()>& task) override { return queue_.call(task); }
     bool isUiThread() const override { return queue_.isUiThread(); }
+    bool isMainWindowActive() override { return active_; }
+    void requestQuit(int status) override;
+
+    // UiViewSeam
     void historyAppend(const std::string& text) override;
     void historySetText(const std::string& text) override;
     std::string historyText() override { return view_.history; }
@@ -103,8 +107,8 @@ public:
     void setFocus(UiControl control) override;
     UiControl focusedControl() override { return view_.focus; }
     void setTitle(const std::string& title) override;
-    bool isMainWindowActive() override { return active_; }
-    void requestQuit(int status) override;
+
+    // UiDialogSeam
     int messageBox(const std::string& text, const std::string& title, unsigned flags) override;
     int updateQuestion(const std::string& text, bool required) override;
     bool inputBox(const std::string& title, const std::string& prompt, const std::string& initial,

@@ -20,6 +20,7 @@
 #ifdef __linux__
 #include "platform/files_folder.h"
 #include "speech/spd/spd_speech.h"
+#include "platform/thread_name.h"
 #endif
 #ifndef _WIN32
 #include <csignal>
@@ -95,6 +96,7 @@ void closeOnTerminationSignals(HeadlessUi& ui) {
     // Detached: it sleeps in its read for the whole run, and the process
     // ends under it.
     std::thread([&ui] {
+        setThreadName("kordo-signals");
         unsigned char b = 0;
         while (read(signalPipe[0], &b, 1) < 0 && errno == EINTR) {
         }

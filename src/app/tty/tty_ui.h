@@ -75,9 +75,15 @@ public:
     void closeMainWindow() override;
     void fatalError(const std::string& text) override;
 
-    // UiSeam
+    // UiThreadSeam
     bool runOnUiThread(const std::function<void()>& task) override { return queue_.call(task); }
     bool isUiThread() const override { return queue_.isUiThread(); }
+    // The terminal is the window, and a terminal does not say whether it
+    // has the keyboard: it counts as active.
+    bool isMainWindowActive() override { return true; }
+    void requestQuit(int status) override;
+
+    // UiViewSeam
     void historyAppend(const std::string& text) override;
     void historySetText(const std::string& text) override { view_.history = text; }
     std::string historyText() override { return view_.history; }
@@ -96,10 +102,8 @@ public:
     void setFocus(UiControl control) override;
     UiControl focusedControl() override { return view_.focus; }
     void setTitle(const std::string& title) override { screen_.writeLines(title); }
-    // The terminal is the window, and a terminal does not say whether it
-    // has the keyboard: it counts as active.
-    bool isMainWindowActive() override { return true; }
-    void requestQuit(int status) override;
+
+    // UiDialogSeam
     int messageBox(const std::string& text, const std::string& title, unsigned flags) override;
     bool inputBox(const std::string& title, const std::string& prompt, const std::string& initial,
                   std::string* answer) override;

@@ -12,6 +12,8 @@
 
 namespace {
 
+// Posted to the main window when UI-thread calls are queued; its lParam is
+// the queue to drain (the front-end's, which outlives the window).
 constexpr UINT kUiTaskMessage = WM_USER + 100;  // 1124
 constexpr char kClassName[] = "NimbaClient1";
 
@@ -31,13 +33,6 @@ WNDPROC oldlistproc = nullptr;
 // True once shut-down has begun: UI-thread calls no longer run, and the
 // window's destruction is ours, not the player's.
 std::atomic<bool> closing{false};
-
-// What a UI-thread call sends in lParam of message 1124: the task, and
-// whether winproc ran it (the caller's answer).
-struct UiCall {
-    const std::function<void()>* task;
-    bool ran = false;
-};
 
 std::string windowText(HWND h) {
     int n = GetWindowTextLengthA(h);
@@ -100,6 +95,10 @@ void layout() {
 LRESULT CALLBACK winproc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
         case WM_DESTROY:
+            // No UI-thread call runs from now on: waiting callers are
+            // released (their posted wake-ups go with the window).
+            if (auto* calls = reinterpret_cast<UiTaskQueue*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA)))
+                calls->close();
             if (!closing) mainWindowDestroyed();
             break;
         case WM_SIZE:
@@ -123,13 +122,9 @@ LRESULT CALLBACK winproc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
             }
             break;
         case kUiTaskMessage:
-            if (lp) {
-                auto* call = reinterpret_cast<UiCall*>(lp);
-                if (!closing) {
-                    (*call->task)();
-                    call->ran = true;
-                }
-            }
+            // Also dispatched by the nested loops of message and dialog
+            // boxes, so calls run while a box is up.
+            if (lp) reinterpret_cast<UiTaskQueue*>(lp)->runPending();
             break;
         default:
             break;
@@ -291,6 +286,7 @@ Win32Ui::Win32Ui(HINSTANCE instance) : instance_(instance), uiThread_(GetCurrent
 
 bool Win32Ui::createMainWindow() {
     closing = false;
+    calls_.setNotify([this] { PostMessageA(win, kUiTaskMessage, 0, reinterpret_cast<LPARAM>(&calls_)); });
     WNDCLASSEXA wc{};
     wc.cbSize = sizeof wc;
     wc.style = CS_DBLCLKS;
@@ -324,7 +320,10 @@ bool Win32Ui::createMainWindow() {
     oldeditproc = subclass(edit, editproc);
     oldeditproc2 = subclass(chat, editproc);
     oldlistproc = subclass(list, listproc);
-    return win != nullptr;
+    if (!win) return false;
+    SetWindowLongPtrA(win, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&calls_));
+    calls_.open();
+    return true;
 }
 
 void Win32Ui::showMainWindow() {
@@ -354,10 +353,10 @@ int Win32Ui::runMessageLoop() {
 
 void Win32Ui::closeMainWindow() {
     closing = true;
+    // Calls queued and not run return false; later ones at once.
+    calls_.close();
     if (win && IsWindow(win)) DestroyWindow(win);
-    // Answer the calls other threads sent before the window went away: each
-    // returns without its task running.  Later sends fail at once (the
-    // handle is no longer a window).
+    // What the window's queue still holds goes with it.
     MSG msg;
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
     }
@@ -373,13 +372,7 @@ void Win32Ui::fatalError(const std::string& text) {
 
 bool Win32Ui::runOnUiThread(const std::function<void()>& task) {
     if (closing || !win) return false;
-    if (isUiThread()) {
-        task();
-        return true;
-    }
-    UiCall call{&task};
-    SendMessageA(win, kUiTaskMessage, 0, reinterpret_cast<LPARAM>(&call));
-    return call.ran;
+    return calls_.call(task);
 }
 
 // One caret move to the end and one replace.  The view is read-only and

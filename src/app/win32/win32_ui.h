@@ -7,7 +7,10 @@
 // are.
 //
 // Threads: everything runs on the thread that created the window (the UI
-// thread) except runOnUiThread(), which other threads call.
+// thread) except runOnUiThread() and isMainWindowActive(), which other
+// threads call.  A UI-thread call goes through the front-end's UiTaskQueue;
+// its wake-up is a message posted to the main window, which the message
+// loop and every modal box's own loop dispatch.
 #pragma once
 
 #include <windows.h>
@@ -15,6 +18,7 @@
 #include <atomic>
 
 #include "app/client.h"
+#include "platform/ui_queue.h"
 
 class Win32Ui : public FrontEnd {
 public:
@@ -28,9 +32,13 @@ public:
     void closeMainWindow() override;
     void fatalError(const std::string& text) override;
 
-    // UiSeam
+    // UiThreadSeam
     bool runOnUiThread(const std::function<void()>& task) override;
     bool isUiThread() const override { return GetCurrentThreadId() == uiThread_; }
+    bool isMainWindowActive() override;
+    void requestQuit(int status) override;
+
+    // UiViewSeam
     void historyAppend(const std::string& text) override;
     void historySetText(const std::string& text) override;
     std::string historyText() override;
@@ -54,8 +62,8 @@ public:
     void setFocus(UiControl control) override;
     UiControl focusedControl() override;
     void setTitle(const std::string& title) override;
-    bool isMainWindowActive() override;
-    void requestQuit(int status) override;
+
+    // UiDialogSeam
     int messageBox(const std::string& text, const std::string& title, unsigned flags) override;
     bool inputBox(const std::string& title, const std::string& prompt, const std::string& initial,
                   std::string* answer) override;
@@ -66,6 +74,7 @@ private:
     HINSTANCE instance_;
     DWORD uiThread_;
     HACCEL accel_ = nullptr;
+    UiTaskQueue calls_;  // the UI-thread calls
     // Length of the history view's text, where the next append goes; -1:
     // not known, measured at the next append.
     int historyEnd_ = -1;

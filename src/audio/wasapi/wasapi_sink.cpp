@@ -75,8 +75,10 @@ struct Endpoint {
         return true;
     }
 
-    // Fills what the engine has room for.  S_OK, or the failing call's code.
-    HRESULT fill(const AudioPull& pull) {
+    // Fills what the engine has room for.  S_OK, or the failing call's
+    // code; *more is false when the pull said the output may rest.
+    HRESULT fill(const AudioPull& pull, bool* more) {
+        *more = true;
         UINT32 padding = 0;
         HRESULT hr = client->GetCurrentPadding(&padding);
         if (FAILED(hr)) return hr;
@@ -85,7 +87,7 @@ struct Endpoint {
         BYTE* data = nullptr;
         hr = render->GetBuffer(room, &data);
         if (FAILED(hr)) return hr;
-        pull(reinterpret_cast<float*>(data), static_cast<int>(room));
+        *more = pull(reinterpret_cast<float*>(data), static_cast<int>(room));
         return render->ReleaseBuffer(room, 0);
     }
 };
@@ -97,6 +99,8 @@ bool WasapiSink::open(AudioPull pull) {
     if (!pull) return false;
     pull_ = std::move(pull);
     stop_ = false;
+    if (!wake_) wake_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    if (!wake_) return false;
     // 0 while opening, 1 opened, -1 failed; shared with the thread, which may
     // outlive a failed open() by a little.
     auto opened = std::make_shared<std::atomic<int>>(0);
@@ -112,9 +116,12 @@ bool WasapiSink::open(AudioPull pull) {
 void WasapiSink::run(std::shared_ptr<std::atomic<int>> opened) {
     const bool com = SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED));
     bool first = true;
+    bool more = true;
+    uint64_t seen = 0;  // resumes_ before the latest pull
     while (!stop_) {
         auto ep = std::make_unique<Endpoint>();
-        bool ok = ep->open() && SUCCEEDED(ep->fill(pull_)) && SUCCEEDED(ep->client->Start());
+        seen = resumes_.load();
+        bool ok = ep->open() && SUCCEEDED(ep->fill(pull_, &more)) && SUCCEEDED(ep->client->Start());
         if (first) {
             opened->store(ok ? 1 : -1);
             first = false;
@@ -128,8 +135,24 @@ void WasapiSink::run(std::shared_ptr<std::atomic<int>> opened) {
             continue;
         }
         while (!stop_) {
-            WaitForSingleObject(ep->event, 200);
-            HRESULT hr = ep->fill(pull_);
+            if (!more) {
+                // Nothing sounds: the stream stops and the thread sleeps
+                // until resume() or close() sets wake_ (a resume() since the
+                // pull that said so cancels the rest).
+                if (resumes_.load() == seen && SUCCEEDED(ep->client->Stop())) {
+                    WaitForSingleObject(wake_, INFINITE);
+                    if (stop_) break;
+                    seen = resumes_.load();
+                    HRESULT hr = ep->fill(pull_, &more);
+                    if (hr == kDeviceInvalidated) break;
+                    ep->client->Start();
+                    continue;
+                }
+            }
+            HANDLE events[2] = {ep->event, wake_};
+            WaitForMultipleObjects(2, events, FALSE, 200);
+            seen = resumes_.load();
+            HRESULT hr = ep->fill(pull_, &more);
             if (hr == kDeviceInvalidated) break;  // re-open on the new default
             if (FAILED(hr)) {
                 Sleep(50);
@@ -141,8 +164,19 @@ void WasapiSink::run(std::shared_ptr<std::atomic<int>> opened) {
 
 void WasapiSink::close() {
     stop_ = true;
+    if (wake_) SetEvent(wake_);
     if (thread_.joinable()) thread_.join();
     pull_ = nullptr;
+}
+
+void WasapiSink::resume() {
+    resumes_.fetch_add(1);
+    if (wake_) SetEvent(wake_);
+}
+
+WasapiSink::~WasapiSink() {
+    close();
+    if (wake_) CloseHandle(wake_);
 }
 
 bool WindowsSink::open(AudioPull pull) {
@@ -163,4 +197,8 @@ bool WindowsSink::open(AudioPull pull) {
 void WindowsSink::close() {
     if (active_) active_->close();
     active_ = nullptr;
+}
+
+void WindowsSink::resume() {
+    if (active_) active_->resume();
 }

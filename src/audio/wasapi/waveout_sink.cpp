@@ -16,6 +16,11 @@ bool WaveOutSink::open(AudioPull pull) {
     fmt.nAvgBytesPerSec = fmt.nSamplesPerSec * fmt.nBlockAlign;
     event_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     if (!event_) return false;
+    wake_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    if (!wake_) {
+        close();
+        return false;
+    }
     if (waveOutOpen(&device_, WAVE_MAPPER, &fmt, reinterpret_cast<DWORD_PTR>(event_), 0,
                     CALLBACK_EVENT) != MMSYSERR_NOERROR) {
         device_ = nullptr;
@@ -49,7 +54,7 @@ bool WaveOutSink::open(AudioPull pull) {
 
 bool WaveOutSink::submit(int i) {
     WAVEHDR& h = headers_[static_cast<size_t>(i)];
-    pull_(mix_.data(), bufferFrames_);
+    more_ = pull_(mix_.data(), bufferFrames_);
     int16_t* out = data_[static_cast<size_t>(i)].data();
     for (size_t k = 0; k < mix_.size(); ++k) {
         float v = mix_[k];
@@ -62,18 +67,37 @@ bool WaveOutSink::submit(int i) {
 }
 
 void WaveOutSink::run() {
+    bool resting = false;
+    uint64_t restSeen = 0;
     while (!stop_) {
-        WaitForSingleObject(event_, 50);
+        HANDLE events[2] = {event_, wake_};
+        WaitForMultipleObjects(2, events, FALSE, INFINITE);
+        // Resting: the buffers queued play out (their done events come and
+        // are let pass) and none is refilled until a resume().
+        if (resting && resumes_.load() == restSeen) continue;
+        resting = false;
         for (int i = 0; i < bufferCount_ && !stop_; ++i) {
             if (headers_[static_cast<size_t>(i)].dwFlags & WHDR_DONE) {
+                const uint64_t seen = resumes_.load();
                 if (!submit(i)) return;  // device lost: the sink goes quiet
+                if (!more_ && resumes_.load() == seen) {
+                    resting = true;
+                    restSeen = seen;
+                    break;
+                }
             }
         }
     }
 }
 
+void WaveOutSink::resume() {
+    resumes_.fetch_add(1);
+    if (wake_) SetEvent(wake_);
+}
+
 void WaveOutSink::close() {
     stop_ = true;
+    if (wake_) SetEvent(wake_);
     if (thread_.joinable()) thread_.join();
     if (device_) {
         waveOutReset(device_);  // marks every queued buffer done
@@ -85,6 +109,8 @@ void WaveOutSink::close() {
     }
     if (event_) CloseHandle(event_);
     event_ = nullptr;
+    if (wake_) CloseHandle(wake_);
+    wake_ = nullptr;
     headers_.clear();
     data_.clear();
     pull_ = nullptr;

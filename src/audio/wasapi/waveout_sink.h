@@ -4,7 +4,9 @@
 //
 // waveOut is the interface every Windows since 95 has; WindowsSink
 // (wasapi_sink.h) falls back to it when WASAPI cannot open.  A device lost
-// while playing leaves this sink silent until it is opened again.
+// while playing leaves this sink silent until it is opened again.  While
+// nothing sounds (a pull returned false) no buffer is refilled and the
+// thread sleeps until resume() or close().
 #pragma once
 
 #include <windows.h>
@@ -25,6 +27,7 @@ struct WaveOutSink : AudioSink {
     ~WaveOutSink() override { close(); }
     bool open(AudioPull pull) override;
     void close() override;
+    void resume() override;
 
 private:
     void run();
@@ -35,6 +38,9 @@ private:
     int bufferCount_;
     HWAVEOUT device_ = nullptr;
     HANDLE event_ = nullptr;  // signalled by the device when a buffer is done
+    HANDLE wake_ = nullptr;   // auto-reset: resume() or close()
+    std::atomic<uint64_t> resumes_{0};  // resume() calls so far
+    bool more_ = true;        // what the latest pull said (the sink's thread)
     std::vector<WAVEHDR> headers_;
     std::vector<std::vector<int16_t>> data_;
     std::vector<float> mix_;

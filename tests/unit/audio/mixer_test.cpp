@@ -2,7 +2,12 @@
 // longest-playing playback, stale handles, pause and slides.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <utility>
 #include <filesystem>
 #include <random>
 #include <numbers>
@@ -293,5 +298,125 @@ TEST(AudioMixerThreads, CallsFromSeveralThreadsWhileTheSinkPulls) {
     EXPECT_LE(mixActiveChannels(), 16);  // one sample: never more than its playbacks
     audioClose();
     mixReset();
+}
+}  // namespace
+
+namespace {
+using namespace std::chrono_literals;
+
+// Keeps the mixer's pull to call it by hand, and counts resume() calls.
+struct PullSink : AudioSink {
+    bool open(AudioPull p) override {
+        pull = std::move(p);
+        return true;
+    }
+    void close() override { pull = nullptr; }
+    void resume() override { ++resumes; }
+    bool realTime() const override { return false; }
+    // Pulls `frames` in blocks of 512; whether the last pull wants more.
+    bool run(int frames) {
+        std::vector<float> buf(512 * 2);
+        bool more = true;
+        for (int done = 0; done < frames; done += 512) more = pull(buf.data(), 512);
+        return more;
+    }
+    AudioPull pull;
+    int resumes = 0;
+};
+
+// The output may rest only after half a second with nothing playing or
+// sliding: a sound that starts and ends within one pull counts as played,
+// and every start or slide asks a resting output to resume.
+TEST(AudioMixerRest, TheOutputRestsAfterHalfASecondOfNothing) {
+    mixReset();
+    PullSink sink;
+    ASSERT_TRUE(audioOpen(&sink));
+    EXPECT_TRUE(sink.run(21504)) << "0.49 s of nothing";
+    EXPECT_FALSE(sink.run(1024)) << "past half a second";
+
+    MixChannel shortOne = mixSampleGetChannel(mixSampleFromPcm(sine(440, 100)));
+    ASSERT_TRUE(mixPlay(shortOne, false));
+    EXPECT_EQ(sink.resumes, 1);
+    EXPECT_TRUE(sink.run(512)) << "the sound ended within the pull";
+    EXPECT_EQ(mixChannelState(shortOne), MixState::Stopped);
+    EXPECT_TRUE(sink.run(21504));
+    EXPECT_FALSE(sink.run(1024));
+
+    // A paused channel whose volume slides still needs frames.
+    MixChannel slid = mixSampleGetChannel(mixSampleFromPcm(sine(440, 44100)));
+    ASSERT_TRUE(mixPlay(slid, false));
+    ASSERT_TRUE(mixPause(slid));
+    ASSERT_TRUE(mixSlideAttribute(slid, MixAttrib::Vol, 0.2f, 1000));
+    EXPECT_EQ(sink.resumes, 3);
+    EXPECT_TRUE(sink.run(44100)) << "sliding for a second";
+    EXPECT_TRUE(sink.run(21504));
+    EXPECT_FALSE(sink.run(1024)) << "the slide ended half a second ago";
+    mixReset();
+}
+
+// The null sink rests until resume(): no pull meanwhile, then one at once;
+// its tap gets the rest as silence, so a recording keeps real time.  A
+// resume() that comes while the pull that said "rest" runs cancels the rest.
+TEST(NullSinkRest, SleepsUntilResumedAndTheTapKeepsRealTime) {
+    NullSink sink(256);
+    std::mutex mu;
+    std::condition_variable cv;
+    int pulls = 0;
+    bool wantMore = false;
+    std::function<void()> duringPull;
+    int64_t tapped = 0;
+    sink.tap = [&](const float*, int n) {
+        std::lock_guard<std::mutex> lock(mu);
+        tapped += n;
+    };
+    const auto opened = std::chrono::steady_clock::now();
+    ASSERT_TRUE(sink.open([&](float* out, int frames) {
+        std::fill(out, out + frames * 2, 0.0f);
+        std::function<void()> hook;
+        bool more;
+        {
+            std::lock_guard<std::mutex> lock(mu);
+            ++pulls;
+            more = wantMore;
+            hook = std::exchange(duringPull, nullptr);
+            cv.notify_all();
+        }
+        if (hook) hook();
+        return more;
+    }));
+    auto pullsNow = [&] {
+        std::lock_guard<std::mutex> lock(mu);
+        return pulls;
+    };
+    auto waitPulls = [&](int n) {
+        std::unique_lock<std::mutex> lock(mu);
+        return cv.wait_for(lock, 10s, [&] { return pulls >= n; });
+    };
+    ASSERT_TRUE(waitPulls(1));
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(pullsNow(), 1) << "resting after a pull that said so";
+
+    {
+        std::lock_guard<std::mutex> lock(mu);
+        wantMore = false;
+        duringPull = [&] { sink.resume(); };  // a sound starts during the next pull
+    }
+    sink.resume();
+    ASSERT_TRUE(waitPulls(3)) << "the resumed pull, then one more for the resume during it";
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(pullsNow(), 3);
+
+    {
+        std::lock_guard<std::mutex> lock(mu);
+        wantMore = true;
+    }
+    sink.resume();
+    ASSERT_TRUE(waitPulls(10));
+    sink.close();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - opened).count();
+    std::lock_guard<std::mutex> lock(mu);
+    // Every frame from open to the last pull went to the tap, rests included
+    // (within a few blocks of the wall clock).
+    EXPECT_NEAR(double(tapped), seconds * 44100, 44100 * 0.05);
 }
 }  // namespace

@@ -50,6 +50,7 @@ TEST(SdlSink, PullsBuffersOfTheAskedSizeUntilClosed) {
         if (frames != 256) ++badSizes;
         std::fill(out, out + frames * AudioSink::kChannels, 0.0f);
         ++pulls;
+        return true;
     }));
     EXPECT_TRUE(waitFor([&] { return pulls.load() >= 3; }));
     sink.close();
@@ -60,13 +61,41 @@ TEST(SdlSink, PullsBuffersOfTheAskedSizeUntilClosed) {
     EXPECT_EQ(SDL_WasInit(SDL_INIT_AUDIO), 0u);
 }
 
+// With nothing to play the device is closed (SDL's thread would go on
+// waking even paused), and the next resume() opens it again.
+TEST(SdlSink, RestsWithItsDeviceClosedUntilResumed) {
+    useDriver("dummy");
+    SdlSink sink(256);
+    std::atomic<int> pulls{0};
+    std::atomic<bool> more{false};
+    ASSERT_TRUE(sink.open([&](float* out, int frames) {
+        std::fill(out, out + frames * AudioSink::kChannels, 0.0f);
+        ++pulls;
+        return more.load();
+    }));
+    EXPECT_TRUE(waitFor([&] { return pulls.load() > 0; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the close is done
+    int resting = pulls.load();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // > 15 buffers
+    EXPECT_EQ(pulls.load(), resting) << "the device still pulls";
+
+    more = true;
+    sink.resume();
+    EXPECT_TRUE(waitFor([&] { return pulls.load() >= resting + 5; })) << "not pulling again";
+    sink.close();
+    EXPECT_EQ(SDL_WasInit(SDL_INIT_AUDIO), 0u);
+}
+
 // The audio output leaves the process's termination signals alone: the
 // client's own handling of SIGINT and SIGTERM (closing as the player does)
 // needs them, and SDL's would swallow them into an event nobody reads.
 TEST(SdlSink, LeavesTheTerminationSignalsToTheProgram) {
     useDriver("dummy");
     SdlSink sink;
-    ASSERT_TRUE(sink.open([](float* out, int frames) { std::fill(out, out + frames * AudioSink::kChannels, 0.0f); }));
+    ASSERT_TRUE(sink.open([](float* out, int frames) {
+        std::fill(out, out + frames * AudioSink::kChannels, 0.0f);
+        return true;
+    }));
     for (int sig : {SIGINT, SIGTERM}) {
         struct sigaction now {};
         ASSERT_EQ(sigaction(sig, nullptr, &now), 0);
@@ -102,6 +131,7 @@ TEST(SdlSink, NoDeviceFailsCleanlyAndMayBeOpenedAgain) {
     auto pull = [&](float* out, int frames) {
         std::fill(out, out + frames * AudioSink::kChannels, 0.0f);
         ++pulls;
+        return true;
     };
     for (int attempt = 0; attempt < 2; ++attempt) {
         EXPECT_FALSE(sink.open(pull));

@@ -2,7 +2,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
+#include <vector>
 
 #include <poll.h>
 #include <unistd.h>
@@ -154,5 +157,101 @@ TEST(UiThreadCall, NotifyWakesALoopThatPollsADescriptor) {
     q.close();
     close(p[0]);
     close(p[1]);
+}
+}  // namespace
+
+namespace {
+// A loop that sleeps outside the queue (GLib, the Win32 message queue) and
+// drains when its notify hook fires, as a front-end's idle source or posted
+// message does.  Counts the notifies.
+struct NotifiedLoop {
+    UiTaskQueue q;
+    std::mutex mu;
+    std::condition_variable cv;
+    int notifies = 0;  // guarded by mu
+    int seen = 0;      // notifies the loop has answered; UI thread only
+
+    NotifiedLoop() {
+        q.setNotify([this] {
+            std::lock_guard<std::mutex> lock(mu);
+            ++notifies;
+            cv.notify_all();
+        });
+    }
+    // Waits (bounded) for a notify not answered yet.
+    bool nextNotify() {
+        std::unique_lock<std::mutex> lock(mu);
+        if (!cv.wait_for(lock, 10s, [&] { return notifies > seen; })) return false;
+        seen = notifies;
+        return true;
+    }
+    int count() {
+        std::lock_guard<std::mutex> lock(mu);
+        return notifies;
+    }
+};
+
+// Callers that queue while a wake-up is pending add none of their own, and
+// a task that runs a nested loop (a modal box) still has later calls wake
+// that loop.
+TEST(UiThreadCall, OneWakeUpPerDrainAndNestedLoopsAreWokenToo) {
+    NotifiedLoop loop;
+    loop.q.open();
+    std::atomic<int> ran{0};
+    std::vector<std::thread> callers;
+    for (int i = 0; i < 3; ++i) callers.emplace_back([&] { EXPECT_TRUE(loop.q.call([&] { ++ran; })); });
+    ASSERT_TRUE(loop.nextNotify());
+    std::this_thread::sleep_for(50ms);  // the other callers queue meanwhile
+    EXPECT_EQ(loop.count(), 1);
+    while (ran < 3) loop.q.runPending();
+    for (auto& c : callers) c.join();
+    const int before = loop.seen = loop.count();
+
+    bool inner = false;
+    std::thread caller([&] {
+        EXPECT_TRUE(loop.q.call([&] {
+            // The "modal box": a call queued now needs a wake-up of its own.
+            std::thread nested([&] { EXPECT_TRUE(loop.q.call([&] { inner = true; })); });
+            EXPECT_TRUE(loop.nextNotify());
+            loop.q.runPending();
+            nested.join();
+        }));
+    });
+    ASSERT_TRUE(loop.nextNotify());
+    loop.q.runPending();
+    caller.join();
+    EXPECT_TRUE(inner);
+    EXPECT_EQ(loop.count(), before + 2);
+    loop.q.close();
+}
+
+// A flood drained in slices: the drain lingers for the caller's next call,
+// which then needs no wake-up; at the end of a slice the drain hands back
+// with its wake still pending, and the next slice picks up what came.
+TEST(UiThreadCall, SlicesTakeAFloodWithoutAWakeUpPerCall) {
+    NotifiedLoop loop;
+    loop.q.open();
+    std::thread caller([&] {
+        for (int i = 0; i < 20; ++i) EXPECT_TRUE(loop.q.call([] {}));
+    });
+    ASSERT_TRUE(loop.nextNotify());
+    EXPECT_FALSE(loop.q.runSlice(200ms, 10s)) << "the queue stayed empty: the drain is over";
+    caller.join();
+    EXPECT_EQ(loop.count(), 1);
+
+    std::atomic<int> ran{0};
+    std::thread more([&] {
+        for (int i = 0; i < 2; ++i) EXPECT_TRUE(loop.q.call([&] { ++ran; }));
+    });
+    ASSERT_TRUE(loop.nextNotify());
+    EXPECT_TRUE(loop.q.runSlice(200ms, 0ms)) << "one task, and the slice is over";
+    EXPECT_EQ(ran.load(), 1);
+    // The second call queues with the wake still pending: no notify, the
+    // caller's next slice runs it.
+    EXPECT_FALSE(loop.q.runSlice(200ms, 10s));
+    more.join();
+    EXPECT_EQ(ran.load(), 2);
+    EXPECT_EQ(loop.count(), 2);
+    loop.q.close();
 }
 }  // namespace
