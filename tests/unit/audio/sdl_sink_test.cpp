@@ -86,6 +86,42 @@ TEST(SdlSink, RestsWithItsDeviceClosedUntilResumed) {
     EXPECT_EQ(SDL_WasInit(SDL_INIT_AUDIO), 0u);
 }
 
+// A sound asked for while the rested device is still closing (SDL's
+// PulseAudio driver drains the stream as it closes, over a second and more)
+// is not lost: a new device pulls.  SDL's dummy driver opens one device at a
+// time, so here the new one opens once the old one is closed; drivers that
+// open several (PulseAudio, ALSA) open it at once, which the mixer benchmark
+// measures from rest.
+TEST(SdlSink, AResumeDuringASlowCloseIsNotLost) {
+    struct SlowClose : SdlSink {
+        using SdlSink::SdlSink;
+        std::atomic<int> closing{0}, closed{0};
+        void closeDevice(uint32_t id) override {
+            ++closing;
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            SdlSink::closeDevice(id);
+            ++closed;
+        }
+    };
+    useDriver("dummy");
+    SlowClose sink(256);
+    std::atomic<int> pulls{0};
+    std::atomic<bool> more{false};
+    ASSERT_TRUE(sink.open([&](float* out, int frames) {
+        std::fill(out, out + frames * AudioSink::kChannels, 0.0f);
+        ++pulls;
+        return more.load();
+    }));
+    ASSERT_TRUE(waitFor([&] { return sink.closing.load() == 1; })) << "the output never rested";
+    const int resting = pulls.load();
+    EXPECT_EQ(sink.closed.load(), 0);
+    more = true;
+    sink.resume();
+    EXPECT_TRUE(waitFor([&] { return pulls.load() >= resting + 3; })) << "the resume was lost";
+    sink.close();
+    EXPECT_EQ(SDL_WasInit(SDL_INIT_AUDIO), 0u);
+}
+
 // The audio output leaves the process's termination signals alone: the
 // client's own handling of SIGINT and SIGTERM (closing as the player does)
 // needs them, and SDL's would swallow them into an event nobody reads.
