@@ -167,10 +167,13 @@ kordo_install_deps() {
   fi
   [ $((${#missing[@]} + ${#wine[@]})) -eq 0 ] && return 0
   if [ "$root" = 0 ]; then
-    local cmd="apt-get update && apt-get install -y --no-install-recommends ${missing[*]} ${wine[*]}"
-    printf '%s\n' "${wine[@]}" | grep -q ':i386$' && cmd="dpkg --add-architecture i386 && $cmd"
+    # Wine comes with its recommended packages, as kordo_install_wine has it.
+    local cmd="apt-get update"
+    [ ${#missing[@]} -eq 0 ] || cmd+=" && apt-get install -y --no-install-recommends ${missing[*]}"
+    [ ${#wine[@]} -eq 0 ] || cmd+=" && apt-get install -y ${wine[*]}"
+    case " ${wine[*]} " in *":i386 "*) cmd="dpkg --add-architecture i386 && $cmd" ;; esac
     echo "Missing packages. Run as root, then run this again:" >&2
-    echo "  ${cmd%% }" >&2
+    echo "  $cmd" >&2
     return 1
   fi
   echo "Installing: ${missing[*]}"
