@@ -6,7 +6,9 @@
 # FUZZ_SECONDS sets how long each fuzz target runs (default 10).
 # KORDO_WINE_ARCH (auto, i686, x86_64) chooses the Windows build the Wine
 # tests run; see scripts/wine_arch.sh.
-# Each stage ends with its time; a failure ends the run with
+# Each stage starts by checking that the programs it calls are there (a
+# missing one is named with its Debian package) and ends with its time; a
+# failure ends the run with
 #   FAILED stage: <stage>: <command> (status <n>)
 set -eEuo pipefail
 cd "$(dirname "$0")"
@@ -44,12 +46,12 @@ FUZZ_SECONDS=${FUZZ_SECONDS:-10}
 . scripts/deps.sh
 # What each stage calls, itself or through its tests (kordo_need checks
 # them): all of it once the packages are in, and each stage's again before
-# the stage.  The Wine stage's own programs come with its packages.
+# the stage.  The sanitizer stages run the build stage's tests.  The Wine
+# stage's own programs come with its packages.
 NEED_BUILD=(cmake ctest make cc c++ pkg-config sox gzip python3 /usr/bin/python3
   python3:gi python3:pyatspi typelib:Gtk-3.0 typelib:Gdk-3.0 typelib:Atspi-2.0
   Xvfb xdotool openbox dbus-run-session dbus-daemon dbus-send
   /usr/libexec/at-spi-bus-launcher speech-dispatcher spd-say brltty timeout)
-NEED_SANITIZERS=(cmake ctest cc c++ python3)
 NEED_PACKAGE=(cpack dpkg-deb dpkg-shlibdeps file lintian desktop-file-validate appstreamcli
   /usr/bin/python3 Xvfb dbus-run-session)
 NEED_MINGW=(i686-w64-mingw32-gcc-posix i686-w64-mingw32-g++-posix i686-w64-mingw32-windres
@@ -66,7 +68,7 @@ kordo_install_deps wine
 kordo_test_locale
 need=("${NEED_BUILD[@]}")
 [ "${QUICK:-0}" = 1 ] ||
-  need+=("${NEED_SANITIZERS[@]}" "${NEED_PACKAGE[@]}" "${NEED_MINGW[@]}" "${NEED_FUZZ[@]}")
+  need+=("${NEED_PACKAGE[@]}" "${NEED_MINGW[@]}" "${NEED_FUZZ[@]}")
 kordo_need "${need[@]}" || fail "a program the run calls is missing (see above)" 1
 
 build_and_test() {  # dir, extra cmake args...
@@ -84,11 +86,11 @@ if [ "${QUICK:-0}" = 1 ]; then
   exit 0
 fi
 
-step "AddressSanitizer + UndefinedBehaviorSanitizer" "${NEED_SANITIZERS[@]}"
+step "AddressSanitizer + UndefinedBehaviorSanitizer" "${NEED_BUILD[@]}"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   build_and_test build-asan -DKORDO_SANITIZE=address -DKORDO_BENCH=OFF
 
-step "ThreadSanitizer" "${NEED_SANITIZERS[@]}"
+step "ThreadSanitizer" "${NEED_BUILD[@]}"
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
   build_and_test build-tsan -DKORDO_SANITIZE=thread -DKORDO_BENCH=OFF
 
