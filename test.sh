@@ -119,8 +119,10 @@ if [ "$WINE_ARCH" = x86_64 ]; then
   WINE_OUT=build-windows/x86_64
 fi
 
-need=("${NEED_WINE[@]}")
-[ "$WINE_ARCH" = i686 ] && need+=(x86_64-w64-mingw32-gcc-posix)
+# The tests build their helpers with the MinGW C compiler of the build under
+# test, and of the other architecture for the i686 one.
+need=("${NEED_WINE[@]}" "$WINE_ARCH-w64-mingw32-gcc")
+if [ "$WINE_ARCH" = i686 ]; then need+=(x86_64-w64-mingw32-gcc); else need+=(/usr/lib/wine/wine64); fi
 step "kordo.exe ($WINE_ARCH) under Wine" "${need[@]}"
 # The key-driven Wine tests: one against a scripted server, one playing the
 # practice server built by the plain stage above, then the installer

@@ -33,11 +33,13 @@ declare -gA KORDO_PROVIDER=(
   [cmake]=cmake [ctest]=cmake [cpack]=cmake [make]=make
   [cc]=gcc [c++]=g++ [pkg-config]=pkg-config [gzip]=gzip [timeout]=coreutils
   [clang]=clang [clang++]=clang
+  [i686-w64-mingw32-gcc]=gcc-mingw-w64-i686-posix
   [i686-w64-mingw32-gcc-posix]=gcc-mingw-w64-i686-posix
   [i686-w64-mingw32-g++-posix]=g++-mingw-w64-i686-posix
   [i686-w64-mingw32-windres]=binutils-mingw-w64-i686
   [i686-w64-mingw32-objdump]=binutils-mingw-w64-i686
   [i686-w64-mingw32-widl]=mingw-w64-tools
+  [x86_64-w64-mingw32-gcc]=gcc-mingw-w64-x86-64-posix
   [x86_64-w64-mingw32-gcc-posix]=gcc-mingw-w64-x86-64-posix
   [x86_64-w64-mingw32-g++-posix]=g++-mingw-w64-x86-64-posix
   [x86_64-w64-mingw32-windres]=binutils-mingw-w64-x86-64
@@ -55,7 +57,7 @@ declare -gA KORDO_PROVIDER=(
   [pulseaudio]=pulseaudio [sox]=sox [localedef]=libc-bin
   [dpkg-deb]=dpkg [dpkg-shlibdeps]=dpkg-dev [file]=file [lintian]=lintian
   [desktop-file-validate]=desktop-file-utils [appstreamcli]=appstream
-  [wine]=wine [wineserver]=wine [wineboot]=wine
+  [wine]=wine [wineserver]=wine [wineboot]=wine [/usr/lib/wine/wine64]=wine64
 )
 
 # kordo_need NAME...: succeeds when every program (or module, typelib) named
