@@ -64,7 +64,7 @@ NEED_FUZZ=(clang clang++)
 step "packages"
 # Without root this prints the one apt-get command for the whole run, the
 # Wine stage's packages included, and stops.
-kordo_install_deps wine
+kordo_install_deps wine || fail "packages missing (see above)" 1
 kordo_test_locale
 need=("${NEED_BUILD[@]}")
 [ "${QUICK:-0}" = 1 ] ||
