@@ -21,6 +21,15 @@ case "$ARCH" in
   x86_64) BUILD_DIR=${BUILD_DIR:-build-win64}; OUT=build-windows/x86_64 ;;
   *) echo "build-windows.sh: unknown architecture '$ARCH' (i686 or x86_64)" >&2; exit 2 ;;
 esac
+# The programs the build calls, each named with its Debian package when
+# missing (scripts/deps.sh installs them all but the x86_64 compilers, which
+# come with the Wine tests' packages).
+. scripts/deps.sh
+kordo_need cmake make makensis zip "$ARCH-w64-mingw32-gcc-posix" "$ARCH-w64-mingw32-g++-posix" \
+  "$ARCH-w64-mingw32-windres" "$ARCH-w64-mingw32-widl" "$ARCH-w64-mingw32-objdump"
+# The build also checks the files it packs without running them: imports
+# of system DLLs only, and the speech libraries' exports against what the
+# client's loader looks up (cmake/check_windows_binaries.cmake).
 cmake -S . -B "$BUILD_DIR" -DCMAKE_TOOLCHAIN_FILE="cmake/mingw-$ARCH.cmake" \
   -DCMAKE_BUILD_TYPE=Release -DKORDO_TESTS=OFF -DKORDO_BENCH=OFF >/dev/null
 cmake --build "$BUILD_DIR" -j "${JOBS:-2}" --target kordo-package

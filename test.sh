@@ -6,7 +6,9 @@
 # FUZZ_SECONDS sets how long each fuzz target runs (default 10).
 # KORDO_WINE_ARCH (auto, i686, x86_64) chooses the Windows build the Wine
 # tests run; see scripts/wine_arch.sh.
-# Each stage ends with its time; a failure ends the run with
+# Each stage starts by checking that the programs it calls are there (a
+# missing one is named with its Debian package) and ends with its time; a
+# failure ends the run with
 #   FAILED stage: <stage>: <command> (status <n>)
 set -eEuo pipefail
 cd "$(dirname "$0")"
@@ -19,10 +21,14 @@ stage_end() {
   TIMES+="$line"$'\n'
   echo "-- $line"
 }
+# step NAME [PROGRAM...]: starts a stage, after checking that the programs
+# it calls are there (kordo_need names a missing one and its package).
 step() {
   stage_end
   STAGE=$1 STAGE_START=$SECONDS
   printf '\n== %s\n' "$1"
+  shift
+  [ $# -eq 0 ] || kordo_need "$@" || fail "a program the stage calls is missing (see above)" 1
 }
 fail() {  # what failed, status
   trap - ERR
@@ -37,10 +43,34 @@ trap 'fail "$BASH_COMMAND" $?' ERR
 JOBS=$(nproc)
 FUZZ_SECONDS=${FUZZ_SECONDS:-10}
 
-step "packages"
 . scripts/deps.sh
-kordo_install_deps
+# What each stage calls, itself or through its tests (kordo_need checks
+# them): all of it once the packages are in, and each stage's again before
+# the stage.  The sanitizer stages run the build stage's tests.  The Wine
+# stage's own programs come with its packages.
+NEED_BUILD=(cmake ctest make cc c++ pkg-config sox gzip python3 /usr/bin/python3
+  python3:gi python3:pyatspi typelib:Gtk-3.0 typelib:Gdk-3.0 typelib:Atspi-2.0
+  Xvfb xdotool openbox dbus-run-session dbus-daemon dbus-send
+  /usr/libexec/at-spi-bus-launcher speech-dispatcher spd-say brltty timeout
+  orca tmux fenrir python3:speechd python3:pyte)
+NEED_PACKAGE=(cpack dpkg-deb dpkg-shlibdeps file lintian desktop-file-validate appstreamcli
+  /usr/bin/python3 Xvfb dbus-run-session)
+NEED_MINGW=(i686-w64-mingw32-gcc-posix i686-w64-mingw32-g++-posix i686-w64-mingw32-windres
+  i686-w64-mingw32-widl i686-w64-mingw32-objdump makensis zip)
+NEED_MINGW64=(x86_64-w64-mingw32-gcc-posix x86_64-w64-mingw32-g++-posix
+  x86_64-w64-mingw32-windres x86_64-w64-mingw32-widl x86_64-w64-mingw32-objdump)
+NEED_WINE=(wine wineserver wineboot Xvfb xdotool pulseaudio python3)
+NEED_FUZZ=(clang clang++)
+
+step "packages"
+# Without root this prints the one apt-get command for the whole run, the
+# Wine stage's packages included, and stops.
+kordo_install_deps wine || fail "packages missing (see above)" 1
 kordo_test_locale
+need=("${NEED_BUILD[@]}")
+[ "${QUICK:-0}" = 1 ] ||
+  need+=("${NEED_PACKAGE[@]}" "${NEED_MINGW[@]}" "${NEED_FUZZ[@]}")
+kordo_need "${need[@]}" || fail "a program the run calls is missing (see above)" 1
 
 build_and_test() {  # dir, extra cmake args...
   local dir=$1; shift
@@ -49,7 +79,7 @@ build_and_test() {  # dir, extra cmake args...
   ctest --test-dir "$dir" --output-on-failure -j "$JOBS" --timeout 300
 }
 
-step "build and unit tests"
+step "build and unit tests" "${NEED_BUILD[@]}"
 build_and_test build
 
 if [ "${QUICK:-0}" = 1 ]; then
@@ -57,15 +87,15 @@ if [ "${QUICK:-0}" = 1 ]; then
   exit 0
 fi
 
-step "AddressSanitizer + UndefinedBehaviorSanitizer"
+step "AddressSanitizer + UndefinedBehaviorSanitizer" "${NEED_BUILD[@]}"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   build_and_test build-asan -DKORDO_SANITIZE=address -DKORDO_BENCH=OFF
 
-step "ThreadSanitizer"
+step "ThreadSanitizer" "${NEED_BUILD[@]}"
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
   build_and_test build-tsan -DKORDO_SANITIZE=thread -DKORDO_BENCH=OFF
 
-step "Debian package"
+step "Debian package" "${NEED_PACKAGE[@]}"
 # Packaged from the plain build above; unpacked, linted and played.
 tests/package/package_test.sh build
 
@@ -80,7 +110,9 @@ kordo_install_wine "$WINE_ARCH"
 # so building it compiles and checks them all as well.
 builds=i686
 [ "$WINE_ARCH" = i686 ] || builds+=" and $WINE_ARCH"
-step "MinGW-w64 cross build of kordo.exe and the portable libraries: $builds"
+need=("${NEED_MINGW[@]}")
+[ "$WINE_ARCH" = i686 ] || need+=("${NEED_MINGW64[@]}")
+step "MinGW-w64 cross build of kordo.exe and the portable libraries: $builds" "${need[@]}"
 JOBS=$JOBS ./build-windows.sh i686
 WINE_OUT=build-windows
 if [ "$WINE_ARCH" = x86_64 ]; then
@@ -88,7 +120,11 @@ if [ "$WINE_ARCH" = x86_64 ]; then
   WINE_OUT=build-windows/x86_64
 fi
 
-step "kordo.exe ($WINE_ARCH) under Wine"
+# The tests build their helpers with the MinGW C compiler of the build under
+# test, and of the other architecture for the i686 one.
+need=("${NEED_WINE[@]}" "$WINE_ARCH-w64-mingw32-gcc")
+if [ "$WINE_ARCH" = i686 ]; then need+=(x86_64-w64-mingw32-gcc); else need+=(/usr/lib/wine/wine64); fi
+step "kordo.exe ($WINE_ARCH) under Wine" "${need[@]}"
 # The key-driven Wine tests: one against a scripted server, one playing the
 # practice server built by the plain stage above, then the installer
 # (install, play, uninstall).  Screenshots are left in build-windows/artefacts.
@@ -103,7 +139,7 @@ WINE_BUILD=build-win
 cmake --build "$WINE_BUILD" -j "$JOBS" --target nvda_standin speech_probe
 python3 tests/win/nvda_test.py --exe "$WINE_OUT/kordo.exe" --build "$WINE_BUILD"
 
-step "fuzz targets (${FUZZ_SECONDS}s each)"
+step "fuzz targets (${FUZZ_SECONDS}s each)" "${NEED_FUZZ[@]}"
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DKORDO_FUZZ=ON -DKORDO_TESTS=OFF -DKORDO_BENCH=OFF >/dev/null
 cmake --build build-fuzz -j "$JOBS"

@@ -10,9 +10,8 @@
 #                                    machine (a forced build that cannot run
 #                                    here fails the stage)
 #
-# The probe is bounded.  First the kernel: a 32-bit Linux program of 96 bytes
-# that only exits with status 42 (kernels without 32-bit support refuse it:
-# "Exec format error"); installing 32-bit Wine is pointless without it.  Then
+# The probe is bounded.  First the kernel (kordo_kernel_runs_32bit in
+# scripts/deps.sh): installing 32-bit Wine is pointless without it.  Then
 # 32-bit Wine itself, installed here: an i686 console program run in a
 # throwaway 32-bit prefix, for at most KORDO_WINE_PROBE_SECONDS (default 120;
 # a new prefix takes some 20 s to set up).
@@ -43,26 +42,7 @@ choose_x86_64() {
   exit 0
 }
 
-# An i386 ELF executable: header, one loadable segment, then
-#   mov eax, 1; mov ebx, 42; int 0x80   (exit(42))
-python3 - "$tmp/exit42" <<'EOF'
-import os, struct, sys
-base, code = 0x08048000, bytes([0xB8, 1, 0, 0, 0, 0xBB, 42, 0, 0, 0, 0xCD, 0x80])
-size = 52 + 32 + len(code)
-header = b"\x7fELF" + bytes([1, 1, 1, 0]) + bytes(8) + struct.pack(
-    "<HHIIIIIHHHHHH", 2, 3, 1, base + 52 + 32, 52, 0, 0, 52, 32, 1, 0, 0, 0)
-segment = struct.pack("<IIIIIIII", 1, 0, base, base, size, size, 5, 0x1000)
-with open(sys.argv[1], "wb") as f:
-    f.write(header + segment + code)
-os.chmod(sys.argv[1], 0o755)
-EOF
-# Run by bash itself, not through timeout: execvp would hand a refused
-# binary to /bin/sh.  The program ends at its first instructions.
-status=0
-err=$("$tmp/exit42" 2>&1) || status=$?
-if [ "$status" -ne 42 ]; then
-  choose_x86_64 "the kernel does not run 32-bit programs (status $status${err:+: ${err##*: }})"
-fi
+kordo_kernel_runs_32bit || choose_x86_64 "$KORDO_KERNEL_32BIT_WHY"
 say "the kernel runs 32-bit programs"
 
 kordo_install_wine i686 >&2 || { say "32-bit Wine could not be installed"; exit 1; }
