@@ -17,6 +17,7 @@
 #include "net/config.h"
 #include "net/conndlg.h"
 #include "net/login.h"
+#include "net/replies.h"
 #include "speech/speech.h"
 
 namespace {
@@ -50,7 +51,7 @@ std::string sessionLogStartText(int64_t t) {
 }
 
 void mainWindowDestroyed() {
-    if (AGCHandle* h = agcState.gch.load()) agc_send(h, "quit\n");
+    if (AGCHandle* h = agcState.gch.load()) agc_send(h, quitReply());
     ui().requestQuit(0);
 }
 
@@ -77,7 +78,6 @@ int clientMain(FrontEnd& fe, const ClientOptions& o) {
     if (!o.programFolder.empty()) std::filesystem::current_path(o.programFolder, ec);
 
     registerServerCommands();
-    setMenuPositionSource(curmenuGridPosition);
     filesState.fileWritten = soundFileWritten;
 
     agc_init();

@@ -8,6 +8,7 @@
 #include "history/history.h"
 #include "menu/menus.h"
 #include "net/agc.h"
+#include "net/replies.h"
 #include "speech/speech.h"
 
 KeyboardState keyboard;
@@ -29,7 +30,7 @@ struct MenuView {
 };
 
 std::optional<MenuView> currentMenu() {
-    std::lock_guard<std::recursive_mutex> g(menus.lock);
+    std::lock_guard<std::mutex> g(menus.lock);
     const menu* m = menus.curmenu;
     if (!m) return std::nullopt;
     return MenuView{m->id, m->nItems, m->width, m->selection, m->flags};
@@ -294,19 +295,16 @@ bool handleKeyUp(int key, UiControl control) {
 }
 
 std::string keyReportLine(int key, bool shift, bool ctrl, bool alt) {
-    int code = key + (shift ? 256 : 0) + (ctrl ? 512 : 0) + (alt ? 1024 : 0);
-    std::lock_guard<std::recursive_mutex> g(menus.lock);
+    const KeyReport report{key, shift, ctrl, alt};
+    std::lock_guard<std::mutex> g(menus.lock);
     const menu* m = menus.curmenu;
-    if (m && (m->flags & MENU_KEY_CONTEXT)) {
-        std::string value;
-        if (m->selection >= 0 && m->selection < m->nItems) {
-            const std::optional<std::string>& v = m->items[static_cast<size_t>(m->selection)].value;
-            if (v) value = *v;
-        }
-        return "kem " + std::to_string(code) + "|" + std::to_string(m->id) + "|" +
-               std::to_string(m->selection) + "|" + value + "\n";
+    if (!m || !(m->flags & MENU_KEY_CONTEXT)) return keyReply(report, nullptr);
+    KeyMenuContext context{m->id, m->selection, {}};
+    if (m->selection >= 0 && m->selection < m->nItems) {
+        const std::optional<std::string>& v = m->items[static_cast<size_t>(m->selection)].value;
+        if (v) context.value = *v;
     }
-    return "key " + std::to_string(code) + "\n";
+    return keyReply(report, &context);
 }
 
 void sendKeyDown(int key, bool shift, bool ctrl, bool alt) {
@@ -321,7 +319,7 @@ bool listAcceptsChar() {
 }
 
 int listTypeAheadTarget(char c) {
-    std::lock_guard<std::recursive_mutex> g(menus.lock);
+    std::lock_guard<std::mutex> g(menus.lock);
     const menu* m = menus.curmenu;
     if (!m || m->nItems <= 0) return -1;
     const unsigned char want = foldCase(static_cast<unsigned char>(c));
@@ -354,7 +352,7 @@ void selectionStep() {
     int selection = -1, flags = 0;
     auto setSelectionFromList = [&] {
         int listSel = ui().listSelection();
-        std::lock_guard<std::recursive_mutex> g(menus.lock);
+        std::lock_guard<std::mutex> g(menus.lock);
         if (!menus.curmenu) return false;
         menus.curmenu->selection = listSel;
         selection = listSel;

@@ -153,7 +153,6 @@ struct SoundState {
     std::deque<MixChannel> stopping;
     std::optional<std::string> currentMusic;
     std::string folder = "sounds";
-    bool (*menuPosition)(int*, int*) = nullptr;
     PlayRequestObserver requestObserver;
     SoundStartObserver startObserver;
     MusicEventObserver musicObserver;
@@ -370,20 +369,6 @@ void requestSound(SoundRequest r) {
     s.loaderWake.notify_one();
 }
 
-// The leading number of a token, as the server writes it ("0.5", "-1",
-// "12"), read the same whatever the locale.  No number, or a value that is
-// not finite, gives 0.  Kept in double: a value beyond float range must be
-// clamped before it becomes a float, never cast.
-double leadingNumber(std::string_view t) {
-    if (!t.empty() && t[0] == '+') t.remove_prefix(1);
-    if (t.empty() || !(std::isdigit(static_cast<unsigned char>(t[0])) || t[0] == '.' || t[0] == '-'))
-        return 0.0;
-    double v = 0;
-    auto r = std::from_chars(t.data(), t.data() + t.size(), v, std::chars_format::general);
-    if (r.ec != std::errc() || !std::isfinite(v)) return 0.0;
-    return v;
-}
-
 std::vector<std::string_view> splitSpaces(std::string_view s, size_t max) {
     std::vector<std::string_view> out;
     size_t i = 0;
@@ -401,17 +386,11 @@ std::vector<std::string_view> splitSpaces(std::string_view s, size_t max) {
 // The positional rule: a pan beyond -1..1 names a column of the current
 // menu's grid, heard relative to the cursor's column.  Computed in double so
 // no server value can overflow an integer.
-float positionalPan(double pan) {
+float positionalPan(double pan, const std::optional<MenuGrid>& grid) {
     if (pan >= -1.0 && pan <= 1.0) return static_cast<float>(pan);
     // Outside any menu a pan beyond the range is heard at its side.
-    const float side = pan < 0 ? -1.0f : 1.0f;
-    bool (*source)(int*, int*);
-    {
-        std::lock_guard<std::mutex> lock(S().mu);
-        source = S().menuPosition;
-    }
-    int width = 0, selection = 0;
-    if (!source || !source(&width, &selection)) return side;  // no menu open
+    if (!grid) return pan < 0 ? -1.0f : 1.0f;
+    const int width = grid->width, selection = grid->selection;
     if (width <= 0) return 0.0f;
     double t = std::trunc(pan);
     double sndpos = std::fabs(t) - 2.0;
@@ -421,21 +400,28 @@ float positionalPan(double pan) {
     return static_cast<float>(std::clamp(p, -1.0, 1.0));
 }
 
-void playSoundBody(std::string_view sz, int flags) {
-    bool background = !(flags & 1) && !ui().isMainWindowActive() && !ui().isInDialog();
-    if (((flags & 2) != 0) != background) return;
+// A play as asked, copied out of the caller's record: its bytes may not
+// outlive a queued task.
+struct PlayAsked {
+    std::string name;
+    double volume, pan, semitones;
+    int flags;
+    std::optional<MenuGrid> grid;
+};
 
-    std::vector<std::string_view> tok = splitSpaces(sz, 4);
-    if (tok.empty() || !isSafeSoundName(tok[0])) return;
-    double vol = tok.size() > 1 ? leadingNumber(tok[1]) : 1.0;
+// UI thread (or the caller's, for a UI with no main window).
+void playSoundBody(const PlayAsked& a) {
+    bool background = !(a.flags & 1) && !ui().isMainWindowActive() && !ui().isInDialog();
+    if (((a.flags & 2) != 0) != background) return;
+    if (!isSafeSoundName(a.name)) return;
     SoundRequest r;
-    r.name = std::string(tok[0]);
-    r.semitones = tok.size() > 3 ? leadingNumber(tok[3]) : 0.0;
-    r.pan = positionalPan(tok.size() > 2 ? leadingNumber(tok[2]) : 0.0);
+    r.name = a.name;
+    r.semitones = a.semitones;
+    r.pan = positionalPan(a.pan, a.grid);
     // The player's own volume first, then the bound: a huge server value
     // times a muted player is 0, never 0 x inf.
     double fx = std::isfinite(configState.conf.fxVol) ? double(configState.conf.fxVol) : 0.0;
-    r.volume = static_cast<float>(std::clamp(fx * vol, 0.0, 1.0));
+    r.volume = static_cast<float>(std::clamp(fx * a.volume, 0.0, 1.0));
     r.play = true;
     requestSound(std::move(r));
 }
@@ -459,11 +445,6 @@ void setSoundStartObserver(SoundStartObserver o) {
 void setMusicEventObserver(MusicEventObserver o) {
     std::lock_guard<std::mutex> lock(S().mu);
     S().musicObserver = std::move(o);
-}
-
-void setMenuPositionSource(bool (*fn)(int* width, int* selection)) {
-    std::lock_guard<std::mutex> lock(S().mu);
-    S().menuPosition = fn;
 }
 
 void setSoundsFolder(std::string folder) {
@@ -518,15 +499,21 @@ void setSoundSampleCap(size_t bytes) {
     S().sampleCap = bytes;
 }
 
-void playSound(std::string_view sz, int flags) {
+void playSound(const SoundSpec& spec, int flags, const MenuGrid* grid) {
     PlayRequestObserver o;
     {
         std::lock_guard<std::mutex> lock(S().mu);
         o = S().requestObserver;
     }
-    if (o) o(sz, flags);
-    std::string copy(sz);  // the caller's bytes may not outlive a queued task
-    uiCall([&] { playSoundBody(copy, flags); });
+    if (o) o(spec.text, flags);
+    const PlayAsked asked{
+        std::string(spec.name), spec.volume, spec.pan,
+        spec.semitones,         flags,       grid ? std::optional<MenuGrid>(*grid) : std::nullopt};
+    uiCall([&] { playSoundBody(asked); });
+}
+
+void playSound(std::string_view sz, int flags, const MenuGrid* grid) {
+    playSound(parseSoundSpec(sz), flags, grid);
 }
 
 namespace {
@@ -695,7 +682,6 @@ void soundReset() {
     s.stopping.clear();
     s.currentMusic.reset();
     s.folder = "sounds";
-    s.menuPosition = nullptr;
     s.requestObserver = nullptr;
     s.startObserver = nullptr;
     s.musicObserver = nullptr;

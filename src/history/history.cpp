@@ -159,17 +159,18 @@ void historyAdd(std::string_view s, int flags) {
     });
 }
 
-void historyAddRun(const std::function<void()>& run, bool moreFollows) {
+bool historyRunBegin() {
     UiSeam& u = ui();
     GatheredRun& gathered = historyState.gathered;
     // Nested runs go with the run around them; runs off the UI thread have
     // no view.
-    if (gathered.active || !u.isUiThread() || !u.historyGathersRuns()) {
-        run();
-        return;
-    }
+    if (gathered.active || !u.isUiThread() || !u.historyGathersRuns()) return false;
     gathered.active = true;
-    run();
+    return true;
+}
+
+void historyRunEnd(bool moreFollows) {
+    GatheredRun& gathered = historyState.gathered;
     gathered.active = false;
     if (moreFollows && gathered.text.size() < kMaxGatheredBytes) return;
     historyShowGathered();
