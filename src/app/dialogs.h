@@ -2,8 +2,9 @@
 // line, answered with "input <id>|<text>") and a message box ("msgbox" line,
 // answered with "msgboxresp <id>|<result>").
 //
-// Threads: the prepare* handlers run on the receive thread and block it until
-// the player answers (no later server line is handled meanwhile); the dialogs
+// Threads: the prepare* handlers run on the connection's dispatch thread and
+// block it until the player answers (no later server line is handled
+// meanwhile, while the receive thread goes on reading); the dialogs
 // themselves run on the UI thread through the UI-thread call.
 // ui().isInDialog() is true while either is open.
 #pragma once

@@ -348,7 +348,7 @@ void selectionStep() {
     // menuSelect take it themselves, and must be free to hand their work to
     // the UI thread when a test calls from elsewhere.
     // Takes the list's selection into the current menu; false when no menu
-    // is shown (the receive thread may close it at any time).
+    // is shown (the dispatch thread may close it at any time).
     int selection = -1, flags = 0;
     auto setSelectionFromList = [&] {
         int listSel = ui().listSelection();

@@ -1,8 +1,9 @@
 // The server connection: opening it, the receive thread that cuts the byte
 // stream into lines, the dispatch thread that hands them to their handlers,
-// sending whole lines, closing, and the traffic counters.  It holds no policy: what the client does
-// once a connection is lost belongs to the handler set with agc_setConnectionLost. Its state is the
-// record agcState, at the end of this header.
+// sending whole lines, closing, and the traffic counters.  It holds no
+// policy: what the client does once a connection is lost belongs to the
+// handler set with agc_setConnectionLost.  Its state is the record
+// agcState, at the end of this header.
 //
 // Threads: agc_connect runs on the connecting thread (or a reconnection
 // series' thread) and starts the handle's two threads, which the handle

@@ -104,7 +104,7 @@ void onConnectionLost(int32_t status, bool wanted) {
     if (!wanted && status >= 1 && !agc_shuttingDown()) {
         if (ui().isUiThread()) {
             // A failed send on the UI thread: reconnecting here would keep the
-            // UI thread busy while the new connection's receive thread may
+            // UI thread busy while the new connection's dispatch thread may
             // need it for its first lines.  Run the series on its own thread.
             std::lock_guard<std::mutex> lock(st.threadsMu);
             st.seriesThreads.emplace_back(doConnect2, nullptr);
