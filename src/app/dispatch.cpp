@@ -102,12 +102,19 @@ bool isHistoryLine(C c) {
 }
 
 // The handlers of a run, in order.  Menu and sound lines travel in runs
-// with the history lines: each first shows the view text that the run's
-// messages before it gathered (or the flood of runs before it), as it
-// would be shown if the line ended the run.
-void runLines(const std::vector<RunLine>& run) {
+// with the history lines: where the history gathers the run's view text
+// (`gathering`), each first shows what the messages before it gathered (in
+// this run, or in the flood of runs before it), as it would be shown if the
+// line ended the run.
+void runLines(const std::vector<RunLine>& run, bool gathering) {
+    bool textWaits = gathering;
     for (const RunLine& l : run) {
-        if (!isHistoryLine(l.command.command)) historyShowGathered();
+        if (isHistoryLine(l.command.command)) {
+            textWaits = gathering;
+        } else if (textWaits) {
+            historyShowGathered();
+            textWaits = false;
+        }
         l.handler(l.command);
     }
 }
@@ -121,14 +128,14 @@ void runLines(const std::vector<RunLine>& run) {
 void uiRun(const std::vector<RunLine>& run, bool moreFollows) {
     auto onUiThread = [&run, moreFollows] {
         const bool gathering = historyRunBegin();
-        runLines(run);
+        runLines(run, gathering);
         if (gathering) historyRunEnd(moreFollows);
     };
     if (ui().isUiThread()) {
         onUiThread();
         return;
     }
-    if (!uiCall(onUiThread)) runLines(run);
+    if (!uiCall(onUiThread)) runLines(run, false);
 }
 }  // namespace
 

@@ -506,10 +506,15 @@ void playSound(const SoundSpec& spec, int flags, const MenuGrid* grid) {
         o = S().requestObserver;
     }
     if (o) o(spec.text, flags);
-    const PlayAsked asked{
-        std::string(spec.name), spec.volume, spec.pan,
-        spec.semitones,         flags,       grid ? std::optional<MenuGrid>(*grid) : std::nullopt};
-    uiCall([&] { playSoundBody(asked); });
+    std::optional<MenuGrid> g;
+    if (grid) g = *grid;
+    const PlayAsked asked{std::string(spec.name), spec.volume, spec.pan, spec.semitones, flags, g};
+    // Most plays come on the UI thread already (a menu's move, a run of
+    // server lines): the body runs in place.
+    if (ui().isUiThread())
+        playSoundBody(asked);
+    else
+        uiCall([&] { playSoundBody(asked); });
 }
 
 void playSound(std::string_view sz, int flags, const MenuGrid* grid) {
