@@ -15,6 +15,14 @@
 // The protocol number announced at login; the server refuses another.
 constexpr int kProtocolNumber = 65545;
 
+// The flag bits of a menu text ("menu ", "umenu ").
+enum : int32_t {
+    MENU_STAYS_OPEN = 1,        // choosing or cancelling does not close the menu
+    MENU_LIST_KEYS = 2,         // letters and digits are left to the list's search
+    MENU_CHOOSE_ON_CHANGE = 4,  // a selection change reported by the list chooses
+    MENU_KEY_CONTEXT = 8,       // keys go out as "kem" lines
+};
+
 enum class ServerCommand : int {
     Ping, Say, SayNh, SayI, SayUrg, Play, PlayUrg, PlayOw, Input, Menu, UItem, UMenu,
     CloseMenu, CloseAllMenus, MoveM, Music, DllQ, Browse, CheckFile, Preload, MsgBox,
