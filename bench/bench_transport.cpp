@@ -36,7 +36,9 @@ std::string mixedStream(size_t lines, bool unknownOnly) {
 }
 
 size_t dispatchedItems = 0;
-void countHandler(std::string_view payload, bool) { dispatchedItems += payload.size() != 0; }
+void countHandler(const ParsedCommand& c) {
+    dispatchedItems += c.payload.size() != 0;
+}
 
 // The dispatcher's handle for the in-memory runs: no "status " or
 // "challenge" line is in the stream, so it is never touched.

@@ -11,7 +11,7 @@
 #include <optional>
 
 #include "internal.h"
-#include "menu/audiomenu.h"
+#include "net/protocol.h"
 #include "platform/text.h"
 
 namespace {

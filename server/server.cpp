@@ -14,8 +14,9 @@
 #include <cstring>
 
 #include "internal.h"
-#include "net/login.h"
+#include "net/protocol.h"
 #include "platform/atomic_file.h"
+#include "platform/radix36.h"
 
 namespace {
 

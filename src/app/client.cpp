@@ -17,6 +17,7 @@
 #include "net/config.h"
 #include "net/conndlg.h"
 #include "net/login.h"
+#include "net/replies.h"
 #include "speech/speech.h"
 
 namespace {
@@ -50,11 +51,13 @@ std::string sessionLogStartText(int64_t t) {
 }
 
 void mainWindowDestroyed() {
-    if (AGCHandle* h = agcState.gch.load()) agc_send(h, "quit\n");
+    if (AGCHandle* h = agcState.gch.load()) agc_send(h, quitReply());
     uiThread().requestQuit(0);
 }
 
-void FrontEnd::closeClient() { mainWindowDestroyed(); }
+void FrontEnd::closeClient() {
+    mainWindowDestroyed();
+}
 
 int clientMain(FrontEnd& fe, const ClientOptions& o) {
     setUi(&fe);
@@ -68,8 +71,10 @@ int clientMain(FrontEnd& fe, const ClientOptions& o) {
     }
 
     // The machine identifier first: it is sent at login.
-    if (o.probe) setMachineProbe(o.probe);
-    else setMachineProbe(systemMachineProbe());
+    if (o.probe)
+        setMachineProbe(o.probe);
+    else
+        setMachineProbe(systemMachineProbe());
     loginState.clientId = clientIdFromDiskId(diskid());
 
     // Every relative name resolves against the program folder from here on.
@@ -77,7 +82,6 @@ int clientMain(FrontEnd& fe, const ClientOptions& o) {
     if (!o.programFolder.empty()) std::filesystem::current_path(o.programFolder, ec);
 
     registerServerCommands();
-    setMenuPositionSource(curmenuGridPosition);
     filesState.fileWritten = soundFileWritten;
 
     agc_init();
@@ -95,8 +99,10 @@ int clientMain(FrontEnd& fe, const ClientOptions& o) {
         return 1;
     }
 
-    if (o.selectSpeech) o.selectSpeech();
-    else autodetectScreenReader();
+    if (o.selectSpeech)
+        o.selectSpeech();
+    else
+        autodetectScreenReader();
 
     if (!o.audioSink || !audioOpen(o.audioSink)) {
         fe.fatalError("Unable to open audio device");

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "net/agc.h"
+#include "net/replies.h"
 #include "platform/fields.h"
 #include "platform/ui.h"
 
@@ -13,17 +14,6 @@ std::string field(const std::vector<std::string_view>& f, size_t i) {
 }
 
 }  // namespace
-
-std::string inputReplyLine(uint32_t id, std::string_view answer) {
-    std::string line = "input " + std::to_string(id) + "|";
-    line.append(answer);
-    line += '\n';
-    return line;
-}
-
-std::string msgboxReplyLine(uint32_t id, int result) {
-    return "msgboxresp " + std::to_string(id) + "|" + std::to_string(result) + "\n";
-}
 
 std::optional<std::string> InputBox(const std::string& title, const std::string& prompt,
                                     const std::string& defaultText) {
@@ -41,7 +31,7 @@ void prepareInputBox(std::string_view s) {
     std::vector<std::string_view> f = splitFields(s);
     uint32_t id = f.empty() ? 0 : readUint32(f[0]);
     std::optional<std::string> answer = InputBox(field(f, 1), field(f, 2), field(f, 3));
-    if (answer) agc_sendCurrent(inputReplyLine(id, *answer));
+    if (answer) agc_sendCurrent(inputReply(id, *answer));
 }
 
 void prepareMessageBox(std::string_view s) {
@@ -57,5 +47,5 @@ void prepareMessageBox(std::string_view s) {
         result = uiDialogs().messageBox(text, title, flags);
         uiDialogs().setInDialog(false);
     });
-    agc_sendCurrent(msgboxReplyLine(id, result));
+    agc_sendCurrent(msgboxReply(id, result));
 }

@@ -1,6 +1,6 @@
 #include "app/dispatch.h"
 
-#include <functional>
+#include <optional>
 #include <string_view>
 
 #include "app/dialogs.h"
@@ -18,70 +18,124 @@
 namespace {
 using C = ServerCommand;
 
-void onSay(std::string_view p, bool) { historyAdd(p, HIST_SPEAK); }
-void onSayI(std::string_view p, bool) { historyAdd(p, HIST_SPEAK | HIST_INTERRUPT); }
-void onSayNh(std::string_view p, bool) { historyAdd(p, HIST_SPEAK | HIST_NOSTORE); }
-void onSayUrg(std::string_view p, bool) { historyAdd(p, HIST_SPEAK | HIST_ALWAYS); }
-// Menu and sound lines also travel in runs with the history lines: each
-// first shows the view text that the run's messages before it gathered, as
-// it would be shown if the line ended the run.
-void onMenu(std::string_view p, bool) {
-    historyShowGathered();
-    menuOpen(p);
+// Each handler gets its line as the receive thread parsed it and calls the
+// one unit that owns the command.  They run on the dispatch thread, or on
+// the UI thread inside a run (uiRun).
+
+void onSay(const ParsedCommand& c) {
+    historyAdd(c.payload, HIST_SPEAK);
 }
-void onUItem(std::string_view p, bool) {
-    historyShowGathered();
-    menuUpdate(p, true);
+void onSayI(const ParsedCommand& c) {
+    historyAdd(c.payload, HIST_SPEAK | HIST_INTERRUPT);
 }
-void onUMenu(std::string_view p, bool) {
-    historyShowGathered();
-    menuUpdate(p, false);
+void onSayNh(const ParsedCommand& c) {
+    historyAdd(c.payload, HIST_SPEAK | HIST_NOSTORE);
 }
-void onCloseMenu(std::string_view, bool) {
-    historyShowGathered();
+void onSayUrg(const ParsedCommand& c) {
+    historyAdd(c.payload, HIST_SPEAK | HIST_ALWAYS);
+}
+void onMenu(const ParsedCommand& c) {
+    menuOpen(c.payload);
+}
+void onUItem(const ParsedCommand& c) {
+    menuUpdate(c.payload, true);
+}
+void onUMenu(const ParsedCommand& c) {
+    menuUpdate(c.payload, false);
+}
+void onCloseMenu(const ParsedCommand&) {
     menuClose(1);
 }
-void onCloseAllMenus(std::string_view, bool) {
-    historyShowGathered();
+void onCloseAllMenus(const ParsedCommand&) {
     menuClose(1000000);
 }
-void onMoveM(std::string_view p, bool) {
-    historyShowGathered();
-    menuMove3(p);
+void onMoveM(const ParsedCommand& c) {
+    menuMove3(c.payload);
 }
-void onBrowse(std::string_view p, bool) { browserOpen(p); }
-void onPlay(std::string_view p, bool) {
-    historyShowGathered();
-    playSound(p, 0);
+void onBrowse(const ParsedCommand& c) {
+    browserOpen(c.payload);
 }
-void onPlayUrg(std::string_view p, bool) {
-    historyShowGathered();
-    playSound(p, 1);
+
+// The specification is read here, once; a pan beyond -1..1 is a column of
+// the current menu's grid, read now from the menus so that the sound unit
+// never calls them.
+void play(const ParsedCommand& c, int flags) {
+    const SoundSpec spec = parseSoundSpec(c.payload);
+    std::optional<MenuGrid> grid;
+    if (spec.pan < -1.0 || spec.pan > 1.0) grid = curmenuGrid();
+    playSound(spec, flags, grid ? &*grid : nullptr);
 }
-void onPlayOw(std::string_view p, bool) {
-    historyShowGathered();
-    playSound(p, 2);
+void onPlay(const ParsedCommand& c) {
+    play(c, 0);
 }
-void onMusic(std::string_view p, bool) { playMusic(p); }
-void onPreload(std::string_view p, bool) { preloadSounds(p); }
-void onInput(std::string_view p, bool) { prepareInputBox(p); }
-void onMsgBox(std::string_view p, bool) { prepareMessageBox(p); }
-void onDllQ(std::string_view p, bool) { doDllRun(p); }
-void onCheckFile(std::string_view p, bool) { checkFiles(p); }
-void onNewVersion(std::string_view p, bool required) { downloadNewVersion(p, required); }
+void onPlayUrg(const ParsedCommand& c) {
+    play(c, 1);
+}
+void onPlayOw(const ParsedCommand& c) {
+    play(c, 2);
+}
+
+void onMusic(const ParsedCommand& c) {
+    playMusic(c.payload);
+}
+void onPreload(const ParsedCommand& c) {
+    preloadSounds(c.payload);
+}
+void onInput(const ParsedCommand& c) {
+    prepareInputBox(c.payload);
+}
+void onMsgBox(const ParsedCommand& c) {
+    prepareMessageBox(c.payload);
+}
+void onDllQ(const ParsedCommand& c) {
+    doDllRun(c.payload);
+}
+void onCheckFile(const ParsedCommand& c) {
+    checkFiles(c.payload);
+}
+void onNewVersion(const ParsedCommand& c) {
+    downloadNewVersion(c.payload, c.required);
+}
+
+bool isHistoryLine(C c) {
+    return c == C::Say || c == C::SayI || c == C::SayNh || c == C::SayUrg;
+}
+
+// The handlers of a run, in order.  Menu and sound lines travel in runs
+// with the history lines: where the history gathers the run's view text
+// (`gathering`), each first shows what the messages before it gathered (in
+// this run, or in the flood of runs before it), as it would be shown if the
+// line ended the run.
+void runLines(const std::vector<RunLine>& run, bool gathering) {
+    bool textWaits = gathering;
+    for (const RunLine& l : run) {
+        if (isHistoryLine(l.command.command)) {
+            textWaits = gathering;
+        } else if (textWaits) {
+            historyShowGathered();
+            textWaits = false;
+        }
+        l.handler(l.command);
+    }
+}
 
 // A run of lines whose work is the UI thread's (history, menus, sounds)
 // goes there in one call: each line's work runs there anyway, and one
 // hand-over per line would cost a thread wake-up per line in a flood; there
 // the front-end may take the view text of the run, or of a flood of runs, in
-// one append (historyAddRun).  Without a main window the run stays on the
+// one append (historyRunBegin).  Without a main window the run stays on the
 // dispatch thread and each line does without the UI, as it would alone.
-void uiRun(const std::function<void()>& run, bool moreFollows) {
+void uiRun(const std::vector<RunLine>& run, bool moreFollows) {
+    auto onUiThread = [&run, moreFollows] {
+        const bool gathering = historyRunBegin();
+        runLines(run, gathering);
+        if (gathering) historyRunEnd(moreFollows);
+    };
     if (uiThread().isUiThread()) {
-        historyAddRun(run, moreFollows);
+        onUiThread();
         return;
     }
-    if (!uiCall([&run, moreFollows] { historyAddRun(run, moreFollows); })) run();
+    if (!uiCall(onUiThread)) runLines(run, false);
 }
 }  // namespace
 
@@ -111,8 +165,8 @@ void registerServerCommands() {
     // stay off it by their modules' thread contracts (music and preloading on
     // the dispatch thread; dialogs, extensions, the shell and downloads wait
     // there) and end a run, keeping their place in the order.
-    for (C c : {C::Say, C::SayI, C::SayNh, C::SayUrg, C::Menu, C::UItem, C::UMenu, C::CloseMenu, C::CloseAllMenus,
-                C::MoveM, C::Play, C::PlayUrg, C::PlayOw})
+    for (C c : {C::Say, C::SayI, C::SayNh, C::SayUrg, C::Menu, C::UItem, C::UMenu, C::CloseMenu,
+                C::CloseAllMenus, C::MoveM, C::Play, C::PlayUrg, C::PlayOw})
         agc_setBatched(c, true);
     agc_setRunDispatcher(uiRun);
     // A lost connection: the notice, the reconnection, the quit on -7.

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "net/agc.h"
+#include "net/replies.h"
 #include "platform/fields.h"
 
 ExtensionState extensionState;
@@ -152,6 +153,5 @@ void doDllRun(std::string_view s) {
     int32_t id = 0;
     const char* r = dllRun(s, &id);
     if (!r) return;
-    std::string line = "dllqr " + std::to_string(id) + "|" + r + "\n";
-    agc_sendCurrent(line);
+    agc_sendCurrent(dllqReply(id, r));
 }

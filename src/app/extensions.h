@@ -1,8 +1,10 @@
 // Extension library calls: the server has the client call a function of a
 // library in the program folder and gets back the text it returns.
 //
-// Threads: the receive thread only (the cache is not locked).  An extension
-// function must not wait for a UI-thread call.
+// Threads: the connection's dispatch thread only, one handler at a time (the
+// cache is not locked: a connection's dispatch thread has ended before the
+// close steps can start a reconnection, and with it the next one).  An
+// extension function must not wait for a UI-thread call.
 #pragma once
 
 #include <cstdint>
@@ -27,7 +29,7 @@
 // or null.  Texts are CP1252 bytes.
 using ExtensionFunction = const char*(KORDO_EXT_CALL*)(int32_t id, const char* argument);
 
-// The unit's state, one record; receive thread only (see above).
+// The unit's state, one record; dispatch thread only (see above).
 // extensionsReset() empties it (resetCore, tests).
 struct ExtensionState {
     // Loaded libraries by the name the server gave; never unloaded while the

@@ -8,6 +8,7 @@
 #include "history/history.h"
 #include "menu/menus.h"
 #include "net/agc.h"
+#include "net/replies.h"
 #include "speech/speech.h"
 
 KeyboardState keyboard;
@@ -29,15 +30,19 @@ struct MenuView {
 };
 
 std::optional<MenuView> currentMenu() {
-    std::lock_guard<std::recursive_mutex> g(menus.lock);
+    std::lock_guard<std::mutex> g(menus.lock);
     const menu* m = menus.curmenu;
     if (!m) return std::nullopt;
     return MenuView{m->id, m->nItems, m->width, m->selection, m->flags};
 }
 
-bool anyModifier() { return keyboard.shiftDown || keyboard.ctrlDown || keyboard.altDown; }
+bool anyModifier() {
+    return keyboard.shiftDown || keyboard.ctrlDown || keyboard.altDown;
+}
 
-void report(int key) { sendKeyDown(key, keyboard.shiftDown, keyboard.ctrlDown, keyboard.altDown); }
+void report(int key) {
+    sendKeyDown(key, keyboard.shiftDown, keyboard.ctrlDown, keyboard.altDown);
+}
 
 // Ctrl+arrow target in menu `m`.  Ctrl+Down goes to the last item of the
 // selected column.  The textbook target n - w + (s mod w) is that item only
@@ -53,9 +58,15 @@ int ctrlArrowTarget(int key, const MenuView& m) {
     int t = 0;
     if (w > 1) {
         switch (key) {
-            case VKEY_LEFT: t = (s / w) * w; break;
-            case VKEY_RIGHT: t = (s / w + 1) * w - 1; break;
-            case VKEY_UP: t = s % w; break;
+            case VKEY_LEFT:
+                t = (s / w) * w;
+                break;
+            case VKEY_RIGHT:
+                t = (s / w + 1) * w - 1;
+                break;
+            case VKEY_UP:
+                t = s % w;
+                break;
             default: {
                 t = ((n - 1) / w) * w + s % w;
                 if (t >= n) t -= w;
@@ -111,9 +122,15 @@ void focusMove(UiControl from) {
     }
 }
 
-bool isShift(int k) { return k == VKEY_SHIFT || k == VKEY_LSHIFT || k == VKEY_RSHIFT; }
-bool isCtrl(int k) { return k == VKEY_CONTROL || k == VKEY_LCONTROL || k == VKEY_RCONTROL; }
-bool isAlt(int k) { return k == VKEY_MENU || k == VKEY_LMENU || k == VKEY_RMENU; }
+bool isShift(int k) {
+    return k == VKEY_SHIFT || k == VKEY_LSHIFT || k == VKEY_RSHIFT;
+}
+bool isCtrl(int k) {
+    return k == VKEY_CONTROL || k == VKEY_LCONTROL || k == VKEY_RCONTROL;
+}
+bool isAlt(int k) {
+    return k == VKEY_MENU || k == VKEY_LMENU || k == VKEY_RMENU;
+}
 
 bool held(const HeldKeys& keys, int a, int b, int c) {
     return keys.down[static_cast<size_t>(a)] || keys.down[static_cast<size_t>(b)] ||
@@ -127,11 +144,16 @@ unsigned char foldCase(unsigned char c) {
     if (c >= 'a' && c <= 'z') return static_cast<unsigned char>(c - 32);
     if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return static_cast<unsigned char>(c - 32);
     switch (c) {
-        case 0x9A: return 0x8A;  // s caron
-        case 0x9C: return 0x8C;  // oe
-        case 0x9E: return 0x8E;  // z caron
-        case 0xFF: return 0x9F;  // y diaeresis
-        default: return c;
+        case 0x9A:
+            return 0x8A;  // s caron
+        case 0x9C:
+            return 0x8C;  // oe
+        case 0x9E:
+            return 0x8E;  // z caron
+        case 0xFF:
+            return 0x9F;  // y diaeresis
+        default:
+            return c;
     }
 }
 
@@ -150,7 +172,9 @@ void fillKeymap() {
     km[123] = 0;
 }
 
-bool isModifierKey(int vk) { return isShift(vk) || isCtrl(vk) || isAlt(vk); }
+bool isModifierKey(int vk) {
+    return isShift(vk) || isCtrl(vk) || isAlt(vk);
+}
 
 bool routeKey(const KeyEvent& ev) {
     if (ev.modifiers) {
@@ -162,7 +186,7 @@ bool routeKey(const KeyEvent& ev) {
         const bool modifier = isModifierKey(ev.vk);
         const bool systemKey = !modifier && keyboard.altDown && !keyboard.ctrlDown;
         const int cmd = ev.down && !modifier ? accelCommand(ev.vk, keyboard.shiftDown,
-                                                             keyboard.ctrlDown, keyboard.altDown)
+                                                            keyboard.ctrlDown, keyboard.altDown)
                                              : 0;
         if (cmd) {
             runCommand(cmd);
@@ -294,19 +318,16 @@ bool handleKeyUp(int key, UiControl control) {
 }
 
 std::string keyReportLine(int key, bool shift, bool ctrl, bool alt) {
-    int code = key + (shift ? 256 : 0) + (ctrl ? 512 : 0) + (alt ? 1024 : 0);
-    std::lock_guard<std::recursive_mutex> g(menus.lock);
+    const KeyReport report{key, shift, ctrl, alt};
+    std::lock_guard<std::mutex> g(menus.lock);
     const menu* m = menus.curmenu;
-    if (m && (m->flags & MENU_KEY_CONTEXT)) {
-        std::string value;
-        if (m->selection >= 0 && m->selection < m->nItems) {
-            const std::optional<std::string>& v = m->items[static_cast<size_t>(m->selection)].value;
-            if (v) value = *v;
-        }
-        return "kem " + std::to_string(code) + "|" + std::to_string(m->id) + "|" +
-               std::to_string(m->selection) + "|" + value + "\n";
+    if (!m || !(m->flags & MENU_KEY_CONTEXT)) return keyReply(report, nullptr);
+    KeyMenuContext context{m->id, m->selection, {}};
+    if (m->selection >= 0 && m->selection < m->nItems) {
+        const std::optional<std::string>& v = m->items[static_cast<size_t>(m->selection)].value;
+        if (v) context.value = *v;
     }
-    return "key " + std::to_string(code) + "\n";
+    return keyReply(report, &context);
 }
 
 void sendKeyDown(int key, bool shift, bool ctrl, bool alt) {
@@ -321,7 +342,7 @@ bool listAcceptsChar() {
 }
 
 int listTypeAheadTarget(char c) {
-    std::lock_guard<std::recursive_mutex> g(menus.lock);
+    std::lock_guard<std::mutex> g(menus.lock);
     const menu* m = menus.curmenu;
     if (!m || m->nItems <= 0) return -1;
     const unsigned char want = foldCase(static_cast<unsigned char>(c));
@@ -330,7 +351,8 @@ int listTypeAheadTarget(char c) {
     for (int step = 1; step <= n; ++step) {
         int i = (start + step) % n;
         const std::optional<std::string>& label = m->items[static_cast<size_t>(i)].label;
-        if (label && !label->empty() && foldCase(static_cast<unsigned char>((*label)[0])) == want) return i;
+        if (label && !label->empty() && foldCase(static_cast<unsigned char>((*label)[0])) == want)
+            return i;
     }
     return -1;
 }
@@ -350,11 +372,11 @@ void selectionStep() {
     // menuSelect take it themselves, and must be free to hand their work to
     // the UI thread when a test calls from elsewhere.
     // Takes the list's selection into the current menu; false when no menu
-    // is shown (the receive thread may close it at any time).
+    // is shown (the dispatch thread may close it at any time).
     int selection = -1, flags = 0;
     auto setSelectionFromList = [&] {
         int listSel = uiViews().listSelection();
-        std::lock_guard<std::recursive_mutex> g(menus.lock);
+        std::lock_guard<std::mutex> g(menus.lock);
         if (!menus.curmenu) return false;
         menus.curmenu->selection = listSel;
         selection = listSel;

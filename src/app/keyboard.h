@@ -114,7 +114,8 @@ bool handleKeyUp(int key, UiControl control);
 // item without a value (or no selected item) gives an empty value field.
 // Nothing is sent without a connection.  The line is never cut.
 void sendKeyDown(int key, bool shift, bool ctrl, bool alt);
-// The line sendKeyDown sends, without touching the connection.
+// The line sendKeyDown sends (keyReply with the current menu's context),
+// without touching the connection.
 std::string keyReportLine(int key, bool shift, bool ctrl, bool alt);
 
 // Whether a character typed in the list goes on to the list's type-ahead:

@@ -16,8 +16,8 @@
 
 #include "net/config.h"
 #include "platform/file_names.h"
-#include "platform/ui.h"
 #include "platform/thread_name.h"
+#include "platform/ui.h"
 
 namespace {
 
@@ -78,7 +78,8 @@ std::optional<FileStamp> stampOf(const std::string& path) {
     struct stat st;
     if (stat(path.c_str(), &st) != 0) return std::nullopt;
 #ifdef __linux__
-    return FileStamp{int64_t(st.st_size), int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+    return FileStamp{int64_t(st.st_size),
+                     int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
 #else
     return FileStamp{int64_t(st.st_size), int64_t(st.st_mtime) * 1000000000};
 #endif
@@ -154,7 +155,6 @@ struct SoundState {
     std::deque<MixChannel> stopping;
     std::optional<std::string> currentMusic;
     std::string folder = "sounds";
-    bool (*menuPosition)(int*, int*) = nullptr;
     PlayRequestObserver requestObserver;
     SoundStartObserver startObserver;
     MusicEventObserver musicObserver;
@@ -199,9 +199,13 @@ void stopLoader() {
     s.loaderIdle.notify_all();
 }
 
-SoundState::~SoundState() { stopLoader(); }
+SoundState::~SoundState() {
+    stopLoader();
+}
 
-std::string pathOfLocked(std::string_view name) { return S().folder + "/" + std::string(name) + ".ogg"; }
+std::string pathOfLocked(std::string_view name) {
+    return S().folder + "/" + std::string(name) + ".ogg";
+}
 
 std::string pathOf(std::string_view name) {
     std::lock_guard<std::mutex> lock(S().mu);
@@ -250,11 +254,13 @@ bool knownFailureLocked(const std::string& name, const FileStamp& stamp) {
     return false;
 }
 
-void rememberFailureLocked(const std::string& name, const FileStamp& stamp, bool noRoom, uint64_t epoch) {
+void rememberFailureLocked(const std::string& name, const FileStamp& stamp, bool noRoom,
+                           uint64_t epoch) {
     SoundState& s = S();
     if (s.failures.size() >= kMaxFailures && !s.failures.count(name)) {
-        auto oldest = std::min_element(s.failures.begin(), s.failures.end(),
-                                       [](const auto& a, const auto& b) { return a.second.order < b.second.order; });
+        auto oldest = std::min_element(
+            s.failures.begin(), s.failures.end(),
+            [](const auto& a, const auto& b) { return a.second.order < b.second.order; });
         s.failures.erase(oldest);
     }
     s.failures[name] = Failure{stamp, noRoom, epoch, ++s.failureOrder};
@@ -292,7 +298,8 @@ MixSample loadNow(const std::string& name) {
         s.cacheNames[r.sample] = name;
         return r.sample;
     }
-    if (r.status != MixLoad::Cancelled) rememberFailureLocked(name, *stamp, r.status == MixLoad::NoRoom, epoch);
+    if (r.status != MixLoad::Cancelled)
+        rememberFailureLocked(name, *stamp, r.status == MixLoad::NoRoom, epoch);
     return 0;
 }
 
@@ -372,20 +379,6 @@ void requestSound(SoundRequest r) {
     s.loaderWake.notify_one();
 }
 
-// The leading number of a token, as the server writes it ("0.5", "-1",
-// "12"), read the same whatever the locale.  No number, or a value that is
-// not finite, gives 0.  Kept in double: a value beyond float range must be
-// clamped before it becomes a float, never cast.
-double leadingNumber(std::string_view t) {
-    if (!t.empty() && t[0] == '+') t.remove_prefix(1);
-    if (t.empty() || !(std::isdigit(static_cast<unsigned char>(t[0])) || t[0] == '.' || t[0] == '-'))
-        return 0.0;
-    double v = 0;
-    auto r = std::from_chars(t.data(), t.data() + t.size(), v, std::chars_format::general);
-    if (r.ec != std::errc() || !std::isfinite(v)) return 0.0;
-    return v;
-}
-
 std::vector<std::string_view> splitSpaces(std::string_view s, size_t max) {
     std::vector<std::string_view> out;
     size_t i = 0;
@@ -403,17 +396,11 @@ std::vector<std::string_view> splitSpaces(std::string_view s, size_t max) {
 // The positional rule: a pan beyond -1..1 names a column of the current
 // menu's grid, heard relative to the cursor's column.  Computed in double so
 // no server value can overflow an integer.
-float positionalPan(double pan) {
+float positionalPan(double pan, const std::optional<MenuGrid>& grid) {
     if (pan >= -1.0 && pan <= 1.0) return static_cast<float>(pan);
     // Outside any menu a pan beyond the range is heard at its side.
-    const float side = pan < 0 ? -1.0f : 1.0f;
-    bool (*source)(int*, int*);
-    {
-        std::lock_guard<std::mutex> lock(S().mu);
-        source = S().menuPosition;
-    }
-    int width = 0, selection = 0;
-    if (!source || !source(&width, &selection)) return side;  // no menu open
+    if (!grid) return pan < 0 ? -1.0f : 1.0f;
+    const int width = grid->width, selection = grid->selection;
     if (width <= 0) return 0.0f;
     double t = std::trunc(pan);
     double sndpos = std::fabs(t) - 2.0;
@@ -423,21 +410,29 @@ float positionalPan(double pan) {
     return static_cast<float>(std::clamp(p, -1.0, 1.0));
 }
 
-void playSoundBody(std::string_view sz, int flags) {
-    bool background = !(flags & 1) && !uiThread().isMainWindowActive() && !uiDialogs().isInDialog();
-    if (((flags & 2) != 0) != background) return;
+// A play as asked, copied out of the caller's record: its bytes may not
+// outlive a queued task.
+struct PlayAsked {
+    std::string name;
+    double volume, pan, semitones;
+    int flags;
+    std::optional<MenuGrid> grid;
+};
 
-    std::vector<std::string_view> tok = splitSpaces(sz, 4);
-    if (tok.empty() || !isSafeSoundName(tok[0])) return;
-    double vol = tok.size() > 1 ? leadingNumber(tok[1]) : 1.0;
+// UI thread (or the caller's, for a UI with no main window).
+void playSoundBody(const PlayAsked& a) {
+    bool background =
+        !(a.flags & 1) && !uiThread().isMainWindowActive() && !uiDialogs().isInDialog();
+    if (((a.flags & 2) != 0) != background) return;
+    if (!isSafeSoundName(a.name)) return;
     SoundRequest r;
-    r.name = std::string(tok[0]);
-    r.semitones = tok.size() > 3 ? leadingNumber(tok[3]) : 0.0;
-    r.pan = positionalPan(tok.size() > 2 ? leadingNumber(tok[2]) : 0.0);
+    r.name = a.name;
+    r.semitones = a.semitones;
+    r.pan = positionalPan(a.pan, a.grid);
     // The player's own volume first, then the bound: a huge server value
     // times a muted player is 0, never 0 x inf.
     double fx = std::isfinite(configState.conf.fxVol) ? double(configState.conf.fxVol) : 0.0;
-    r.volume = static_cast<float>(std::clamp(fx * vol, 0.0, 1.0));
+    r.volume = static_cast<float>(std::clamp(fx * a.volume, 0.0, 1.0));
     r.play = true;
     requestSound(std::move(r));
 }
@@ -461,11 +456,6 @@ void setSoundStartObserver(SoundStartObserver o) {
 void setMusicEventObserver(MusicEventObserver o) {
     std::lock_guard<std::mutex> lock(S().mu);
     S().musicObserver = std::move(o);
-}
-
-void setMenuPositionSource(bool (*fn)(int* width, int* selection)) {
-    std::lock_guard<std::mutex> lock(S().mu);
-    S().menuPosition = fn;
 }
 
 void setSoundsFolder(std::string folder) {
@@ -501,7 +491,8 @@ void soundFinishLoads() {
 
 void soundFileWritten(std::string_view path) {
     constexpr std::string_view kPrefix = "sounds/", kSuffix = ".ogg";
-    if (path.size() <= kPrefix.size() + kSuffix.size() || !path.starts_with(kPrefix) || !path.ends_with(kSuffix))
+    if (path.size() <= kPrefix.size() + kSuffix.size() || !path.starts_with(kPrefix) ||
+        !path.ends_with(kSuffix))
         return;
     std::string name(path.substr(kPrefix.size(), path.size() - kPrefix.size() - kSuffix.size()));
     if (!isSafeSoundName(name)) return;
@@ -520,15 +511,26 @@ void setSoundSampleCap(size_t bytes) {
     S().sampleCap = bytes;
 }
 
-void playSound(std::string_view sz, int flags) {
+void playSound(const SoundSpec& spec, int flags, const MenuGrid* grid) {
     PlayRequestObserver o;
     {
         std::lock_guard<std::mutex> lock(S().mu);
         o = S().requestObserver;
     }
-    if (o) o(sz, flags);
-    std::string copy(sz);  // the caller's bytes may not outlive a queued task
-    uiCall([&] { playSoundBody(copy, flags); });
+    if (o) o(spec.text, flags);
+    std::optional<MenuGrid> g;
+    if (grid) g = *grid;
+    const PlayAsked asked{std::string(spec.name), spec.volume, spec.pan, spec.semitones, flags, g};
+    // Most plays come on the UI thread already (a menu's move, a run of
+    // server lines): the body runs in place.
+    if (uiThread().isUiThread())
+        playSoundBody(asked);
+    else
+        uiCall([&] { playSoundBody(asked); });
+}
+
+void playSound(std::string_view sz, int flags, const MenuGrid* grid) {
+    playSound(parseSoundSpec(sz), flags, grid);
 }
 
 namespace {
@@ -603,8 +605,9 @@ void setMusicVolume(int n) {
     // Once the stream has gone (ended and freed) the setting is the base.
     // A current music that is fading out (its successor failed to open)
     // keeps its fade: the step changes the setting only.
-    const bool fadingOut = std::find(S().fading.begin(), S().fading.end(), c) != S().fading.end() ||
-                           std::find(S().stopping.begin(), S().stopping.end(), c) != S().stopping.end();
+    const bool fadingOut =
+        std::find(S().fading.begin(), S().fading.end(), c) != S().fading.end() ||
+        std::find(S().stopping.begin(), S().stopping.end(), c) != S().stopping.end();
     float x = configState.conf.muVol;
     if (!fadingOut) mixGetAttribute(c, MixAttrib::Vol, &x);
     x = std::clamp(x + float(n) / 50.0f, 0.0f, 1.0f);
@@ -657,7 +660,8 @@ void playTone(int hz, int ms) {
             if (i < edge) env = double(i) / double(edge);
             if (n - 1 - i < edge) env = double(n - 1 - i) / double(edge);
             // Half scale.
-            pcm.data[i] = int16_t(std::lround(16384.0 * env * std::sin(2.0 * std::numbers::pi * hz * double(i) / kMixRate)));
+            pcm.data[i] = int16_t(std::lround(
+                16384.0 * env * std::sin(2.0 * std::numbers::pi * hz * double(i) / kMixRate)));
         }
         s = mixSampleFromPcm(std::move(pcm), 8);
         {
@@ -697,7 +701,6 @@ void soundReset() {
     s.stopping.clear();
     s.currentMusic.reset();
     s.folder = "sounds";
-    s.menuPosition = nullptr;
     s.requestObserver = nullptr;
     s.startObserver = nullptr;
     s.musicObserver = nullptr;

@@ -4,8 +4,9 @@
 //
 // Threads: playSound may be called from any thread (its body runs on the UI
 // thread and the caller waits); playMusic and preloadSounds run on the
-// receive thread (or the UI thread at start-up); the volume functions and
-// the pause switch run on the UI thread.  Sound files are decoded on the
+// connection's dispatch thread, as the handlers of their lines (or on the
+// UI thread at start-up); the volume functions and the pause switch run on
+// the UI thread.  Sound files are decoded on the
 // sound loader, a thread of this unit, so that no caller waits for a
 // decode: a sound whose sample is loaded starts at once, on the UI thread;
 // one that must be loaded first starts on the loader once it is.  Sounds
@@ -17,13 +18,17 @@
 //
 // State: one record, SoundState in sound.cpp (the sample cache, the failure
 // memory, the sound loader and its queue, the tones, the current and the
-// fading musics, the sounds folder, the menu position source and the
-// observers), built on first use and locked inside; soundReset() stops the
-// loader, restores the record and resets the mixer.  The front-end installs
+// fading musics, the sounds folder and the observers), built on first use
+// and locked inside; soundReset() stops the loader, restores the record and
+// resets the mixer.  The front-end installs
 // the observers before the run and the output is opened by clientMain, so
 // resetCore() leaves this unit alone.  The effects and music volumes and the
 // pause switch live in the configuration (conf.fxVol, conf.muVol,
 // conf.muStopped).
+//
+// This unit never calls the menus: positional pan takes the menu's grid
+// from the caller (MenuGrid), so a menu operation may play its sounds while
+// it holds the menu lock.
 //
 // The music operations (playMusic, setMusicVolume, toggleMusicPause) and
 // their reads and writes of conf.muVol and conf.muStopped run one at a time,
@@ -36,15 +41,27 @@
 #include <string_view>
 
 #include "audio/mixer.h"
+#include "net/protocol.h"
 
-// Plays a sound effect.  `sz` is the server's sound specification
-// "name [volume [pan [semitones]]]"; `flags` bit 0 (1) urgent, bit 1 (2)
-// background only.  Thread-safe: the body runs on the UI thread and the
-// caller waits for it; with no main window nothing plays.
-void playSound(std::string_view sz, int flags);
+// The current menu's grid, for positional pan: its number of columns and
+// its selected index.
+struct MenuGrid {
+    int width = 0;
+    int selection = 0;
+};
+
+// Plays a sound effect as `spec` asks (parseSoundSpec); `flags` bit 0 (1)
+// urgent, bit 1 (2) background only.  A pan beyond -1..1 names a column of
+// `grid`, heard relative to its selected column; `grid` null means no menu
+// is open, and such a pan is heard at its side.  A caller whose pan is
+// within -1..1 may pass null.  Thread-safe: the body runs on the UI thread
+// and the caller waits for it; with no main window nothing plays.
+void playSound(const SoundSpec& spec, int flags, const MenuGrid* grid);
+// The same from a specification's text (a menu item's sound, a name).
+void playSound(std::string_view sz, int flags, const MenuGrid* grid = nullptr);
 
 // Observer of every playSound request, called on the calling thread at entry
-// with the arguments as given (tests, headless).  nullptr removes it.
+// with the specification's text and the flags (tests).  nullptr removes it.
 using PlayRequestObserver = std::function<void(std::string_view sz, int flags)>;
 void setPlayRequestObserver(PlayRequestObserver observer);
 
@@ -101,11 +118,6 @@ void toggleMusicPause();
 // half scale, independent of the effects volume.  Returns at once.
 void playTone(int hz, int ms);
 
-// Positional pan needs the current menu's grid: `fn` fills the number of
-// columns and the selected index and returns true while a menu is open.
-// Registered at start-up by the layer that owns the menus; nullptr removes.
-void setMenuPositionSource(bool (*fn)(int* width, int* selection));
-
 // True when `name` is the one spelling of a file inside the sounds folder:
 // at most 248 bytes and a safe relative path (isSafeRelativePath: no ".",
 // ".." or empty part, no "\\", ":" or control byte, no absolute path, no
@@ -132,6 +144,6 @@ void soundFinishLoads();
 // the sample memory cap (default kMixSampleMemoryCap).
 void setSoundsFolder(std::string folder);
 void setSoundSampleCap(size_t bytes);
-// Stops the sound loader, forgets the cache, the failures, the music,
-// observers and the position source, and resets the mixer (mixReset).
+// Stops the sound loader, forgets the cache, the failures, the music and
+// the observers, and resets the mixer (mixReset).
 void soundReset();

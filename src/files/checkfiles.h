@@ -1,6 +1,7 @@
 // The freshness check: the server lists game files, each optionally after
 // the date of its copy ("+<seconds since 1970>"), and the client fetches
-// those that are missing or older.  Runs on the receive thread.
+// those that are missing or older.  Runs on the connection's dispatch thread,
+// whose later lines wait for the downloads.
 #pragma once
 
 #include <cstdint>

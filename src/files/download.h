@@ -101,8 +101,8 @@ enum class DownloadResult {
 // when something has that name already, which is left alone), and is renamed
 // over the target only once complete, so the local file is either the old
 // one or the whole new one.  Missing sub-folders of an accepted name are
-// created.  Prints "Failed to open file\r\n" (diagnostics) when the
-// temporary file cannot be created.
+// created.  Hands "Failed to open file\r\n" to the diagnostics seam
+// (diagLine, platform/diag.h) when the temporary file cannot be created.
 //
 // One download per target at a time: a download of a target that another
 // one is fetching waits for that one to end, then makes its own exchange.

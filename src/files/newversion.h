@@ -1,6 +1,7 @@
 // The client update: the server names the installer of a newer client; the
 // player is asked, and on consent the installer is fetched and started and
-// the client closes.  Runs on the receive thread.
+// the client closes.  Runs on the connection's dispatch thread, whose later
+// lines wait for the player's answer and the download.
 #pragma once
 
 #include <string>

@@ -4,6 +4,7 @@
 
 #include "history/history.h"
 #include "net/agc.h"
+#include "net/replies.h"
 #include "platform/shell.h"
 #include "platform/ui.h"
 
@@ -83,15 +84,10 @@ bool chatHistoryMove(int n) {
     return true;
 }
 
-std::string chatLine(std::string_view s) {
-    if (s.substr(0, 2) == "//") return std::string(s.substr(2)) + "\n";
-    return "input 60003|" + std::string(s) + "\n";
-}
-
 bool sendChat(std::string_view s) {
     AGCHandle* h = agcState.gch.load();
     if (!h) return false;
-    agc_send(h, chatLine(s));
+    agc_send(h, chatReply(s));
     return true;
 }
 

@@ -29,10 +29,7 @@ extern ChatState chatState;
 void handleChatEnter();
 // Up (+1, older) and Down (-1, newer) in the chat line.  Always true.
 bool chatHistoryMove(int n);
-// The protocol line for chat text `s`: after "//" the rest as a raw line,
-// otherwise "input 60003|<s>".  Ends in "\n"; never cut.
-std::string chatLine(std::string_view s);
-// Sends chatLine(s) on the current connection; false when there is none.
+// Sends chatReply(s) on the current connection; false when there is none.
 bool sendChat(std::string_view s);
 // Enter in the history view: opens the "http://" word under the caret.
 // False when there is no such word (the key then goes to the server).

@@ -37,7 +37,9 @@ void showInView(UiViewSeam& u, const std::string& text) {
 }
 
 // What the history's budget counts for a message of `len` bytes.
-size_t messageCost(size_t len) { return 2 + len + kHistoryMessageCost; }
+size_t messageCost(size_t len) {
+    return 2 + len + kHistoryMessageCost;
+}
 
 // What the view must lose from its front, in bytes: `bytes` in all, of
 // which the view holds `held` (shown, or gathered for a run).
@@ -70,7 +72,8 @@ ViewTrim makeRoom(HistoryState& h, size_t len) {
         size_t begin = from == 0 ? 0 : l.ends[from - 1];
         return l.ends[to - 1] - begin + 2 * (to - from);
     };
-    const size_t viewFrom = static_cast<size_t>(std::clamp<int64_t>(h.viewFirst - h.dropped, 0, int64_t(n)));
+    const size_t viewFrom =
+        static_cast<size_t>(std::clamp<int64_t>(h.viewFirst - h.dropped, 0, int64_t(n)));
     ViewTrim t{viewBytes(viewFrom, k), viewBytes(viewFrom, n)};
 
     l.bytes.erase(0, droppedBytes);
@@ -159,17 +162,18 @@ void historyAdd(std::string_view s, int flags) {
     });
 }
 
-void historyAddRun(const std::function<void()>& run, bool moreFollows) {
-    UiViewSeam& u = uiViews();
+bool historyRunBegin() {
     GatheredRun& gathered = historyState.gathered;
     // Nested runs go with the run around them; runs off the UI thread have
     // no view.
-    if (gathered.active || !uiThread().isUiThread() || !u.historyGathersRuns()) {
-        run();
-        return;
-    }
+    if (gathered.active || !uiThread().isUiThread() || !uiViews().historyGathersRuns())
+        return false;
     gathered.active = true;
-    run();
+    return true;
+}
+
+void historyRunEnd(bool moreFollows) {
+    GatheredRun& gathered = historyState.gathered;
     gathered.active = false;
     if (moreFollows && gathered.text.size() < kMaxGatheredBytes) return;
     historyShowGathered();

@@ -12,7 +12,6 @@
 #pragma once
 
 #include <cstdio>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -43,7 +42,7 @@ struct FileCloser {
 using LogFile = std::unique_ptr<std::FILE, FileCloser>;
 
 // The view text of a run, or a flood of runs, being gathered
-// (historyAddRun).
+// (historyRunBegin).
 struct GatheredRun {
     bool active = false;  // inside a run
     std::string text;     // "\r\n" + message, for each stored message so far
@@ -95,20 +94,25 @@ extern HistoryState historyState;
 
 // Adds message `s`; 0x01 stands for CR and 0x02 for LF.  Never refused.
 void historyAdd(std::string_view s, int flags);
-// Runs `run`, which adds a run of consecutive messages with historyAdd, on
-// the UI thread.  Where the front-end asks for it
-// (UiViewSeam::historyGathersRuns), the run's stored messages reach the view as
-// one append after the whole run, with the selection rule applied once: the
-// same text, and a player reading the view keeps the place.  Their list
+// A run of consecutive messages added with historyAdd on the UI thread,
+// between historyRunBegin() and historyRunEnd().  Where the front-end asks
+// for it (UiViewSeam::historyGathersRuns), the run's stored messages reach the
+// view as one append at historyRunEnd, with the selection rule applied once:
+// the same text, and a player reading the view keeps the place.  Their list
 // entries, log lines and speech stay per message, in order.  With
 // `moreFollows` (another run comes at once: a flood), the view text waits for
 // the next run, up to kMaxGatheredBytes; anything else that touches the view
 // shows it first.  Elsewhere, or off the UI thread, each message updates the
 // view as it comes.
-void historyAddRun(const std::function<void()>& run, bool moreFollows = false);
+//
+// historyRunBegin returns false, and gathers nothing, off the UI thread, for
+// a front-end that does not gather, or inside a run already begun (a nested
+// run goes with the run around it); historyRunEnd is then not called.
+bool historyRunBegin();
+void historyRunEnd(bool moreFollows = false);
 // How much view text a flood of runs may gather before it is shown.
 constexpr size_t kMaxGatheredBytes = 1u << 18;
-// Shows the view text gathered by historyAddRun, if any, also in the middle
+// Shows the view text gathered by a run, if any, also in the middle
 // of a run (a line of another kind in the run, which touches the UI in its
 // turn, calls it first).  Does nothing off the UI thread.
 void historyShowGathered();

@@ -23,6 +23,8 @@
 #include <string_view>
 #include <vector>
 
+#include "net/protocol.h"  // the menu flag bits
+
 // Caps on one menu, whatever the server sends.  Items: a spoken menu of this
 // length is long past usable (the longest menus a game sends hold a few
 // hundred items; a full-length "menu " line holds at most about 65,000), so
@@ -37,14 +39,6 @@ struct menuitem {
     std::optional<std::string> label;  // shown in the list and spoken
     std::optional<std::string> value;  // reported in "select" and "kem" lines
     std::optional<std::string> sound;  // a sound specification for playSound
-};
-
-// Menu flag bits.
-enum : int32_t {
-    MENU_STAYS_OPEN = 1,    // choosing or cancelling does not close the menu
-    MENU_LIST_KEYS = 2,     // letters and digits are left to the list's search
-    MENU_CHOOSE_ON_CHANGE = 4,  // a selection change reported by the list chooses
-    MENU_KEY_CONTEXT = 8,   // keys go out as "kem" lines
 };
 
 struct menu {

@@ -6,6 +6,7 @@
 
 #include "audio/sound.h"
 #include "net/agc.h"
+#include "net/replies.h"
 #include "platform/diag.h"
 #include "platform/fields.h"
 #include "platform/ui.h"
@@ -15,7 +16,7 @@ MenuStackState menus;
 
 namespace {
 
-using Lock = std::lock_guard<std::recursive_mutex>;
+using Lock = std::lock_guard<std::mutex>;
 
 // Runs a menu operation as the header describes: on the UI thread under the
 // lock, or on this thread when there is no main window.
@@ -92,7 +93,8 @@ void moveLocked(int n, bool b, bool absolute) {
     else
         m->selection = static_cast<int32_t>(k);
     const menuitem& it = m->items[static_cast<size_t>(m->selection)];
-    if (it.sound) playSound(*it.sound, 0);
+    const MenuGrid grid{m->width, m->selection};
+    if (it.sound) playSound(*it.sound, 0, &grid);
     int sel = m->selection;
     onUi([sel] { uiViews().listSelect(sel); });
     if (it.label && (speechState.speakMenuOnItemChange.load() || refused)) sayString(*it.label, b);
@@ -185,11 +187,10 @@ void updateMenuLocked(std::string_view s) {
 }  // namespace
 
 std::string menuSelectLine(const menu& m, int n) {
-    if (n < 0) return "select " + std::to_string(m.id) + "|-1|-1\n";
-    std::string value;
-    if (n < m.nItems && m.items[static_cast<size_t>(n)].value)
+    std::string_view value;
+    if (n >= 0 && n < m.nItems && m.items[static_cast<size_t>(n)].value)
         value = *m.items[static_cast<size_t>(n)].value;
-    return "select " + std::to_string(m.id) + "|" + std::to_string(n) + "|" + value + "\n";
+    return selectReply(m.id, n, value);
 }
 
 void menuOpen(std::string_view s) {
@@ -245,12 +246,10 @@ void updateListControl() {
     runMenuOp([] { refillList(); });
 }
 
-bool curmenuGridPosition(int* width, int* selection) {
+std::optional<MenuGrid> curmenuGrid() {
     Lock g(menus.lock);
-    if (!menus.curmenu) return false;
-    *width = menus.curmenu->width;
-    *selection = menus.curmenu->selection;
-    return true;
+    if (!menus.curmenu) return std::nullopt;
+    return MenuGrid{menus.curmenu->width, menus.curmenu->selection};
 }
 
 void menuReset() {

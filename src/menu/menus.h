@@ -2,21 +2,29 @@
 // presentation in the list control.
 //
 // Threads: server commands (menuOpen, menuUpdate, menuClose, menuMove3) come
-// on the receive thread; keys and list clicks (menuMove, menuSelect) on the
-// UI thread.  Every operation runs its whole body on the UI thread (through
-// the UI-thread call when called elsewhere) while holding `menus.lock`, so no
+// on the connection's dispatch thread, or on the UI thread within a run of
+// lines handed to it; keys and list clicks (menuMove, menuSelect) on the UI
+// thread.  Every operation runs its whole body on the UI thread (through the
+// UI-thread call when called elsewhere) while holding `menus.lock`, so no
 // thread ever sees a half-updated menu and announcements keep the order of
 // the commands.  When there is no main window the body runs on the calling
 // thread instead (the model still follows the server; list calls are
 // skipped).  Other threads read the menus only under `menus.lock`.
+//
+// The lock is plain: nothing called while it is held calls back into this
+// unit.  The sounds of a move get the menu's grid with the request (the
+// sound unit never asks for it), and the front-ends run the selection step
+// only for the player's own changes, never for the list calls made here.
 #pragma once
 
 #include <array>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "audio/sound.h"
 #include "menu/audiomenu.h"
 
 constexpr int kMaxOpenMenus = 16;
@@ -25,9 +33,7 @@ constexpr int kMaxOpenMenus = 16;
 // menuReset() closes every menu without touching the list (resetCore,
 // tests).
 struct MenuStackState {
-    // Recursive: a sound played while a menu operation runs on the UI thread
-    // asks curmenuGridPosition() for its pan on that same thread.
-    std::recursive_mutex lock;
+    std::mutex lock;
     // Entries 0 .. nOpenedMenus - 1 are the open menus, oldest first.
     std::array<std::unique_ptr<menu>, kMaxOpenMenus> menustack;
     int nOpenedMenus = 0;
@@ -55,13 +61,14 @@ void menuSelect(int n);
 // Refills the list from the current menu, on the UI thread.
 void updateListControl();
 
-// The line menuSelect sends for item n (n < 0: cancellation).  An absent
-// value gives an empty value field; the line is never cut.
+// The line menuSelect sends for item n of `m` (selectReply; n < 0:
+// cancellation).  An absent value gives an empty value field.
 std::string menuSelectLine(const menu& m, int n);
 
-// The current menu's width and selection, read under the lock; false when
-// no menu is open.  Used by the sound module for positional pan.
-bool curmenuGridPosition(int* width, int* selection);
+// The current menu's width and selection, read under the lock; nothing when
+// no menu is open.  For the positional pan of a server's sound.  Not to be
+// called while holding the lock (the lock is not recursive).
+std::optional<MenuGrid> curmenuGrid();
 
 // Closes every menu without touching the list.
 void menuReset();

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "net/line_buffer.h"
+#include "net/replies.h"
 #include "platform/clock.h"
 #include "platform/fields.h"
 #include "platform/ui.h"
@@ -13,6 +14,9 @@ AgcState agcState;
 
 namespace {
 AgcState& st = agcState;
+
+void dispatchLoop(AGCHandle* h);
+void dispatchParsed(AGCHandle* h, const ParsedCommand& c);
 
 // Joins receive threads that have ended, to release their stacks early.
 void reapFinished() {
@@ -212,6 +216,7 @@ int agc_connect(std::atomic<AGCHandle*>* hh, const std::string& host, int port,
         h = st.registry.back().get();
         h->fd = fd;
         h->open = true;
+        h->dispatcher = std::thread(dispatchLoop, h);
         h->receiver = std::thread(recvLoop, h);
         ++st.connectsInProgress;
         inProgress.emplace();
@@ -281,7 +286,9 @@ bool agc_send(AGCHandle* h, std::string_view s) {
 
 bool agc_sendCurrent(std::string_view s) { return agc_send(st.gch.load(), s); }
 
-void ping() { agc_sendCurrent("pong\n"); }
+void ping() {
+    agc_sendCurrent(pongReply());
+}
 
 void agc_close(AGCHandle* h, bool wanted) {
     if (!h) return;
@@ -301,35 +308,36 @@ void agc_getstats(int32_t* t, int32_t* dl, int32_t* ul) {
 
 namespace {
 
-void dispatchParsed(AGCHandle* h, const ParsedCommand& c);
-
 // The batched lines waiting for the end of their run; their payloads point
-// into the receive buffer (valid until the buffer is reused).
+// into the chunk being handled (the run is flushed before it goes).
 struct PendingRun {
     AGCHandle* h;
-    std::vector<ParsedCommand> lines;
+    std::vector<RunLine> lines;
+    // The last run handed to the run dispatcher said another follows at
+    // once: the next one goes to it too, however short, so that what the
+    // dispatcher left for the last run of a flood is done.
+    bool promised = false;
 
     void flush(bool moreFollows = false) {
         if (lines.empty()) return;
         RunDispatcher d = st.runDispatcher.load();
-        auto all = [this] {
-            for (const ParsedCommand& c : lines) dispatchParsed(h, c);
-        };
-        if (d && lines.size() > 1)
-            d(all, moreFollows);
-        else
-            all();
+        if (d && (lines.size() > 1 || promised)) {
+            d(lines, moreFollows);
+            promised = moreFollows;
+        } else {
+            for (const RunLine& l : lines) l.handler(l.command);
+            promised = false;
+        }
         lines.clear();
     }
-    void line(std::string_view text) {
-        ParsedCommand c;
-        if (!parseCommand(text, &c)) return;
-        bool isBatched = st.batched[static_cast<int>(c.command)].load();
+    void line(const ParsedCommand& c) {
+        const int i = static_cast<int>(c.command);
+        const bool isBatched = st.batched[i].load();
         // A full run goes once the next line is known, which tells whether
         // another run follows at once.
         if (lines.size() >= kMaxRunLines) flush(isBatched);
         if (isBatched) {
-            lines.push_back(c);
+            if (CommandHandler fn = st.handlers[i].load()) lines.push_back({fn, c});
             return;
         }
         flush();
@@ -337,14 +345,17 @@ struct PendingRun {
     }
 };
 
-}  // namespace
-
-namespace {
-// The handle whose dispatch thread this is (null elsewhere).
+// The handle whose dispatch thread this thread is, set once as the thread
+// starts and never changed; null on every other thread (receive,
+// connecting, UI, ...).  Per thread because each connection has its own
+// dispatch thread, and a handler must find the connection it runs for
+// without being told: agc_dispatchCancel() gives its cancel switch to the
+// waits that handlers make outside the connection (downloads).
 thread_local AGCHandle* dispatching = nullptr;
 
-// The dispatch thread: the handlers of every queued line, in order, a run
-// per receive as the receive thread cut them.
+// The dispatch thread of h: the handlers of every queued line, in order, a
+// run per receive as the receive thread cut them.  Ends once the receive
+// thread has ended the queue and the queue is empty.
 void dispatchLoop(AGCHandle* h) {
     dispatching = h;
     PendingRun run{h, {}};
@@ -363,7 +374,7 @@ void dispatchLoop(AGCHandle* h) {
         // server's own close leaves it open until the close steps, so its
         // last lines are handled.
         if (h->open.load()) {
-            for (auto [at, len] : chunk.lines) run.line(std::string_view(chunk.bytes.data() + at, len));
+            for (const QueuedLine& l : chunk.lines) run.line(queuedCommand(chunk, l));
             run.flush();
         }
         {
@@ -377,6 +388,16 @@ void dispatchLoop(AGCHandle* h) {
 }  // namespace
 
 CancelSwitch* agc_dispatchCancel() { return dispatching ? &dispatching->cancel : nullptr; }
+
+ParsedCommand queuedCommand(const ReceivedChunk& chunk, const QueuedLine& line) {
+    ParsedCommand c;
+    c.command = static_cast<ServerCommand>(line.command);
+    c.required = line.required;
+    if (line.payloadAt != kNoQueuedPayload)
+        c.payload = std::string_view(chunk.bytes.data() + line.at + line.payloadAt,
+                                     line.length - line.payloadAt);
+    return c;
+}
 
 size_t receivedChunkFootprint(const ReceivedChunk& chunk) {
     // Two blocks from the heap, each with the allocator's header and
@@ -395,14 +416,21 @@ void agc_receiveLine(AGCHandle* h, ReceivedChunk* chunk, std::string_view line) 
         dispatchParsed(h, c);
         return;
     }
-    chunk->lines.emplace_back(static_cast<uint32_t>(chunk->bytes.size()), static_cast<uint32_t>(line.size()));
+    QueuedLine q;
+    q.at = static_cast<uint32_t>(chunk->bytes.size());
+    q.length = static_cast<uint32_t>(line.size());
+    q.command = static_cast<uint8_t>(c.command);
+    // A payload is the line's tail from its row's offset (at most 15).
+    q.payloadAt =
+        c.payload.empty() ? kNoQueuedPayload : static_cast<uint8_t>(c.payload.data() - line.data());
+    q.required = c.required;
+    chunk->lines.push_back(q);
     chunk->bytes.append(line);
     chunk->bytes.push_back('\0');
 }
 
 void recvLoop(AGCHandle* h) {
     LineBuffer lb;
-    std::thread dispatcher(dispatchLoop, h);
     ReceivedChunk chunk;
     for (;;) {
         long r = sockRecv(h->fd, lb.writePtr(), lb.writeSpace());
@@ -436,7 +464,8 @@ void recvLoop(AGCHandle* h) {
         h->queueEnded = true;
     }
     h->queueCv.notify_all();
-    dispatcher.join();
+    // The lines queued before the end are handled before the close steps.
+    if (h->dispatcher.joinable()) h->dispatcher.join();
     releaseSocket(h);
     // Wake agc_connect first: the close steps may reconnect on this thread.
     endReceive(h);
@@ -475,8 +504,7 @@ void dispatchParsed(AGCHandle* h, const ParsedCommand& c) {
             ping();
             return;
         default:
-            if (CommandHandler fn = st.handlers[static_cast<int>(c.command)].load())
-                fn(c.payload, c.required);
+            if (CommandHandler fn = st.handlers[static_cast<int>(c.command)].load()) fn(c);
     }
 }
 

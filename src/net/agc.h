@@ -1,14 +1,22 @@
 // The server connection: opening it, the receive thread that cuts the byte
-// stream into lines and dispatches them, sending whole lines, closing, and
-// the traffic counters.  It holds no policy: what the client does once a
-// connection is lost belongs to the handler set with agc_setConnectionLost.
-// Its state is the record agcState, at the end of this header.
+// stream into lines, the dispatch thread that hands them to their handlers,
+// sending whole lines, closing, and the traffic counters.  It holds no
+// policy: what the client does once a connection is lost belongs to the
+// handler set with agc_setConnectionLost.  Its state is the record
+// agcState, at the end of this header.
 //
-// Threads: agc_connect runs on the connecting thread; each handle has one
-// receive thread running recvLoop, which reads the socket, cuts lines,
+// Threads: agc_connect runs on the connecting thread (or a reconnection
+// series' thread) and starts the handle's two threads, which the handle
+// owns (AGCHandle::receiver, AGCHandle::dispatcher).  The receive thread
+// runs recvLoop: it reads the socket, cuts lines, parses each line once,
 // takes "challenge" and "status " at once, drops empty lines and lines of
-// no known command, and hands every other line, in order, to the handle's
-// dispatch thread, on which every command handler runs.  "ping" is answered
+// no known command, and queues every other line, parsed, in order, for the
+// dispatch thread.  The dispatch thread runs dispatchLoop: every command
+// handler runs there, one line after the other, each with the command as
+// the receive thread parsed it; runs of lines may be handed on from there
+// to the UI thread (agc_setRunDispatcher).  Once the socket has stopped
+// delivering, the receive thread lets the dispatch thread finish the lines
+// queued before the end, joins it, and runs the close steps.  "ping" is answered
 // there in its turn, always: its "pong" goes only once every line before it
 // has been handled, however long that took (a message box, a download), so
 // a server may use the ping as a barrier.  What a handler waits on outside
@@ -54,13 +62,30 @@ constexpr int kUiSendWaitMs = 1000;
 // is thousands of times what a game sends ahead of a handler.
 constexpr size_t kMaxQueuedBytes = size_t(8) << 20;
 
+// One received line as the receive thread parsed it, for the dispatch
+// thread: where it lies in its chunk's `bytes`, its command, and where its
+// payload starts, so that the line is never parsed again.
+struct QueuedLine {
+    uint32_t at = 0;      // offset of the line in ReceivedChunk::bytes
+    uint32_t length = 0;  // bytes of the line, without its "\n"
+    uint8_t command = 0;  // a ServerCommand
+    // Offset of the payload within the line; kNoQueuedPayload when the line
+    // has none (ParsedCommand::payload empty).
+    uint8_t payloadAt = 0;
+    bool required = true;  // ParsedCommand::required
+};
+constexpr uint8_t kNoQueuedPayload = 0xFF;
+
 // Received lines of one receive, copied for the dispatch thread: each line
 // is followed by a zero byte in `bytes`, as in the receive buffer.  Only
 // lines of a known command other than "status " and "challenge" are kept.
 struct ReceivedChunk {
     std::string bytes;
-    std::vector<std::pair<uint32_t, uint32_t>> lines;  // offset, length
+    std::vector<QueuedLine> lines;
 };
+// The parsed command of `line`, its views into chunk.bytes (valid while the
+// chunk is neither changed nor destroyed).
+ParsedCommand queuedCommand(const ReceivedChunk& chunk, const QueuedLine& line);
 
 // What a queued chunk holds in memory, as the queue cap counts it: its
 // record, its two arrays as allocated (capacity, not size), and an
@@ -112,7 +137,12 @@ struct AGCHandle {
     CancelSwitch cancel;
     std::atomic<bool> closeStepsRun{false};
     std::atomic<bool> closeWanted{false};
+    // The handle's threads, both started by agc_connect.  The receive thread
+    // joins the dispatch thread once the queue has ended; the receive thread
+    // itself is joined by the next agc_connect once it is done (to release
+    // its stack) or by agc_deinit.
     std::thread receiver;
+    std::thread dispatcher;
     std::atomic<bool> receiverDone{false};
 };
 
@@ -127,8 +157,9 @@ void agc_setConnectTimeoutMs(int ms);
 
 // Starts the socket library and lets connections start (after agc_deinit).
 void agc_init();
-// Stops every receive thread (their sockets are shut down; no connection
-// starts any more: agc_shuttingDown() turns true), waits for the
+// Stops the threads of every connection (their sockets are shut down; each
+// receive thread ends its dispatch thread; no connection starts any more:
+// agc_shuttingDown() turns true), waits for the
 // agc_connect calls that hold a handle to return, and releases every handle.
 // UI thread, once, at exit, after the front-end stopped accepting UI-thread
 // calls.
@@ -165,17 +196,26 @@ void agc_getstats(int32_t* t, int32_t* dl, int32_t* ul);
 // Answers "ping" with "pong\n" on the current handle.
 void ping();
 
+// The receive thread of h (started by agc_connect).
 void recvLoop(AGCHandle* h);
+// Parses `line` (without its "\n") and handles it at once on the calling
+// thread, as the dispatch thread handles a line that is not in a run, with
+// "status " and "challenge" acting on h: the dispatcher without a socket
+// (tests, benchmarks).
 void agc_recv(AGCHandle* h, std::string_view line);
 // The receive thread's part of one line cut from the stream (without its
 // "\n"): "status " and "challenge" act on h at once; an empty line or one
 // of no known command is dropped; any other line is appended to *chunk,
-// followed by a zero byte, for the dispatch thread.
+// followed by a zero byte, with its parsed command, for the dispatch
+// thread.
 void agc_receiveLine(AGCHandle* h, ReceivedChunk* chunk, std::string_view line);
 
-// Handler of one server command: the payload lives in the receive buffer and
-// is valid until the handler returns; `flag` is "required" for "newVersion".
-using CommandHandler = void (*)(std::string_view payload, bool flag);
+// Handler of one server command, given the line as the receive thread
+// parsed it: its command, its payload and, for "newVersion", whether the
+// update is required.  The payload lives in the queued chunk and is valid
+// until the handler returns.  Runs on the dispatch thread, or on the UI
+// thread inside a run handed there (agc_setRunDispatcher).
+using CommandHandler = void (*)(const ParsedCommand& command);
 // Installs the handler of a row (nullptr: the line is ignored).  "status "
 // and "challenge" are handled here and cannot be replaced.  Set at start-up
 // before any connection exists.
@@ -183,20 +223,27 @@ void agc_setHandler(ServerCommand command, CommandHandler handler);
 
 // Runs of lines.  Consecutive lines of commands marked with agc_setBatched
 // that one receive brought in are dispatched together: the run dispatcher
-// gets one function that runs their handlers in order, and must call it
-// exactly once before it returns (the client calls it on the UI thread
+// gets them in order, each with its handler, and must call every handler
+// once, in order, before it returns (the client does so on the UI thread
 // through one synchronous UI-thread call, where each line would otherwise
 // cost a hand-over of its own).  Order is kept: a line of another command
-// ends the run before it is dispatched, and the receive thread waits until
+// ends the run before it is dispatched, and the dispatch thread waits until
 // the run has been handled, as for a single line.  A run holds at most
 // kMaxRunLines lines, so the UI thread is never held for long; `moreFollows`
 // tells the dispatcher that the run was cut there and the next line, already
 // received, starts another run at once (a flood), so work common to the
-// runs may wait for the last of them.  A run of one line, or any run while
-// no run dispatcher is set, is dispatched line by line on the receive
-// thread.  Set at start-up before any connection exists.
+// runs may wait for the last of them: that next run goes to the dispatcher
+// however short it is, so the work left waiting is always done.  Otherwise a
+// run of one line, or any run while no run dispatcher is set, is dispatched
+// line by line on the dispatch thread.  A batched command with no handler is
+// ignored, as an unknown line is.  Set at start-up before any connection
+// exists.
 constexpr size_t kMaxRunLines = 256;
-using RunDispatcher = void (*)(const std::function<void()>& dispatchRun, bool moreFollows);
+struct RunLine {
+    CommandHandler handler;  // never null
+    ParsedCommand command;
+};
+using RunDispatcher = void (*)(const std::vector<RunLine>& run, bool moreFollows);
 void agc_setRunDispatcher(RunDispatcher dispatcher);
 void agc_setBatched(ServerCommand command, bool batched);
 

@@ -47,11 +47,12 @@ struct Settings {
 // Threads.  The UI thread is the only writer, and reads freely.  Other
 // threads read:
 // - conf.serverIndex and servers: the connection series (the connecting
-//   thread, a receive thread reconnecting) read the selected entry, through
+//   thread, the receive thread of a lost connection reconnecting, or a
+//   series thread of login.h) read the selected entry, through
 //   selectedServerCopy(), under `mu`; the UI thread writes them under `mu`
 //   (loadConfig, chooseServer, resetConfig);
 // - conf.muVol and conf.muStopped: the sound module's music operations
-//   (playMusic on a receive thread; the volume keys and the pause switch on
+//   (playMusic on a dispatch thread; the volume keys and the pause switch on
 //   the UI thread) read and write them under its music lock; loadConfig and
 //   clampVolumes run at start-up before any connection, saveConfig at exit;
 // - conf.fxVol and conf.language: UI thread only (a sound's volume is read

@@ -1,6 +1,7 @@
 #include "net/login.h"
 
 #include "net/config.h"
+#include "net/replies.h"
 #include "platform/clock.h"
 #include "platform/ui.h"
 #include "speech/speech.h"
@@ -44,38 +45,9 @@ const char kUnknown[] =
     "raison inconnue.\r\nCode d'erreur: ";
 }  // namespace
 
-void qchfnc(uint64_t* l, const char* c, size_t n) {
-    uint64_t x = *l;
-    for (size_t i = 0; i < n; ++i) {
-        uint64_t b = static_cast<unsigned char>(c[i]);
-        x = x ^ (x << 5) ^ (11 * b + 19);
-    }
-    *l = x;
-}
-
-uint64_t doChallenge(std::string_view challenge, std::string_view login,
-                     std::string_view password) {
-    uint64_t x = 0;
-    qchfnc(&x, challenge.data(), challenge.size());
-    qchfnc(&x, login.data(), login.size());
-    qchfnc(&x, password.data(), password.size());
-    return x & 0x00FFFFFFFFFFFFFFull;
-}
-
 std::string loginLine(std::string_view challenge, std::string_view login,
                       std::string_view password) {
-    std::string line = "login ";
-    line += login;
-    line += '|';
-    line += password;
-    line += '|';
-    line += std::to_string(kProtocolNumber);
-    line += "|fr|";
-    line += st.clientId;
-    line += '|';
-    line += toBase36(doChallenge(challenge, login, password));
-    line += '\n';
-    return line;
+    return loginReply(challenge, login, password, st.clientId);
 }
 
 int loginConnect(const std::string& host, int port, const std::string& login,
@@ -132,7 +104,7 @@ void onConnectionLost(int32_t status, bool wanted) {
     if (!wanted && status >= 1 && !agc_shuttingDown()) {
         if (uiThread().isUiThread()) {
             // A failed send on the UI thread: reconnecting here would keep the
-            // UI thread busy while the new connection's receive thread may
+            // UI thread busy while the new connection's dispatch thread may
             // need it for its first lines.  Run the series on its own thread.
             std::lock_guard<std::mutex> lock(st.threadsMu);
             st.seriesThreads.emplace_back(doConnect2, nullptr);

@@ -13,12 +13,9 @@
 #include <vector>
 
 #include "net/agc.h"
-#include "platform/radix36.h"  // toBase36
 
 // Seconds waited before each of the four attempts.
 inline constexpr int delays[4] = {1, 3, 5, 11};
-
-constexpr int kProtocolNumber = 65545;
 
 // The unit's process-wide state, one record.  loginReset() restores what a
 // fresh process has; start-up calls it before any connection, tests between
@@ -48,14 +45,7 @@ void loginInstall();
 // agc_deinit, which makes them end.
 void loginJoinSeries();
 
-// Folds `n` bytes of `c` into *l: x = x ^ (x << 5) ^ (11 * b + 19), bytes
-// taken unsigned.
-void qchfnc(uint64_t* l, const char* c, size_t n);
-// The low 56 bits of the fold of challenge, login and password.
-uint64_t doChallenge(std::string_view challenge, std::string_view login,
-                     std::string_view password);
-// "login %s|%s|65545|fr|%s|%s\n" with loginState.clientId; the language is
-// always "fr".
+// The login line (loginReply) with loginState.clientId.
 std::string loginLine(std::string_view challenge, std::string_view login,
                       std::string_view password);
 

@@ -1,5 +1,8 @@
 #include "net/protocol.h"
 
+#include <cctype>
+#include <charconv>
+#include <cmath>
 #include <cstring>
 
 namespace {
@@ -113,3 +116,56 @@ bool parseCommand(std::string_view line, ParsedCommand* out) {
     return false;
 }
 
+void qchfnc(uint64_t* l, const char* c, size_t n) {
+    uint64_t x = *l;
+    for (size_t i = 0; i < n; ++i) {
+        uint64_t b = static_cast<unsigned char>(c[i]);
+        x = x ^ (x << 5) ^ (11 * b + 19);
+    }
+    *l = x;
+}
+
+uint64_t doChallenge(std::string_view challenge, std::string_view login,
+                     std::string_view password) {
+    uint64_t x = 0;
+    qchfnc(&x, challenge.data(), challenge.size());
+    qchfnc(&x, login.data(), login.size());
+    qchfnc(&x, password.data(), password.size());
+    return x & 0x00FFFFFFFFFFFFFFull;
+}
+
+namespace {
+// The leading number of a field.  Kept in double: a value beyond float
+// range must be clamped before it becomes a float, never cast.
+double leadingNumber(std::string_view t) {
+    if (!t.empty() && t[0] == '+') t.remove_prefix(1);
+    if (t.empty() ||
+        !(std::isdigit(static_cast<unsigned char>(t[0])) || t[0] == '.' || t[0] == '-'))
+        return 0.0;
+    double v = 0;
+    auto r = std::from_chars(t.data(), t.data() + t.size(), v, std::chars_format::general);
+    if (r.ec != std::errc() || !std::isfinite(v)) return 0.0;
+    return v;
+}
+}  // namespace
+
+SoundSpec parseSoundSpec(std::string_view s) {
+    std::string_view field[4];
+    size_t n = 0, i = 0;
+    while (n < 4) {
+        while (i < s.size() && s[i] == ' ') ++i;
+        if (i >= s.size()) break;
+        size_t j = s.find(' ', i);
+        if (j == std::string_view::npos) j = s.size();
+        field[n++] = s.substr(i, j - i);
+        i = j;
+    }
+    SoundSpec spec;
+    spec.text = s;
+    if (n == 0) return spec;
+    spec.name = field[0];
+    if (n > 1) spec.volume = leadingNumber(field[1]);
+    if (n > 2) spec.pan = leadingNumber(field[2]);
+    if (n > 3) spec.semitones = leadingNumber(field[3]);
+    return spec;
+}

@@ -73,7 +73,7 @@ struct UiViewSeam {
     // place in the text that stays, moving back by `bytes`; a caret or an end
     // inside the removed text goes to the start.
     virtual void historyTrimFront(size_t bytes) { (void)bytes; }
-    // Whether a run of messages (historyAddRun) should reach the view as one
+    // Whether a run of messages (historyRunBegin) should reach the view as one
     // append after the run, rather than one append per message as it comes:
     // worth it where each append costs in proportion to the view's length
     // (the Win32 edit control) or has a fixed price of its own (the GTK text

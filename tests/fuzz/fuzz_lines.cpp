@@ -2,10 +2,13 @@
 // receive sizes, through the line splitter, the command parser and the
 // receive thread's part of each line, which stores "status " and
 // "challenge" into the connection, drops what no command handles, and
-// queues the rest for the dispatch thread exactly as received.
+// queues the rest for the dispatch thread exactly as received, with the
+// command it parsed.  Every line also goes through the sound specification
+// parser, whose views must stay inside the line.
 // Every line also goes through the number readers of platform/fields.h,
 // which the other targets reach only through their own parsers.
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -60,12 +63,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 known && c.command != ServerCommand::Status && c.command != ServerCommand::Challenge;
             if (kept != forDispatch || (!kept && queued.lines.size() != linesBefore)) __builtin_trap();
             if (kept) {
-                const auto [at, len] = queued.lines.back();
+                const QueuedLine& q = queued.lines.back();
+                const size_t at = q.at, len = q.length;
                 if (at != bytesBefore || len != line.size() || queued.bytes.size() != at + len + 1 ||
                     queued.bytes.compare(at, len, line) != 0 || queued.bytes.back() != '\0')
                     __builtin_trap();
+                // The dispatch thread gets the command the receive thread
+                // parsed, its payload the same bytes, now in the queue.
+                const ParsedCommand d = queuedCommand(queued, q);
+                if (d.command != c.command || d.required != c.required || d.payload != c.payload ||
+                    (!d.payload.empty() &&
+                     (d.payload.data() < queued.bytes.data() + at ||
+                      d.payload.data() + d.payload.size() != queued.bytes.data() + at + len)))
+                    __builtin_trap();
             }
             if (receivedChunkFootprint(queued) < queued.bytes.size() + queued.lines.size() * 8)
+                __builtin_trap();
+            const SoundSpec spec = parseSoundSpec(line);
+            if (spec.text.data() != line.data() || spec.text.size() != line.size() ||
+                (!spec.name.empty() &&
+                 (spec.name.data() < line.data() ||
+                  spec.name.data() + spec.name.size() > line.data() + line.size())) ||
+                !std::isfinite(spec.volume) || !std::isfinite(spec.pan) ||
+                !std::isfinite(spec.semitones))
                 __builtin_trap();
             if (!known) return;
             if (c.command == ServerCommand::Status && h.status.load() != readInt32(c.payload))

@@ -57,7 +57,7 @@ protected:
         ASSERT_TRUE(ui.runOnUiThread(f));
     }
     int selection() {
-        std::lock_guard<std::recursive_mutex> g(menus.lock);
+        std::lock_guard<std::mutex> g(menus.lock);
         return menus.curmenu ? menus.curmenu->selection : -2;
     }
 

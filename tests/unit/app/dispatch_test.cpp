@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -42,11 +43,20 @@ void record(const char* fn, std::string_view payload, const std::string& arg) {
 void historyAdd(std::string_view s, int flags) {
     record("historyAdd", s, std::to_string(flags));
 }
-// A run of history lines: its lines are recorded as they are handled.
-void historyAddRun(const std::function<void()>& run, bool) { run(); }
+// No run is ever begun here: lines come one at a time (agc_recv).
+bool historyRunBegin() {
+    return false;
+}
+void historyRunEnd(bool) {}
 void historyShowGathered() {}
-void playSound(std::string_view sz, int flags) {
-    record("playSound", sz, std::to_string(flags));
+// The grid of the menu shown, for positional pans.
+std::optional<MenuGrid> curmenuGrid() {
+    return MenuGrid{3, 4};
+}
+void playSound(const SoundSpec& spec, int flags, const MenuGrid* grid) {
+    std::string arg = std::to_string(flags);
+    if (grid) arg += " grid " + std::to_string(grid->width) + "," + std::to_string(grid->selection);
+    record("playSound", spec.text, arg);
 }
 void playMusic(std::string_view name) {
     record("playMusic", name, "");
@@ -107,6 +117,9 @@ TEST(DispatchWiring, EveryRowReachesItsHandlerWithItsPayloadAndFlags) {
         {"play pas 0.5 -1", "playSound", "pas 0.5 -1", "0"},
         {"playurg alarme", "playSound", "alarme", "1"},
         {"playow fond 1 0 2", "playSound", "fond 1 0 2", "2"},
+        // A pan beyond -1..1 names a grid column: the menu's grid goes along.
+        {"play case 1 5 3", "playSound", "case 1 5 3", "0 grid 3,4"},
+        {"playurg case 1 -3", "playSound", "case 1 -3", "1 grid 3,4"},
         {"input 7|Nom|Votre nom ?|Paul", "prepareInputBox", "7|Nom|Votre nom ?|Paul", ""},
         {"menu 4|1|1|0|0|r|a|va|sa|-", "menuOpen", "4|1|1|0|0|r|a|va|sa|-", ""},
         {"uitem 2|b|vb|sb|-", "menuUpdate", " 2|b|vb|sb|-", "partial"},  // the blank is kept

@@ -110,6 +110,23 @@ TEST_F(HistoryRuns, MenuAndSoundLinesGoInTheRunInTheirTurn) {
     EXPECT_EQ(ui.uiCalls.load(), 2) << "the music line ends the run";
 }
 
+// A flood cut into runs whose last run is one line of another kind: the
+// text the flood gathered still reaches the view, before that line.
+TEST_F(HistoryRuns, AFloodEndedByALoneSoundStillReachesTheView) {
+    ui.gathersRuns = true;
+    std::string lines, shown;
+    for (size_t i = 0; i < kMaxRunLines; ++i) {
+        lines += "say l" + std::to_string(i) + "\n";
+        shown += "\r\nl" + std::to_string(i);
+    }
+    flood(lines + "play pas\n");
+    EXPECT_EQ(ui.historyText(), shown);
+    std::vector<std::string> events = ui.take();
+    ASSERT_GE(events.size(), 2u);
+    EXPECT_EQ(std::vector<std::string>(events.end() - 2, events.end()),
+              (std::vector<std::string>{"history " + shown, "sound pas"}));
+}
+
 TEST_F(HistoryRuns, WithoutAMainWindowTheRunIsStoredAndNotShown) {
     ui.closeWindow();
     flood("say un\nsayurg deux\n");

@@ -448,7 +448,7 @@ TEST_F(Keys, TypeAheadInTheList) {
     };
     for (const Case& c : cases) {
         {
-            std::lock_guard<std::recursive_mutex> g(menus.lock);
+            std::lock_guard<std::mutex> g(menus.lock);
             menus.curmenu->selection = c.selection;
         }
         EXPECT_EQ(listTypeAheadTarget(c.c), c.target) << c.c << " from " << c.selection;

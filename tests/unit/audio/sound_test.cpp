@@ -28,13 +28,9 @@ namespace {
 
 std::string dir;  // the program folder of this test process
 
+// The menu grid the caller of a play hands over.
 int menuWidth = 0, menuSelection = 0;
 bool menuOpen = false;
-bool testMenu(int* w, int* s) {
-    *w = menuWidth;
-    *s = menuSelection;
-    return menuOpen;
-}
 
 struct Started {
     std::string name;
@@ -65,7 +61,6 @@ struct AudioSoundTest : ::testing::Test {
         setSoundsFolder(dir + "/sounds");
         resetConfig();
         menuOpen = false;
-        setMenuPositionSource(testMenu);
         // Starts come from the UI thread and the sound loader; the test
         // reads them after playSound has returned and the loads are done.
         setSoundStartObserver([this](std::string_view n, float v, float p, float r) {
@@ -84,7 +79,8 @@ struct AudioSoundTest : ::testing::Test {
     std::vector<float> seconds(double s) { return sink.render(int(s * 44100)); }
     // A play as a server line makes it, and the wait for the load it needs.
     void play(const std::string& payload, int flags = 1) {
-        playSound(payload, flags);
+        const MenuGrid grid{menuWidth, menuSelection};
+        playSound(payload, flags, menuOpen ? &grid : nullptr);
         soundFinishLoads();
     }
     std::vector<std::string> startedNames() {

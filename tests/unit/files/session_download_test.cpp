@@ -31,7 +31,9 @@ void onLost(int32_t, bool) {
     ++losses;
     lossCv.notify_all();
 }
-void onCheckFile(std::string_view p, bool) { checkFiles(p); }
+void onCheckFile(const ParsedCommand& c) {
+    checkFiles(c.payload);
+}
 
 class SessionDownload : public FilesFixture {
 protected:

@@ -258,9 +258,9 @@ TEST_F(History, ARunLongerThanTheBudgetShowsOnlyWhatIsKept) {
     historyState.budget = 8 * (kHistoryMessageCost + 5);
     historyAdd("old", 0);
     uiCall([] {
-        historyAddRun([] {
-            for (int i = 0; i < 30; ++i) historyAdd("r" + std::to_string(100 + i), 0);
-        });
+        ASSERT_TRUE(historyRunBegin());
+        for (int i = 0; i < 30; ++i) historyAdd("r" + std::to_string(100 + i), 0);
+        historyRunEnd();
     });
     ASSERT_LT(historyState.histLen, 30);
     EXPECT_EQ(ui.historyText(), listedText());

@@ -42,7 +42,7 @@ protected:
         ui.take();
     }
     int selection() {
-        std::lock_guard<std::recursive_mutex> g(menus.lock);
+        std::lock_guard<std::mutex> g(menus.lock);
         return menus.curmenu ? menus.curmenu->selection : -2;
     }
     EventUi ui;
@@ -56,9 +56,9 @@ TEST_F(MenuStack, OpeningFillsTheListThenAnnouncesTheSelectedItem) {
     menuOpen(menuText(5, 1, 2, 9, 0));  // selection beyond the items: the last one
     EXPECT_EQ(ui.take(), (Events{"list-reset", "list-add L0", "list-add L1", "sound s1", "list-select 1",
                                  "speak 0 L1"}));
-    int width = 0, sel = 0;
-    ASSERT_TRUE(curmenuGridPosition(&width, &sel));
-    EXPECT_EQ(sel, 1);
+    std::optional<MenuGrid> grid = curmenuGrid();
+    ASSERT_TRUE(grid);
+    EXPECT_EQ(grid->selection, 1);
 }
 
 TEST_F(MenuStack, MovesInListsAndGrids) {
@@ -321,14 +321,13 @@ TEST_F(MenuStack, ReceiveAndUiThreadsSeeWholeMenus) {
     });
     for (int i = 0; i < 200; ++i) {
         menuMove(i % 2 ? 1 : -1, true, false);
-        int width = 0, sel = 0;
-        curmenuGridPosition(&width, &sel);
+        EXPECT_TRUE(curmenuGrid().has_value());
     }
     receiver.join();
     std::vector<std::string> expected;
     for (int i = 0; i <= 200; ++i) expected.push_back("L" + std::to_string(i));
     EXPECT_EQ(ui.listLines(), expected);
-    std::lock_guard<std::recursive_mutex> g(menus.lock);
+    std::lock_guard<std::mutex> g(menus.lock);
     EXPECT_EQ(menus.curmenu->nItems, 201);
 }
 

@@ -35,22 +35,22 @@ void note(std::string e) {
     events.push_back(std::move(e));
     if (inRun) ++inRun;
 }
-void onSay(std::string_view p, bool) {
-    note("say " + std::string(p));
+void onSay(const ParsedCommand& c) {
+    note("say " + std::string(c.payload));
 }
-void onSayI(std::string_view p, bool) {
-    note("sayi " + std::string(p));
+void onSayI(const ParsedCommand& c) {
+    note("sayi " + std::string(c.payload));
 }
-void onPlay(std::string_view p, bool) {
-    note("play " + std::string(p));
+void onPlay(const ParsedCommand& c) {
+    note("play " + std::string(c.payload));
 }
-void runInBrackets(const std::function<void()>& run, bool moreFollows) {
+void runInBrackets(const std::vector<RunLine>& run, bool moreFollows) {
     {
         std::lock_guard<std::mutex> lock(mu);
         events.push_back("[");
         inRun = 1;
     }
-    run();
+    for (const RunLine& l : run) l.handler(l.command);
     std::lock_guard<std::mutex> lock(mu);
     // "]+": the dispatcher was told another run follows at once.
     events.push_back(moreFollows ? "]+" : "]");
@@ -147,6 +147,21 @@ TEST_F(Runs, AFullRunBeforeAnotherCommandSaysNoRunFollows) {
     std::vector<std::string> got = seen();
     ASSERT_GE(got.size(), 3u);
     EXPECT_EQ(std::vector<std::string>(got.end() - 2, got.end()), (std::vector<std::string>{"]", "play x"}));
+}
+
+// A run cut full says another follows at once: that run goes to the
+// dispatcher however short, so what the dispatcher left for the last run of
+// the flood (the view text of a history run) is done.
+TEST_F(Runs, TheRunAfterACutRunGoesToTheDispatcherEvenAlone) {
+    auto conn = login();
+    std::string burst;
+    for (size_t i = 0; i <= kMaxRunLines; ++i) burst += "say " + std::to_string(i) + "\n";
+    conn->send(burst + "ping\n");
+    ASSERT_EQ(conn->readLine(), "pong");
+    std::lock_guard<std::mutex> lock(mu);
+    EXPECT_EQ(runSizes, (std::vector<size_t>{kMaxRunLines, 1}));
+    EXPECT_EQ(std::vector<std::string>(events.end() - 3, events.end()),
+              (std::vector<std::string>{"[", "say " + std::to_string(kMaxRunLines), "]"}));
 }
 
 TEST_F(Runs, WithoutARunDispatcherEachLineIsDispatchedAlone) {

@@ -1,26 +1,27 @@
 // The connection against a scripted server on 127.0.0.1: framing over real
 // TCP, whole-line sends, the login waits, connection series and reconnection
 // on a fake clock.
-#include <gtest/gtest.h>
+#include "net/agc.h"
 
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <filesystem>
-#include <condition_variable>
 #include <future>
 #include <mutex>
 #include <optional>
 #include <thread>
 
-#include "net/agc.h"
 #include "net/config.h"
 #include "net/login.h"
 #include "platform/clock.h"
+#include "platform/radix36.h"
 #include "speech/record/record_backend.h"
 #include "speech/speech.h"
 #include "support/recording_ui.h"
@@ -65,7 +66,8 @@ std::mutex holdMutex;
 std::condition_variable holdCv;
 bool holdArmed = false, holding = false;
 
-void onSay(std::string_view p, bool) {
+void onSay(const ParsedCommand& c) {
+    const std::string_view p = c.payload;
     std::unique_lock<std::mutex> lock(holdMutex);
     if (holdArmed) {
         holdArmed = false;
@@ -77,8 +79,8 @@ void onSay(std::string_view p, bool) {
     seen.add(C::Say, p);
 }
 // A handler that needs the UI thread, as the history does.
-void onSayUrg(std::string_view p, bool) {
-    std::string text(p);
+void onSayUrg(const ParsedCommand& c) {
+    std::string text(c.payload);
     uiCall([&] { seen.add(C::SayUrg, text); });
 }
 
@@ -638,7 +640,7 @@ Queued queued(AGCHandle* h) {
     for (const ReceivedChunk& c : h->queue) {
         q.bytes += sizeof c + c.bytes.capacity() + c.lines.capacity() * sizeof c.lines[0];
         q.lines += c.lines.size();
-        if (!c.lines.empty()) q.last = c.bytes.substr(c.lines.back().first, c.lines.back().second);
+        if (!c.lines.empty()) q.last = c.bytes.substr(c.lines.back().at, c.lines.back().length);
     }
     return q;
 }

@@ -1,39 +1,13 @@
+#include "net/login.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
 
-#include "net/login.h"
+#include "platform/radix36.h"
 #include "platform/text.h"
 
 namespace {
-TEST(Challenge, WorkedExamples) {
-    // Only the concatenation of challenge, login and password matters.
-    EXPECT_EQ(doChallenge("abc", "", ""), 1078531u);
-    EXPECT_EQ(toBase36(doChallenge("abc", "", "")), "n477");
-    EXPECT_EQ(toBase36(doChallenge("ab", "c", "")), "n477");
-    EXPECT_EQ(toBase36(doChallenge("a", "b", "c")), "n477");
-}
-
-TEST(Challenge, BytesAreUnsigned) {
-    uint64_t x = 0;
-    qchfnc(&x, "\xE9", 1);
-    EXPECT_EQ(x, 0xA16u);  // 11 * 233 + 19
-}
-
-TEST(Challenge, ResponseKeepsLowFiftySixBits) {
-    std::string longText(200, 'z');
-    uint64_t r = doChallenge(longText, "login", "\xFF\xFE");
-    EXPECT_EQ(r & ~0x00FFFFFFFFFFFFFFull, 0u);
-    EXPECT_LE(toBase36(r).size(), 11u);
-}
-
-TEST(Challenge, Base36) {
-    EXPECT_EQ(toBase36(0), "0");
-    EXPECT_EQ(toBase36(35), "z");
-    EXPECT_EQ(toBase36(36), "10");
-    EXPECT_EQ(toBase36(~0ull), "3w5e11264sgsf");
-}
-
 TEST(Login, LineFields) {
     loginState.clientId = "k3x9";
     EXPECT_EQ(loginLine("abc", "", ""), "login ||65545|fr|k3x9|n477\n");

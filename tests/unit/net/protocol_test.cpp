@@ -86,6 +86,40 @@ TEST(CommandTable, StartsWithIsBytewise) {
     EXPECT_TRUE(startsWith(std::string_view("\xE9t\xE9", 3), "\xE9"));
 }
 
+// A sound specification is read once, into the record the sound unit takes;
+// the numbers are not bounded here (the sound unit bounds them after the
+// player's volume), only made finite.
+TEST(SoundSpec, FieldsAndLeadingNumbers) {
+    const struct {
+        std::string text;
+        std::string name;
+        double volume, pan, semitones;
+    } cases[] = {
+        // No field: no name (and the defaults).
+        {"", "", 1, 0, 0},
+        {"    ", "", 1, 0, 0},
+        {"door", "door", 1, 0, 0},
+        {"  door   0.5  -1", "door", 0.5, -1, 0},
+        {"door 1 5 12", "door", 1, 5, 12},
+        {"door 1 5 12 more fields", "door", 1, 5, 12},
+        {"porte\xE9 +2 .5 -3x", "porte\xE9", 2, 0.5, -3},
+        {"door x y z", "door", 0, 0, 0},  // no leading number: 0
+        {"door nan inf", "door", 0, 0, 0},
+        {"door 1e400", "door", 0, 0, 0},  // beyond double: 0
+        {"door 1e39 -1e39", "door", 1e39, -1e39, 0},
+        {"sub/dir/name", "sub/dir/name", 1, 0, 0},  // safety is the sound unit's
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        const SoundSpec spec = parseSoundSpec(c.text);
+        EXPECT_EQ(spec.name, c.name);
+        EXPECT_EQ(spec.text, c.text);
+        EXPECT_EQ(spec.volume, c.volume);
+        EXPECT_EQ(spec.pan, c.pan);
+        EXPECT_EQ(spec.semitones, c.semitones);
+    }
+}
+
 // Feeds `chunks` to a LineBuffer as successive receives.
 std::vector<std::string> split(const std::vector<std::string>& chunks,
                                size_t size = LineBuffer::kSize) {

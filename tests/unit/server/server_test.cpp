@@ -2,8 +2,11 @@
 // by the client's own parser, the grid game, chat, keep-alive, malformed
 // lines and the download area.  The server runs in-process on ephemeral
 // ports; every wait is bounded.
+#include "server.h"
+
 #include <arpa/inet.h>
 #include <dlfcn.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,12 +16,10 @@
 #include <sstream>
 #include <thread>
 
-#include <gtest/gtest.h>
-
 #include "files/download.h"
 #include "menu/audiomenu.h"
 #include "net/login.h"
-#include "server.h"
+#include "platform/radix36.h"
 #include "support/script_server.h"
 
 namespace {
