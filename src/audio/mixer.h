@@ -12,7 +12,7 @@
 // Handles are plain integers, 0 meaning none.  A channel handle carries a
 // generation: once its playback has ended or been taken over, every call
 // with the old handle fails instead of touching the voice that reuses the
-// slot.  All functions are thread-safe (UI, receive, sound loader and sink
+// slot.  All functions are thread-safe (UI, dispatch, sound loader, decoder and sink
 // threads); the sink's pull runs under the same lock for the few
 // microseconds of a block.
 //
@@ -75,10 +75,12 @@ struct MixLoadResult {
 // is decided from the length its headers declare, before decoding: room is
 // made then (see above), or the load ends as NoRoom without decoding.
 // Runs on the calling thread for as long as the decode takes.
-MixLoadResult mixSampleLoadFile(const std::string& path, size_t capBytes, const std::atomic<bool>* cancel = nullptr,
+MixLoadResult mixSampleLoadFile(const std::string& path, size_t capBytes,
+                                const std::atomic<bool>* cancel = nullptr,
                                 int maxPlaybacks = kMixMaxPlaybacks);
 // mixSampleLoadFile's sample alone, 0 on any failure.
-MixSample mixSampleLoad(const std::string& path, int maxPlaybacks = kMixMaxPlaybacks, size_t capBytes = 0);
+MixSample mixSampleLoad(const std::string& path, int maxPlaybacks = kMixMaxPlaybacks,
+                        size_t capBytes = 0);
 // Bytes of decoded audio held by the samples in the table (a freed sample
 // still playing is no longer counted).
 size_t mixSampleBytes();

@@ -8,6 +8,7 @@
 #include "net/replies.h"
 #include "platform/clock.h"
 #include "platform/fields.h"
+#include "platform/thread_name.h"
 #include "platform/ui.h"
 
 AgcState agcState;
@@ -357,6 +358,7 @@ thread_local AGCHandle* dispatching = nullptr;
 // run per receive as the receive thread cut them.  Ends once the receive
 // thread has ended the queue and the queue is empty.
 void dispatchLoop(AGCHandle* h) {
+    setThreadName("kordo-dispatch");
     dispatching = h;
     PendingRun run{h, {}};
     run.lines.reserve(kMaxRunLines);
@@ -430,6 +432,7 @@ void agc_receiveLine(AGCHandle* h, ReceivedChunk* chunk, std::string_view line) 
 }
 
 void recvLoop(AGCHandle* h) {
+    setThreadName("kordo-receive");
     LineBuffer lb;
     ReceivedChunk chunk;
     for (;;) {

@@ -3,6 +3,7 @@
 #include "net/config.h"
 #include "net/login.h"
 #include "platform/shell.h"
+#include "platform/thread_name.h"
 #include "platform/ui.h"
 
 ConnDlgState connDlgState;
@@ -28,7 +29,10 @@ void startConnection() {
         return;
     }
     if (state.connecting.joinable()) state.connecting.join();
-    state.connecting = std::thread([] { doConnect2(); });
+    state.connecting = std::thread([] {
+        setThreadName("kordo-connect");
+        doConnect2();
+    });
 }
 
 }  // namespace

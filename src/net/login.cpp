@@ -3,6 +3,7 @@
 #include "net/config.h"
 #include "net/replies.h"
 #include "platform/clock.h"
+#include "platform/thread_name.h"
 #include "platform/ui.h"
 #include "speech/speech.h"
 
@@ -107,7 +108,10 @@ void onConnectionLost(int32_t status, bool wanted) {
             // UI thread busy while the new connection's dispatch thread may
             // need it for its first lines.  Run the series on its own thread.
             std::lock_guard<std::mutex> lock(st.threadsMu);
-            st.seriesThreads.emplace_back(doConnect2, nullptr);
+            st.seriesThreads.emplace_back([] {
+                setThreadName("kordo-reconnect");
+                doConnect2(nullptr);
+            });
         } else {
             doConnect2(nullptr);
         }

@@ -10,7 +10,7 @@
 // the terminal is wide wraps at a blank where it has one; nothing is cut.
 //
 // Threads: every method may be called from any thread (the UI thread, the
-// receive thread through speech); one lock keeps each write whole and in
+// dispatch and receive threads through speech); one lock keeps each write whole and in
 // order.
 #pragma once
 
@@ -50,7 +50,7 @@ struct Prompt {
 };
 
 class TtyScreen {
-public:
+  public:
     // `write` takes the bytes for the terminal; called under the screen's lock.
     explicit TtyScreen(std::function<void(const std::string&)> write, int columns = 80);
 
@@ -75,7 +75,7 @@ public:
     // background).
     void redraw();
 
-private:
+  private:
     void emitRows(const std::vector<std::string>& rows);
     std::string promptBytes(bool whole);
 
@@ -84,7 +84,7 @@ private:
     int columns_;
     bool promptShown_ = false;
     Prompt prompt_;
-    PromptRow drawn_;       // the prompt row on the terminal
+    PromptRow drawn_;          // the prompt row on the terminal
     std::string lastHistory_;  // the history message last written, until other output
     bool historyLast_ = false;
 };

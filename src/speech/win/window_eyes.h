@@ -10,5 +10,5 @@
 // The ready back-end when Window-Eyes' speech object can be created, else
 // nullptr.  Initialises COM on the calling thread (the UI thread, during
 // detection).  The object is never released: it lives until the process
-// ends, and the receive thread's calls reach it through the same pointer.
+// ends, and the other threads' calls (dispatch, receive) reach it through it.
 std::unique_ptr<SpeechBackend> windowEyesSpeech();
