@@ -1,9 +1,10 @@
 #include "net/protocol.h"
 
-#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstring>
+
+#include "platform/fields.h"
 
 namespace {
 using C = ServerCommand;
@@ -133,21 +134,6 @@ uint64_t doChallenge(std::string_view challenge, std::string_view login,
     qchfnc(&x, password.data(), password.size());
     return x & 0x00FFFFFFFFFFFFFFull;
 }
-
-namespace {
-// The leading number of a field.  Kept in double: a value beyond float
-// range must be clamped before it becomes a float, never cast.
-double leadingNumber(std::string_view t) {
-    if (!t.empty() && t[0] == '+') t.remove_prefix(1);
-    if (t.empty() ||
-        !(std::isdigit(static_cast<unsigned char>(t[0])) || t[0] == '.' || t[0] == '-'))
-        return 0.0;
-    double v = 0;
-    auto r = std::from_chars(t.data(), t.data() + t.size(), v, std::chars_format::general);
-    if (r.ec != std::errc() || !std::isfinite(v)) return 0.0;
-    return v;
-}
-}  // namespace
 
 SoundSpec parseSoundSpec(std::string_view s) {
     std::string_view field[4];

@@ -3,6 +3,8 @@
 // past it, none overflows.
 #pragma once
 
+#include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <string_view>
@@ -73,4 +75,18 @@ inline uint32_t readUint32(std::string_view s) {
     const uint64_t v = leadingDigits(s).saturated;
     constexpr uint64_t kMax = std::numeric_limits<uint32_t>::max();
     return static_cast<uint32_t>(v < kMax ? v : kMax);
+}
+
+// The leading number of a sound specification's field: an optional "+",
+// then digits, "." or "-" must start it; the longest decimal or scientific
+// number there is read, whatever the C locale.  No number, or one that is
+// not finite, reads as 0.  Kept in double: a value beyond float range must
+// be clamped by its user before it becomes a float, never cast.
+inline double leadingNumber(std::string_view t) {
+    if (!t.empty() && t[0] == '+') t.remove_prefix(1);
+    if (t.empty() || !((t[0] >= '0' && t[0] <= '9') || t[0] == '.' || t[0] == '-')) return 0.0;
+    double v = 0;
+    auto r = std::from_chars(t.data(), t.data() + t.size(), v, std::chars_format::general);
+    if (r.ec != std::errc() || !std::isfinite(v)) return 0.0;
+    return v;
 }
