@@ -115,14 +115,14 @@ struct SoundRequest {
 // once even when two threads ask for it; it is taken before `mu`, and `mu`
 // before the mixer's locks.
 //
-// `musicMu` makes each music operation one step: playMusic (receive
+// `musicMu` makes each music operation one step: playMusic (dispatch
 // thread) and the pause switch and volume keys (UI thread) all read or
 // write volumes.music and volumes.musicStopped, and the current music must
 // end up paused exactly when musicStopped says so, at volumes.music,
-// whatever order they run in.  It is held over the whole of playMusic, file open included,
-// so a music key pressed meanwhile waits those few milliseconds.  Taken
-// before `mu` and the mixer's locks; nothing holding it waits for the UI
-// thread.  It alone guards `fading` and `stopping`.
+// whatever order they run in.  It is held over the whole of playMusic, file
+// open included, so a music key pressed meanwhile waits those few
+// milliseconds.  Taken before `mu` and the mixer's locks; nothing holding it
+// waits for the UI thread.  It alone guards `fading` and `stopping`.
 //
 // The sound loader is one thread, started at the first request that needs
 // it, sleeping on `loaderWake` while `queue` is empty.  It takes the

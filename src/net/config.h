@@ -119,14 +119,16 @@ extern const char kDefaultDownloadHost[];
 std::string defaultConfigBytes();
 
 // Reads the file `fn` (UI thread): its keys apply over currentSettings(),
-// its entries are appended to the list (applySettings).  When it cannot be read, writes
-// the default file and reads that; when that fails too, applies the default
-// bytes from memory (no retry).  Returns true when a file was read.
+// its entries are appended to the list (applySettings).  When it cannot be
+// read, writes the default file and reads that; when that fails too, applies
+// the default bytes from memory (no retry).  Returns true when a file was
+// read.
 bool loadConfig(const std::string& fn);
 
-// Rewrites `fn` from currentSettings() and the list (UI thread).  The bytes go to a temporary file
-// next to it that then replaces `fn`, so a crash or a full disk during the
-// save leaves the previous file whole.  Failures are silent; false then.
+// Rewrites `fn` from currentSettings() and the list (UI thread).  The bytes
+// go to a temporary file next to it that then replaces `fn`, so a crash or a
+// full disk during the save leaves the previous file whole.  Failures are
+// silent; false then.
 bool saveConfig(const std::string& fn);
 
 // Writes the default file (replacing `fn` the same way).  False on failure.

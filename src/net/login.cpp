@@ -1,5 +1,10 @@
 #include "net/login.h"
 
+#include <atomic>
+#include <mutex>
+#include <thread>
+#include <vector>
+
 #include "net/config.h"
 #include "net/replies.h"
 #include "platform/clock.h"

@@ -4,13 +4,9 @@
 // reports through the handler loginInstall registers.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <string_view>
-#include <thread>
-#include <vector>
 
 #include "net/agc.h"
 
@@ -19,9 +15,9 @@ inline constexpr int delays[4] = {1, 3, 5, 11};
 
 // The unit's process-wide state is one record in login.cpp: the machine
 // identifier sent at login, the start of the previous series, and the series
-// threads of its own.  loginReset() restores what a fresh process has;
-// start-up calls it before any connection, tests between cases, after
-// agc_deinit.
+// threads of its own.  loginReset() joins the series threads (they end at
+// once after agc_deinit) and restores what a fresh process has; start-up
+// calls it before any connection, tests between cases, after agc_deinit.
 void loginReset();
 
 // The machine identifier in radix 36, sent at login.  Set once by start-up
