@@ -158,7 +158,7 @@ int main(int argc, char** argv) {
     const double seconds = argc > 1 ? std::atof(argv[1]) : 10.0;
     const int clients = argc > 2 ? std::atoi(argv[2]) : 200;
     const int pauseMs = argc > 3 ? std::atoi(argv[3]) : 0;
-    loginState.clientId = "bench1";
+    setLoginClientId("bench1");
     signal(SIGPIPE, SIG_IGN);
 
     // Start the server on an ephemeral port and read the port it prints.

@@ -97,7 +97,7 @@ std::vector<double> measureFromSocket(int count) {
         } else {
             ms = measure(count,
                          [&](int i) { conn->send("sayi message " + std::to_string(i) + "\n"); });
-            agc_close(agcState.gch.load(), true);
+            agc_close(agc_current(), true);
         }
     }
     agc_deinit();

@@ -135,7 +135,7 @@ double loopbackIngestSeconds(const std::string& payload) {
     auto pong = conn->readLine(30000);
     auto t1 = std::chrono::steady_clock::now();
     if (pong != "pong") return -1;
-    agc_close(agcState.gch.load(), true);
+    agc_close(agc_current(), true);
     return std::chrono::duration<double>(t1 - t0).count();
 }
 

@@ -51,7 +51,7 @@ std::string sessionLogStartText(int64_t t) {
 }
 
 void mainWindowDestroyed() {
-    if (AGCHandle* h = agcState.gch.load()) agc_send(h, quitReply());
+    if (AGCHandle* h = agc_current()) agc_send(h, quitReply());
     uiThread().requestQuit(0);
 }
 
@@ -75,7 +75,7 @@ int clientMain(FrontEnd& fe, const ClientOptions& o) {
         setMachineProbe(o.probe);
     else
         setMachineProbe(systemMachineProbe());
-    loginState.clientId = clientIdFromDiskId(diskid());
+    setLoginClientId(clientIdFromDiskId(diskid()));
 
     // Every relative name resolves against the program folder from here on.
     std::error_code ec;
@@ -131,7 +131,7 @@ int clientMain(FrontEnd& fe, const ClientOptions& o) {
     fe.closeMainWindow();
     historyCloseLog();
     saveConfig(kConfigFileName);
-    if (AGCHandle* h = agcState.gch.load()) agc_close(h, true);
+    if (AGCHandle* h = agc_current()) agc_close(h, true);
     audioClose();
     agc_deinit();
     joinConnectingThread();

@@ -22,7 +22,7 @@ void forceClose() {
     // Descending tones, so the player hears the command was taken before the
     // connection goes; each beep returns when it has sounded.
     for (int hz : {524, 392, 349, 262}) uiDialogs().beep(hz, 60);
-    if (AGCHandle* h = agcState.gch.load()) agc_forceclose(h);
+    if (AGCHandle* h = agc_current()) agc_forceclose(h);
 }
 }  // namespace
 

@@ -10,11 +10,11 @@
 //   menu/menus.h         menus               menuReset()
 //   history/history.h    historyState        historyReset()
 //   history/chat.h       chatState           chatReset()
-//   net/conndlg.h        connDlgState        connDlgReset()
-//   net/login.h          loginState          loginReset()
-//   net/agc.h            agcState            agcReset()
-//   net/config.h         configState         resetConfig()
-//   identity/diskid.h    identityState       identityReset()
+//   net/conndlg.cpp      ConnDlgState        connDlgReset()
+//   net/login.cpp        LoginState          loginReset()
+//   net/agc.cpp          AgcState            agcReset()
+//   net/config.cpp       ConfigState         resetConfig()
+//   identity/diskid.cpp  IdentityState       identityReset()
 // Left alone, because what they hold is installed by the front-end around
 // the run (and a fixture around a test), not made by the run:
 //   speech/speech.h      speechState         speechReset()   the speech back-end

@@ -331,7 +331,7 @@ std::string keyReportLine(int key, bool shift, bool ctrl, bool alt) {
 }
 
 void sendKeyDown(int key, bool shift, bool ctrl, bool alt) {
-    AGCHandle* h = agcState.gch.load();
+    AGCHandle* h = agc_current();
     if (!h) return;
     agc_send(h, keyReportLine(key, shift, ctrl, alt));
 }

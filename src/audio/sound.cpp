@@ -14,7 +14,6 @@
 #include <thread>
 #include <vector>
 
-#include "net/config.h"
 #include "platform/file_names.h"
 #include "platform/thread_name.h"
 #include "platform/ui.h"
@@ -116,14 +115,14 @@ struct SoundRequest {
 // once even when two threads ask for it; it is taken before `mu`, and `mu`
 // before the mixer's locks.
 //
-// `musicMu` makes each music operation one step: playMusic (receive
+// `musicMu` makes each music operation one step: playMusic (dispatch
 // thread) and the pause switch and volume keys (UI thread) all read or
-// write conf.muVol and conf.muStopped, and the current music must end up
-// paused exactly when conf.muStopped says so, at conf.muVol, whatever order
-// they run in.  It is held over the whole of playMusic, file open included,
-// so a music key pressed meanwhile waits those few milliseconds.  Taken
-// before `mu` and the mixer's locks; nothing holding it waits for the UI
-// thread.  It alone guards `fading` and `stopping`.
+// write volumes.music and volumes.musicStopped, and the current music must
+// end up paused exactly when musicStopped says so, at volumes.music,
+// whatever order they run in.  It is held over the whole of playMusic, file
+// open included, so a music key pressed meanwhile waits those few
+// milliseconds.  Taken before `mu` and the mixer's locks; nothing holding it
+// waits for the UI thread.  It alone guards `fading` and `stopping`.
 //
 // The sound loader is one thread, started at the first request that needs
 // it, sleeping on `loaderWake` while `queue` is empty.  It takes the
@@ -154,6 +153,9 @@ struct SoundState {
     // Fades ended early, still ramping to silence (under musicMu).
     std::deque<MixChannel> stopping;
     std::optional<std::string> currentMusic;
+    // The player's volumes: music and musicStopped under musicMu; effects
+    // on the UI thread.
+    SoundVolumes volumes;
     std::string folder = "sounds";
     PlayRequestObserver requestObserver;
     SoundStartObserver startObserver;
@@ -431,7 +433,8 @@ void playSoundBody(const PlayAsked& a) {
     r.pan = positionalPan(a.pan, a.grid);
     // The player's own volume first, then the bound: a huge server value
     // times a muted player is 0, never 0 x inf.
-    double fx = std::isfinite(configState.conf.fxVol) ? double(configState.conf.fxVol) : 0.0;
+    const float fxVol = S().volumes.effects;
+    double fx = std::isfinite(fxVol) ? double(fxVol) : 0.0;
     r.volume = static_cast<float>(std::clamp(fx * a.volume, 0.0, 1.0));
     r.play = true;
     requestSound(std::move(r));
@@ -577,8 +580,8 @@ void playMusic(std::string_view name) {
     MixChannel c = mixStreamCreateFile(pathOf(name), true);
     if (!c) return;
     mixPlay(c, true);
-    mixSetAttribute(c, MixAttrib::Vol, configState.conf.muVol);
-    bool paused = configState.conf.muStopped;
+    mixSetAttribute(c, MixAttrib::Vol, S().volumes.music);
+    bool paused = S().volumes.musicStopped;
     if (paused) mixPause(c);
     {
         std::lock_guard<std::mutex> lock(S().mu);
@@ -608,18 +611,29 @@ void setMusicVolume(int n) {
     const bool fadingOut =
         std::find(S().fading.begin(), S().fading.end(), c) != S().fading.end() ||
         std::find(S().stopping.begin(), S().stopping.end(), c) != S().stopping.end();
-    float x = configState.conf.muVol;
+    float x = S().volumes.music;
     if (!fadingOut) mixGetAttribute(c, MixAttrib::Vol, &x);
     x = std::clamp(x + float(n) / 50.0f, 0.0f, 1.0f);
-    configState.conf.muVol = x;
+    S().volumes.music = x;
     if (!fadingOut) mixSetAttribute(c, MixAttrib::Vol, x);
     char buf[32];
     auto r = std::to_chars(buf, buf + sizeof buf, x);
     musicEvent("music-volume", std::string_view(buf, size_t(r.ptr - buf)));
 }
 
+SoundVolumes soundVolumes() {
+    std::lock_guard<std::mutex> music(S().musicMu);
+    return S().volumes;
+}
+
+void setSoundVolumes(const SoundVolumes& volumes) {
+    std::lock_guard<std::mutex> music(S().musicMu);
+    S().volumes = volumes;
+}
+
 void setSoundVolume(int n) {
-    configState.conf.fxVol = std::clamp(configState.conf.fxVol + float(n) / 50.0f, 0.0f, 1.0f);
+    float& fx = S().volumes.effects;
+    fx = std::clamp(fx + float(n) / 50.0f, 0.0f, 1.0f);
     playSound("menubounds", 0);
 }
 
@@ -627,14 +641,14 @@ void toggleMusicPause() {
     std::lock_guard<std::mutex> music(S().musicMu);
     MixChannel c = currentMusicChannel();
     if (!c) return;
-    if (configState.conf.muStopped) {
+    if (S().volumes.musicStopped) {
         mixPlay(c, false);
         musicEvent("music-resume", "");
     } else {
         mixPause(c);
         musicEvent("music-pause", "");
     }
-    configState.conf.muStopped = !configState.conf.muStopped;
+    S().volumes.musicStopped = !S().volumes.musicStopped;
 }
 
 void playTone(int hz, int ms) {
@@ -700,6 +714,7 @@ void soundReset() {
     s.fading.clear();
     s.stopping.clear();
     s.currentMusic.reset();
+    s.volumes = SoundVolumes{};
     s.folder = "sounds";
     s.requestObserver = nullptr;
     s.startObserver = nullptr;

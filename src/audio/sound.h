@@ -23,16 +23,16 @@
 // resets the mixer.  The front-end installs
 // the observers before the run and the output is opened by clientMain, so
 // resetCore() leaves this unit alone.  The effects and music volumes and the
-// pause switch live in the configuration (conf.fxVol, conf.muVol,
-// conf.muStopped).
+// pause switch are this unit's too (SoundVolumes): the configuration hands
+// over what its file says at start-up and asks for them when it saves.
 //
 // This unit never calls the menus: positional pan takes the menu's grid
 // from the caller (MenuGrid), so a menu operation may play its sounds while
 // it holds the menu lock.
 //
 // The music operations (playMusic, setMusicVolume, toggleMusicPause) and
-// their reads and writes of conf.muVol and conf.muStopped run one at a time,
-// under a music lock of this module.
+// their reads and writes of the music volume and the pause switch run one at
+// a time, under a music lock of this module.
 #pragma once
 
 #include <functional>
@@ -108,11 +108,23 @@ void preloadSounds(std::string_view fl);
 // forgotten and its cached sample dropped, so its next use loads the new
 // file.  Other paths are ignored.  Any thread.
 void soundFileWritten(std::string_view path);
+// The player's volumes and the music pause switch.
+struct SoundVolumes {
+    float music = 0.5f;         // 0..1 once the start-up rule has run (clampVolumes)
+    float effects = 1.0f;       // 0..1 likewise; a sound plays at effects x its volume
+    bool musicStopped = false;  // the music is paused ("music.on=0" in the file)
+};
+// What they are now, and replacing them (the configuration, at start-up and
+// at exit; tests).  The music fields are read and written under the music
+// lock; the effects volume belongs to the UI thread, where sounds are asked
+// for.  Setting them does not change a music already playing.
+SoundVolumes soundVolumes();
+void setSoundVolumes(const SoundVolumes& volumes);
 // Change the music or effects volume by n steps of 1/50, within 0..1.
 void setMusicVolume(int n);
 void setSoundVolume(int n);
 // The music pause switch: pauses or resumes the current music and inverts
-// conf.muStopped; without a music, does nothing.
+// SoundVolumes::musicStopped; without a music, does nothing.
 void toggleMusicPause();
 // Plays a sine tone of `hz` Hz for `ms` milliseconds through the mixer, at
 // half scale, independent of the effects volume.  Returns at once.
@@ -145,5 +157,6 @@ void soundFinishLoads();
 void setSoundsFolder(std::string folder);
 void setSoundSampleCap(size_t bytes);
 // Stops the sound loader, forgets the cache, the failures, the music and
-// the observers, and resets the mixer (mixReset).
+// the observers, restores the default volumes, and resets the mixer
+// (mixReset).
 void soundReset();

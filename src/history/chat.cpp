@@ -85,7 +85,7 @@ bool chatHistoryMove(int n) {
 }
 
 bool sendChat(std::string_view s) {
-    AGCHandle* h = agcState.gch.load();
+    AGCHandle* h = agc_current();
     if (!h) return false;
     agc_send(h, chatReply(s));
     return true;

@@ -2,7 +2,11 @@
 
 #include "platform/radix36.h"
 
+namespace {
 IdentityState identityState;
+}  // namespace
+
+const IdentityState& identityView() { return identityState; }
 
 void identityReset() { identityState = IdentityState{}; }
 

@@ -12,15 +12,16 @@
 #include "platform/machine_probe.h"
 
 // The unit's state: the serial and model of the disk the last computation
-// used, emptied at the start of every computation (8-bit text).  Written and
-// read on the UI thread at start-up (the identifier is computed once, before
-// other threads exist); identityReset() restores the empty record (resetCore,
+// used, emptied at the start of every computation (8-bit text).  It lives in
+// diskid.cpp; others read it through identityView().  Written and read on
+// the UI thread at start-up (the identifier is computed once, before other
+// threads exist); identityReset() restores the empty record (resetCore,
 // tests).
 struct IdentityState {
     std::string HardDriveSerialNumber;
     std::string HardDriveModelNumber;
 };
-extern IdentityState identityState;
+const IdentityState& identityView();
 void identityReset();
 
 // GetMACAddress() in the high 32 bits, getHardDriveComputerID() in the low.

@@ -11,10 +11,41 @@
 #include "platform/thread_name.h"
 #include "platform/ui.h"
 
-AgcState agcState;
-
 namespace {
-AgcState& st = agcState;
+
+// The unit's process-wide state, one record; agcReset() restores it.
+struct AgcState {
+    // The current connection; null until the first successful login.
+    // Published by the receive thread that reads its positive status (or by
+    // agc_setCurrent), cleared by agc_deinit; read anywhere.
+    std::atomic<AGCHandle*> gch{nullptr};
+    // Seconds since 1970 of the last login (0 after a close); bytes received
+    // and sent since the last close.  Statistics only; any thread.
+    std::atomic<int32_t> conTime{0};
+    std::atomic<int32_t> download{0};
+    std::atomic<int32_t> upload{0};
+
+    // Written at start-up on the UI thread before any connection exists,
+    // read by the receive and dispatch threads (atomics, so a test may
+    // change them between connections).
+    std::atomic<CommandHandler> handlers[static_cast<int>(ServerCommand::Count)]{};
+    std::atomic<bool> batched[static_cast<int>(ServerCommand::Count)]{};
+    std::atomic<RunDispatcher> runDispatcher{nullptr};
+    std::atomic<ConnectionLostHandler> connectionLost{nullptr};
+    std::atomic<int> connectTimeoutMs{kConnectTimeoutMs};
+
+    // Every handle ever created lives in `registry` until agc_deinit (see
+    // AGCHandle).  Guarded by registryMutex, as is connectsInProgress: the
+    // agc_connect calls that hold a registered handle, which agc_deinit
+    // waits for (connectsDone) before releasing the handles.
+    std::mutex registryMutex;
+    std::condition_variable connectsDone;
+    std::vector<std::unique_ptr<AGCHandle>> registry;
+    int connectsInProgress = 0;
+    // Set by agc_deinit, cleared by agc_init; read by every thread.
+    std::atomic<bool> shuttingDown{false};
+};
+AgcState st;
 
 void dispatchLoop(AGCHandle* h);
 void dispatchParsed(AGCHandle* h, const ParsedCommand& c);
@@ -137,6 +168,10 @@ void agc_setBatched(ServerCommand command, bool on) {
 }
 
 void agc_setConnectTimeoutMs(int ms) { st.connectTimeoutMs = ms; }
+int agc_connectTimeoutMs() { return st.connectTimeoutMs.load(); }
+
+AGCHandle* agc_current() { return st.gch.load(); }
+void agc_setCurrent(AGCHandle* h) { st.gch = h; }
 
 void agc_setConnectionLost(ConnectionLostHandler handler) { st.connectionLost = handler; }
 
@@ -196,8 +231,7 @@ void agc_deinit() {
     sockCleanup();
 }
 
-int agc_connect(std::atomic<AGCHandle*>* hh, const std::string& host, int port,
-                const LoginAnswer& answer) {
+int agc_connect(const std::string& host, int port, const LoginAnswer& answer) {
     uint32_t addr = 0;
     if (!sockResolveIPv4(host, &addr)) return 0;
     if (st.shuttingDown.load()) return -1;
@@ -232,18 +266,18 @@ int agc_connect(std::atomic<AGCHandle*>* hh, const std::string& host, int port,
     }
     {
         std::lock_guard<std::mutex> lock(h->mu);
-        h->publishTo = hh;
+        h->publish = true;
     }
     if (!agc_send(h, answer(challenge))) {
         std::lock_guard<std::mutex> lock(h->mu);
-        h->publishTo = nullptr;
+        h->publish = false;
         return -1;
     }
     int32_t status;
     {
         std::unique_lock<std::mutex> lock(h->mu);
         h->cv.wait(lock, [h] { return h->status.load() != 0 || h->receiveEnded; });
-        h->publishTo = nullptr;
+        h->publish = false;
         status = h->status.load();
     }
     if (status == 0) return -1;  // closed before a status arrived
@@ -305,6 +339,12 @@ void agc_getstats(int32_t* t, int32_t* dl, int32_t* ul) {
     if (t) *t = static_cast<int32_t>(sysClock().now() - st.conTime.load());
     if (dl) *dl = st.download.load();
     if (ul) *ul = st.upload.load();
+}
+
+void agc_setstats(int32_t loginTime, int32_t dl, int32_t ul) {
+    st.conTime = loginTime;
+    st.download = dl;
+    st.upload = ul;
 }
 
 namespace {
@@ -488,9 +528,9 @@ void dispatchParsed(AGCHandle* h, const ParsedCommand& c) {
         case ServerCommand::Status: {
             std::lock_guard<std::mutex> lock(h->mu);
             int32_t status = readInt32(c.payload);
-            if (h->publishTo && h->status.load() == 0 && status >= 1) {
+            if (h->publish && h->status.load() == 0 && status >= 1) {
                 st.conTime = static_cast<int32_t>(sysClock().now());
-                *h->publishTo = h;
+                st.gch = h;
             }
             h->status = status;
             h->cv.notify_all();

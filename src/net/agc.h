@@ -2,8 +2,8 @@
 // stream into lines, the dispatch thread that hands them to their handlers,
 // sending whole lines, closing, and the traffic counters.  It holds no
 // policy: what the client does once a connection is lost belongs to the
-// handler set with agc_setConnectionLost.  Its state is the record
-// agcState, at the end of this header.
+// handler set with agc_setConnectionLost.  Its state is one record in
+// agc.cpp (see agcReset, at the end of this header).
 //
 // Threads: agc_connect runs on the connecting thread (or a reconnection
 // series' thread) and starts the handle's two threads, which the handle
@@ -93,8 +93,8 @@ ParsedCommand queuedCommand(const ReceivedChunk& chunk, const QueuedLine& line);
 size_t receivedChunkFootprint(const ReceivedChunk& chunk);
 
 // One connection attempt; never reused for another connection.  Handles are
-// kept until agc_deinit, so a pointer read from agcState.gch stays valid even after a
-// reconnection has replaced it.
+// kept until agc_deinit, so a pointer read from agc_current() stays valid even
+// after a reconnection has replaced it.
 struct AGCHandle {
     // The descriptor, owned: closed (and set to kNoSocket) by the receive
     // thread once it has stopped reading, holding both the send turn and
@@ -112,11 +112,11 @@ struct AGCHandle {
     std::condition_variable cv;
     std::optional<std::string> challenge;
     bool receiveEnded = false;
-    // While agc_connect waits for the status: where a positive status
-    // publishes this handle.  Publishing from the receive thread, before the
-    // next line is dispatched, lets a line that follows "status " at once
-    // (a "ping", a menu) be answered on this connection.
-    std::atomic<AGCHandle*>* publishTo = nullptr;
+    // While agc_connect waits for the status: a positive status makes this
+    // handle the current connection.  Publishing from the receive thread,
+    // before the next line is dispatched, lets a line that follows "status "
+    // at once (a "ping", a menu) be answered on this connection.
+    bool publish = false;
 
     // One whole line at a time: `sending` is the send turn, taken with a
     // deadline (a flag under a mutex rather than a timed mutex, whose timed
@@ -154,6 +154,15 @@ CancelSwitch* agc_dispatchCancel();
 // Tests: the connect time-out of later agc_connect calls (default
 // kConnectTimeoutMs; agcReset restores it).
 void agc_setConnectTimeoutMs(int ms);
+int agc_connectTimeoutMs();
+
+// The current connection: null until the first successful login and after
+// agc_deinit.  Published by the receive thread that reads its positive
+// status; read anywhere.
+AGCHandle* agc_current();
+// Makes h the current connection (null: none), as a login does.  Tests that
+// run a case without a connection, or with one of their own.
+void agc_setCurrent(AGCHandle* h);
 
 // Starts the socket library and lets connections start (after agc_deinit).
 void agc_init();
@@ -174,15 +183,15 @@ using LoginAnswer = std::function<std::string(std::string_view challenge)>;
 // Opens a connection, waits for "challenge", sends answer(challenge) and
 // waits for "status ".  0: host not resolved; -1: no TCP connection, login
 // not sent, or the connection closed before "challenge" or "status "
-// arrived; otherwise the server's status (published in *hh when positive).
-// The login unit's loginConnect gives the client's own answer.
-int agc_connect(std::atomic<AGCHandle*>* hh, const std::string& host, int port,
-                const LoginAnswer& answer);
+// arrived; otherwise the server's status (a positive one makes the handle
+// the current connection, agc_current).  The login unit's loginConnect
+// gives the client's own answer.
+int agc_connect(const std::string& host, int port, const LoginAnswer& answer);
 
 // Sends a whole line (with its "\n").  False when h is null or closed, or the
 // send failed (then the close steps have run on this thread).
 bool agc_send(AGCHandle* h, std::string_view s);
-// Convenience: agc_send on the current handle (agcState.gch).
+// Convenience: agc_send on the current handle (agc_current).
 bool agc_sendCurrent(std::string_view s);
 
 // Closes h once (later calls do nothing): shuts its socket down, zeroes the
@@ -191,7 +200,11 @@ bool agc_sendCurrent(std::string_view s);
 // command), which must not be answered with a reconnection.
 void agc_close(AGCHandle* h, bool wanted);
 void agc_forceclose(AGCHandle* h);
+// The statistics: seconds since the last login, bytes received and sent
+// since the last close.  Any thread.
 void agc_getstats(int32_t* t, int32_t* dl, int32_t* ul);
+// Tests: sets what agc_getstats reads (`loginTime` in seconds since 1970).
+void agc_setstats(int32_t loginTime, int32_t dl, int32_t ul);
 
 // Answers "ping" with "pong\n" on the current handle.
 void ping();
@@ -258,40 +271,9 @@ void agc_setBatched(ServerCommand command, bool batched);
 using ConnectionLostHandler = void (*)(int32_t status, bool wanted);
 void agc_setConnectionLost(ConnectionLostHandler handler);
 
-// The unit's process-wide state, one record.  agcReset() restores what a
-// fresh process has; it is called at start-up (before agc_init) and by tests
-// between cases, with no connection alive: before agc_init or after
-// agc_deinit.
-struct AgcState {
-    // The current connection; null until the first successful login.
-    // Published by the receive thread that reads its positive status (or by
-    // agc_connect's caller in tests), cleared by agc_deinit; read anywhere.
-    std::atomic<AGCHandle*> gch{nullptr};
-    // Seconds since 1970 of the last login (0 after a close); bytes received
-    // and sent since the last close.  Statistics only; any thread.
-    std::atomic<int32_t> conTime{0};
-    std::atomic<int32_t> download{0};
-    std::atomic<int32_t> upload{0};
-
-    // Written at start-up on the UI thread before any connection exists,
-    // read by the receive and dispatch threads (atomics, so a test may
-    // change them between connections).
-    std::atomic<CommandHandler> handlers[static_cast<int>(ServerCommand::Count)]{};
-    std::atomic<bool> batched[static_cast<int>(ServerCommand::Count)]{};
-    std::atomic<RunDispatcher> runDispatcher{nullptr};
-    std::atomic<ConnectionLostHandler> connectionLost{nullptr};
-    std::atomic<int> connectTimeoutMs{kConnectTimeoutMs};
-
-    // Every handle ever created lives in `registry` until agc_deinit (see
-    // AGCHandle).  Guarded by registryMutex, as is connectsInProgress: the
-    // agc_connect calls that hold a registered handle, which agc_deinit
-    // waits for (connectsDone) before releasing the handles.
-    std::mutex registryMutex;
-    std::condition_variable connectsDone;
-    std::vector<std::unique_ptr<AGCHandle>> registry;
-    int connectsInProgress = 0;
-    // Set by agc_deinit, cleared by agc_init; read by every thread.
-    std::atomic<bool> shuttingDown{false};
-};
-extern AgcState agcState;
+// The unit's process-wide state is one record in agc.cpp (the current
+// connection, the counters, the handlers, the handle registry).  agcReset()
+// restores what a fresh process has; it is called at start-up (before
+// agc_init) and by tests between cases, with no connection alive: before
+// agc_init or after agc_deinit.
 void agcReset();

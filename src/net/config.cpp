@@ -4,7 +4,9 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <mutex>
 
+#include "audio/sound.h"
 #include "platform/atomic_file.h"
 #include "platform/fields.h"
 
@@ -14,33 +16,68 @@
 
 const char kDefaultDownloadHost[] = KORDO_DOWNLOAD_HOST;
 
-ConfigState configState;
+namespace {
 
-servinfo* selectedServer() {
-    ConfigState& st = configState;
-    return st.conf.serverIndex < st.servers.size() ? &st.servers[st.conf.serverIndex] : nullptr;
+// The unit's process-wide state, one record; resetConfig() restores it.
+// The UI thread writes it under `mu` and reads it freely; other threads read
+// the selected entry under `mu` (selectedServerCopy).
+struct ConfigState {
+    std::string language = Settings{}.language;
+    unsigned serverIndex = Settings{}.serverIndex;
+    std::vector<servinfo> servers;
+    std::mutex mu;
+};
+ConfigState st;
+
+}  // namespace
+
+const std::vector<servinfo>& serverList() { return st.servers; }
+
+const servinfo* selectedServer() {
+    return st.serverIndex < st.servers.size() ? &st.servers[st.serverIndex] : nullptr;
 }
 
 std::optional<servinfo> selectedServerCopy() {
-    std::lock_guard<std::mutex> lock(configState.mu);
+    std::lock_guard<std::mutex> lock(st.mu);
     if (const servinfo* s = selectedServer()) return *s;
     return std::nullopt;
 }
 
 bool chooseServer(size_t index, std::string login, std::string password) {
-    ConfigState& st = configState;
     std::lock_guard<std::mutex> lock(st.mu);
     if (index >= st.servers.size()) return false;
-    st.conf.serverIndex = static_cast<unsigned>(index);
+    st.serverIndex = static_cast<unsigned>(index);
     st.servers[index].login = std::move(login);
     st.servers[index].password = std::move(password);
     return true;
 }
 
+Settings currentSettings() {
+    const SoundVolumes v = soundVolumes();
+    Settings s;
+    s.muVol = v.music;
+    s.fxVol = v.effects;
+    s.muStopped = v.musicStopped;
+    s.language = st.language;
+    s.serverIndex = st.serverIndex;
+    return s;
+}
+
+void applySettings(const Settings& settings, std::vector<servinfo> servers) {
+    {
+        std::lock_guard<std::mutex> lock(st.mu);
+        st.language = settings.language;
+        st.serverIndex = settings.serverIndex;
+        st.servers = std::move(servers);
+    }
+    setSoundVolumes({settings.muVol, settings.fxVol, settings.muStopped});
+}
+
 void resetConfig() {
-    std::lock_guard<std::mutex> lock(configState.mu);
-    configState.conf = Settings{};
-    configState.servers.clear();
+    std::lock_guard<std::mutex> lock(st.mu);
+    st.language = Settings{}.language;
+    st.serverIndex = Settings{}.serverIndex;
+    st.servers.clear();
 }
 
 namespace {
@@ -133,7 +170,7 @@ void parseServer(std::string_view value, std::vector<servinfo>* list) {
     list->push_back(std::move(s));
 }
 
-void applyLine(std::string_view line, Settings* st, std::vector<servinfo>* list) {
+void applyLine(std::string_view line, Settings* settings, std::vector<servinfo>* list) {
     if (line.empty()) return;
     const char first = line[0];
     if (first == '\n' || first == '\r' || first == ' ' || first == ';' || first == '#') return;
@@ -142,15 +179,15 @@ void applyLine(std::string_view line, Settings* st, std::vector<servinfo>* list)
     const std::string_view key = line.substr(0, eq);
     const std::string_view value = line.substr(eq + 1);
     if (key == "language") {
-        st->language = std::string(value.substr(0, 2));
+        settings->language = std::string(value.substr(0, 2));
     } else if (key == "music.on") {
-        st->muStopped = readsAsZero(value);
+        settings->muStopped = readsAsZero(value);
     } else if (key == "music.volume") {
-        st->muVol = readFloat(value);
+        settings->muVol = readFloat(value);
     } else if (key == "sound.volume") {
-        st->fxVol = readFloat(value);
+        settings->fxVol = readFloat(value);
     } else if (key == "server.default") {
-        st->serverIndex = readUnsigned(value);
+        settings->serverIndex = readUnsigned(value);
     } else if (key == "server") {
         parseServer(value, list);
     }
@@ -203,16 +240,16 @@ void parseConfig(std::string_view bytes, Settings* settings, std::vector<servinf
     }
 }
 
-std::string serializeConfig(const Settings& st, const std::vector<servinfo>& list) {
+std::string serializeConfig(const Settings& settings, const std::vector<servinfo>& list) {
     std::string out;
-    out += "language=" + st.language + "\r\n";
+    out += "language=" + settings.language + "\r\n";
     // The index is an int in the file: read back as unsigned, an index of
     // 2^31 or more is written negative ("-1", not "4294967295"), and reads
     // back the same.
-    out += "server.default=" + std::to_string(static_cast<int32_t>(st.serverIndex)) + "\r\n";
-    out += "sound.volume=" + formatG5(st.fxVol) + "\r\n";
-    out += "music.volume=" + formatG5(st.muVol) + "\r\n";
-    out += st.muStopped ? "music.on=0\r\n" : "music.on=1\r\n";
+    out += "server.default=" + std::to_string(static_cast<int32_t>(settings.serverIndex)) + "\r\n";
+    out += "sound.volume=" + formatG5(settings.fxVol) + "\r\n";
+    out += "music.volume=" + formatG5(settings.muVol) + "\r\n";
+    out += settings.muStopped ? "music.on=0\r\n" : "music.on=1\r\n";
     for (const servinfo& s : list) appendServer(&out, s);
     return out;
 }
@@ -244,17 +281,30 @@ bool loadConfig(const std::string& fn) {
     // Neither readable nor writable (read-only folder, ...): run with the
     // defaults rather than trying again.
     if (!read) bytes = defaultConfigBytes();
-    std::lock_guard<std::mutex> lock(configState.mu);
-    parseConfig(bytes, &configState.conf, &configState.servers);
+    Settings settings = currentSettings();
+    std::vector<servinfo> servers = st.servers;
+    parseConfig(bytes, &settings, &servers);
+    applySettings(settings, std::move(servers));
     return read;
 }
 
 bool saveConfig(const std::string& fn) {
-    return writeFileAtomic(fn, serializeConfig(configState.conf, configState.servers));
+    return writeFileAtomic(fn, serializeConfig(currentSettings(), st.servers));
 }
 
-void clampVolumes(Settings* st) {
+void clampVolumes(Settings* settings) {
     // Written as "not inside" so that a NaN read from the file is replaced.
-    if (!(st->muVol >= 0.0f && st->muVol <= 1.0f)) st->muVol = 0.5f;
-    if (!(st->fxVol >= 0.0f && st->fxVol <= 1.0f)) st->fxVol = 1.0f;
+    if (!(settings->muVol >= 0.0f && settings->muVol <= 1.0f)) settings->muVol = 0.5f;
+    if (!(settings->fxVol >= 0.0f && settings->fxVol <= 1.0f)) settings->fxVol = 1.0f;
+}
+
+void clampVolumes() {
+    SoundVolumes v = soundVolumes();
+    Settings s;
+    s.muVol = v.music;
+    s.fxVol = v.effects;
+    clampVolumes(&s);
+    v.music = s.muVol;
+    v.effects = s.fxVol;
+    setSoundVolumes(v);
 }

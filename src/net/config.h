@@ -1,6 +1,8 @@
 // The user's settings and the server list, and the configuration file that
-// holds them.  Process-wide, in configState; who may touch which field is
-// said there.
+// holds them.  The language, the selected entry and the list are kept here,
+// in one record in config.cpp; the volumes and the music pause switch belong
+// to the sound unit, which this one hands them to on loading and asks for on
+// saving (audio/sound.h, SoundVolumes).
 //
 // File format: 8-bit CP1252 bytes, one "key=value" per line.  Lines end in
 // "\r\n" when written; "\n" alone reads the same.  A line that begins with
@@ -8,7 +10,6 @@
 // is skipped.  Keys are compared exactly (case and blanks count).
 #pragma once
 
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -30,8 +31,8 @@ struct servinfo {
     bool operator==(const servinfo&) const = default;
 };
 
-// The player's settings.  A plain value: the parser fills one, tests compare
-// them; the process-wide one is configState.conf.
+// The player's settings as the file holds them.  A plain value: the parser
+// fills one, tests compare them; currentSettings() gathers the process's.
 struct Settings {
     float muVol = 0.5f;   // music volume, 0..1 after clampVolumes()
     float fxVol = 1.0f;   // sound effect volume, 0..1 after clampVolumes()
@@ -42,34 +43,22 @@ struct Settings {
     bool operator==(const Settings&) const = default;
 };
 
-// The unit's process-wide state, one record; resetConfig() restores it.
-//
-// Threads.  The UI thread is the only writer, and reads freely.  Other
-// threads read:
-// - conf.serverIndex and servers: the connection series (the connecting
-//   thread, the receive thread of a lost connection reconnecting, or a
-//   series thread of login.h) read the selected entry, through
-//   selectedServerCopy(), under `mu`; the UI thread writes them under `mu`
-//   (loadConfig, chooseServer, resetConfig);
-// - conf.muVol and conf.muStopped: the sound module's music operations
-//   (playMusic on a dispatch thread; the volume keys and the pause switch on
-//   the UI thread) read and write them under its music lock; loadConfig and
-//   clampVolumes run at start-up before any connection, saveConfig at exit;
-// - conf.fxVol and conf.language: UI thread only (a sound's volume is read
-//   where it plays, on the UI thread).
-struct ConfigState {
-    Settings conf;
-    std::vector<servinfo> servers;
-    std::mutex mu;
-};
-extern ConfigState configState;
+// Threads.  The UI thread is the only writer, and reads freely.  The
+// connection series (the connecting thread, the receive thread of a lost
+// connection reconnecting, or a series thread of login.h) read the selected
+// entry through selectedServerCopy(), under the unit's lock, which the
+// writers (loadConfig, applySettings, chooseServer, resetConfig) take.  The
+// volumes follow the sound unit's rules.
 
 // The name of the configuration file in the program folder.
 inline constexpr const char kConfigFileName[] = "config-debug.ini";
 
+// The server list, in file order.  UI thread; the reference stays valid,
+// its contents change with the writers above.
+const std::vector<servinfo>& serverList();
 // The selected entry, or nullptr when serverIndex names no entry.  UI
-// thread (the pointer is into configState.servers).
-servinfo* selectedServer();
+// thread (the pointer is into serverList()).
+const servinfo* selectedServer();
 // A copy of the selected entry, taken under the lock: for threads other than
 // the UI thread.  Empty when serverIndex names no entry.
 std::optional<servinfo> selectedServerCopy();
@@ -78,7 +67,19 @@ std::optional<servinfo> selectedServerCopy();
 // when `index` names no entry.  UI thread.
 bool chooseServer(size_t index, std::string login, std::string password);
 
-// Restores conf to its defaults and empties servers (start of a run, tests).
+// The settings as the file would be written now: the language and the
+// selected index kept here, the volumes and the pause switch sound holds.
+// UI thread.
+Settings currentSettings();
+// Makes `settings` and `servers` the process's: the language, the selected
+// index and the list are kept here (under the lock), the volumes and the
+// pause switch handed to sound (setSoundVolumes).  loadConfig ends this way.
+// UI thread.
+void applySettings(const Settings& settings, std::vector<servinfo> servers);
+
+// Restores the language and the selected index to their defaults and
+// empties the list (start of a run, tests).  The volumes are sound's
+// (soundReset).
 void resetConfig();
 
 // Pure parser: applies the lines of `bytes` to *settings and appends one entry
@@ -117,14 +118,17 @@ extern const char kDefaultDownloadHost[];
 // whose pages and download host are on kDefaultDownloadHost.
 std::string defaultConfigBytes();
 
-// Reads the file `fn` into configState (UI thread).  When it cannot be read, writes
-// the default file and reads that; when that fails too, applies the default
-// bytes from memory (no retry).  Returns true when a file was read.
+// Reads the file `fn` (UI thread): its keys apply over currentSettings(),
+// its entries are appended to the list (applySettings).  When it cannot be
+// read, writes the default file and reads that; when that fails too, applies
+// the default bytes from memory (no retry).  Returns true when a file was
+// read.
 bool loadConfig(const std::string& fn);
 
-// Rewrites `fn` from configState (UI thread).  The bytes go to a temporary file
-// next to it that then replaces `fn`, so a crash or a full disk during the
-// save leaves the previous file whole.  Failures are silent; false then.
+// Rewrites `fn` from currentSettings() and the list (UI thread).  The bytes
+// go to a temporary file next to it that then replaces `fn`, so a crash or a
+// full disk during the save leaves the previous file whole.  Failures are
+// silent; false then.
 bool saveConfig(const std::string& fn);
 
 // Writes the default file (replacing `fn` the same way).  False on failure.
@@ -133,4 +137,5 @@ bool createDefaultConfigFile(const std::string& fn);
 // Start-up's volume rule: a muVol outside 0..1 becomes 0.5, an fxVol outside
 // 0..1 becomes 1.0.  A value that is not a number is outside.
 void clampVolumes(Settings* settings);
-inline void clampVolumes() { clampVolumes(&configState.conf); }
+// The same rule on the volumes sound holds (start-up, after loadConfig).
+void clampVolumes();

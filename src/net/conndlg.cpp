@@ -6,13 +6,17 @@
 #include "platform/thread_name.h"
 #include "platform/ui.h"
 
-ConnDlgState connDlgState;
-
 namespace {
-ConnDlgState& state = connDlgState;
+
+// The unit's process-wide state, one record.
+struct ConnDlgState {
+    std::function<void()> starter;  // empty: start doConnect2 on `connecting`
+    std::thread connecting;
+};
+ConnDlgState state;
 
 const servinfo* entryAt(int index) {
-    const std::vector<servinfo>& servers = configState.servers;
+    const std::vector<servinfo>& servers = serverList();
     if (index < 0 || static_cast<size_t>(index) >= servers.size()) return nullptr;
     return &servers[static_cast<size_t>(index)];
 }
@@ -39,8 +43,10 @@ void startConnection() {
 
 ConnDialog connDlgOpen() {
     ConnDialog d;
-    for (const servinfo& s : configState.servers) d.serverNames.push_back(s.name.value_or(""));
-    d.selection = selectedServer() ? static_cast<int>(configState.conf.serverIndex) : -1;
+    const std::vector<servinfo>& servers = serverList();
+    for (const servinfo& s : servers) d.serverNames.push_back(s.name.value_or(""));
+    const servinfo* selected = selectedServer();
+    d.selection = selected ? static_cast<int>(selected - servers.data()) : -1;
     fillCredentials(&d);
     d.focus = ConnDlgControl::Login;
     return d;

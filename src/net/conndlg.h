@@ -43,8 +43,8 @@ inline constexpr size_t kMinCredentialLength = 4;
 // names and passwords keep within.
 inline constexpr int kMaxCredentialLength = 63;
 
-// Opening: the names of configState.servers (an absent name shows empty);
-// the entry configState.conf.serverIndex selected with its remembered
+// Opening: the names of the server list (an absent name shows empty); the
+// selected entry (config.h) selected here too, with its remembered
 // credentials, or no selection and empty fields when the index names no
 // entry (an empty list included); the focus on the login.
 ConnDialog connDlgOpen();
@@ -72,8 +72,8 @@ void connDlgCancel(ConnDialog* d);
 void connDlgCreateAccount(const ConnDialog& d);
 void connDlgLostPassword(const ConnDialog& d);
 
-// "Le Kordo [%s]" with the login of the entry configState.conf.serverIndex
-// names (empty when none or absent).
+// "Le Kordo [%s]" with the login of the selected entry (empty when none or
+// absent).
 std::string connDlgWindowTitle();
 
 // The whole dialog: opens the record, lets the front-end's `runModal` show it
@@ -90,12 +90,8 @@ void setConnectionStarter(std::function<void()> starter);
 // threads of their own.  At exit, after agc_deinit, which makes them end.
 void joinConnectingThread();
 
-// The unit's process-wide state, one record; touched on the UI thread only.
-// connDlgReset() joins the thread (after agc_deinit) and restores the
-// default starter; start-up calls it, and tests between cases.
-struct ConnDlgState {
-    std::function<void()> starter;  // empty: start doConnect2 on `connecting`
-    std::thread connecting;
-};
-extern ConnDlgState connDlgState;
+// The unit's state is one record in conndlg.cpp (the starter and the
+// connecting thread), touched on the UI thread only.  connDlgReset() joins
+// the thread (after agc_deinit) and restores the default starter; start-up
+// calls it, and tests between cases.
 void connDlgReset();

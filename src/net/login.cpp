@@ -1,5 +1,10 @@
 #include "net/login.h"
 
+#include <atomic>
+#include <mutex>
+#include <thread>
+#include <vector>
+
 #include "net/config.h"
 #include "net/replies.h"
 #include "platform/clock.h"
@@ -7,10 +12,21 @@
 #include "platform/ui.h"
 #include "speech/speech.h"
 
-LoginState loginState;
-
 namespace {
-LoginState& st = loginState;
+
+// The unit's process-wide state, one record; loginReset() restores it.
+struct LoginState {
+    // Set once by start-up before any connection; read by the series.
+    std::string clientId;
+    // Seconds since 1970 at which the previous series started; 0 at start.
+    // Any thread that runs a series.
+    std::atomic<int64_t> lastDoConnect2{0};
+    // Series started on their own thread because the loss was found on the
+    // UI thread; guarded by threadsMu.  Joined by loginJoinSeries.
+    std::mutex threadsMu;
+    std::vector<std::thread> seriesThreads;
+};
+LoginState st;
 
 // Sleeps through the clock seam in short steps so that the exit is not held
 // up by a series waiting between attempts.  False once the transport is
@@ -53,7 +69,7 @@ std::string loginLine(std::string_view challenge, std::string_view login,
 
 int loginConnect(const std::string& host, int port, const std::string& login,
                  const std::string& password) {
-    return agc_connect(&agcState.gch, host, port, [&](std::string_view challenge) {
+    return agc_connect(host, port, [&](std::string_view challenge) {
         return loginLine(challenge, login, password);
     });
 }
@@ -118,6 +134,11 @@ void onConnectionLost(int32_t status, bool wanted) {
     }
     if (status == -7) uiCall([] { uiThread().requestQuit(0); });
 }
+
+void setLoginClientId(std::string clientId) { st.clientId = std::move(clientId); }
+
+int64_t lastSeriesStart() { return st.lastDoConnect2.load(); }
+void setLastSeriesStart(int64_t seconds) { st.lastDoConnect2 = seconds; }
 
 void loginInstall() { agc_setConnectionLost(onConnectionLost); }
 

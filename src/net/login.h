@@ -4,39 +4,31 @@
 // reports through the handler loginInstall registers.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <string_view>
-#include <thread>
-#include <vector>
 
 #include "net/agc.h"
 
 // Seconds waited before each of the four attempts.
 inline constexpr int delays[4] = {1, 3, 5, 11};
 
-// The unit's process-wide state, one record.  loginReset() restores what a
-// fresh process has; start-up calls it before any connection, tests between
-// cases, after agc_deinit.
-struct LoginState {
-    // The machine identifier in radix 36, sent at login.  Set once by
-    // start-up (UI thread) before any connection; read by the threads that
-    // run a series.
-    std::string clientId;
-    // Seconds since 1970 at which the previous series started; 0 at start.
-    // Any thread that runs a series.
-    std::atomic<int64_t> lastDoConnect2{0};
-    // Series started on their own thread because the loss was found on the
-    // UI thread; guarded by threadsMu.  Joined by loginJoinSeries.
-    std::mutex threadsMu;
-    std::vector<std::thread> seriesThreads;
-};
-extern LoginState loginState;
-// Joins the series threads (they end at once after agc_deinit) and restores
-// the defaults.
+// The unit's process-wide state is one record in login.cpp: the machine
+// identifier sent at login, the start of the previous series, and the series
+// threads of its own.  loginReset() joins the series threads (they end at
+// once after agc_deinit) and restores what a fresh process has; start-up
+// calls it before any connection, tests between cases, after agc_deinit.
 void loginReset();
+
+// The machine identifier in radix 36, sent at login.  Set once by start-up
+// (UI thread) before any connection; read by the threads that run a series.
+void setLoginClientId(std::string clientId);
+
+// Seconds since 1970 at which the previous series started (0 before the
+// first); doConnect2's guard reads and records it.  Any thread that runs a
+// series; tests set it to place a series relative to the previous one.
+int64_t lastSeriesStart();
+void setLastSeriesStart(int64_t seconds);
 
 // Registers the lost-connection handler with the transport (start-up,
 // before any connection).
@@ -45,12 +37,13 @@ void loginInstall();
 // agc_deinit, which makes them end.
 void loginJoinSeries();
 
-// The login line (loginReply) with loginState.clientId.
+// The login line (loginReply) with the client identifier.
 std::string loginLine(std::string_view challenge, std::string_view login,
                       std::string_view password);
 
 // agc_connect on host:port with login and password answering the challenge
-// (loginLine); a positive status publishes the handle in agcState.gch.
+// (loginLine); a positive status makes the handle the current connection
+// (agc_current).
 int loginConnect(const std::string& host, int port, const std::string& login,
                  const std::string& password);
 

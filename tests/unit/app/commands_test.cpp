@@ -81,22 +81,20 @@ TEST_F(Commands, AudioCommandsActOnTheSoundState) {
         requests.push_back(std::string(sz) + " " + std::to_string(flags));
     });
     setMusicEventObserver([&](std::string_view event, std::string_view) { music.emplace_back(event); });
-    Settings& conf = configState.conf;
-    conf.fxVol = 0.5f;
-    conf.muVol = 0.5f;
+    setSoundVolumes({0.5f, 0.5f, false});
 
     // Effects: a step of 1/50 each way, and the bounds sound says so.
     run(1003);
-    EXPECT_NEAR(conf.fxVol, 0.52f, 1e-6);
+    EXPECT_NEAR(soundVolumes().effects, 0.52f, 1e-6);
     run(1004);
     run(1004);
-    EXPECT_NEAR(conf.fxVol, 0.48f, 1e-6);
+    EXPECT_NEAR(soundVolumes().effects, 0.48f, 1e-6);
     EXPECT_EQ(requests, (Lines{"menubounds 0", "menubounds 0", "menubounds 0"}));
 
     // Without a music the music commands change nothing.
     for (int id : {1005, 1006, 1007}) run(id);
-    EXPECT_FLOAT_EQ(conf.muVol, 0.5f);
-    EXPECT_FALSE(conf.muStopped);
+    EXPECT_FLOAT_EQ(soundVolumes().music, 0.5f);
+    EXPECT_FALSE(soundVolumes().musicStopped);
     EXPECT_TRUE(music.empty());
 
     playMusic("m");
@@ -104,18 +102,18 @@ TEST_F(Commands, AudioCommandsActOnTheSoundState) {
     ASSERT_NE(c, 0u);
     music.clear();
     run(1005);
-    EXPECT_NEAR(conf.muVol, 0.52f, 1e-6);
+    EXPECT_NEAR(soundVolumes().music, 0.52f, 1e-6);
     run(1006);
     run(1006);
-    EXPECT_NEAR(conf.muVol, 0.48f, 1e-6);
+    EXPECT_NEAR(soundVolumes().music, 0.48f, 1e-6);
     float v = 0;
     ASSERT_TRUE(mixGetAttribute(c, MixAttrib::Vol, &v));
-    EXPECT_FLOAT_EQ(v, conf.muVol);
+    EXPECT_FLOAT_EQ(v, soundVolumes().music);
     run(1007);
-    EXPECT_TRUE(conf.muStopped);
+    EXPECT_TRUE(soundVolumes().musicStopped);
     EXPECT_EQ(mixChannelState(c), MixState::Paused);
     run(1007);
-    EXPECT_FALSE(conf.muStopped);
+    EXPECT_FALSE(soundVolumes().musicStopped);
     EXPECT_EQ(mixChannelState(c), MixState::Playing);
     EXPECT_EQ(music, (Lines{"music-volume", "music-volume", "music-volume", "music-pause", "music-resume"}));
     EXPECT_TRUE(sent().empty());
@@ -125,9 +123,7 @@ TEST_F(Commands, AudioCommandsActOnTheSoundState) {
 TEST_F(Commands, StatisticsGoToTheHistoryAndAreSpokenInterrupting) {
     FakeClock clock;
     setClock(&clock);
-    agcState.conTime = static_cast<int32_t>(clock.now() - 4);
-    agcState.download = 8192;
-    agcState.upload = 2048;
+    agc_setstats(static_cast<int32_t>(clock.now() - 4), 8192, 2048);
     ui.take();
     run(1011);
     std::string expected = statsText(4, 8192, 2048);
@@ -166,7 +162,7 @@ TEST_F(Commands, ForceCloseBeepsThenClosesAndUnknownCommandsDoNothing) {
     EXPECT_EQ(ui.beeps(), (std::vector<std::pair<int, int>>{{524, 60}, {392, 60}, {349, 60}, {262, 60}}));
     EXPECT_TRUE(conn->waitClosed());
     // Without a connection the beeps still sound.
-    agcState.gch = nullptr;
+    agc_setCurrent(nullptr);
     run(3001);
     EXPECT_EQ(ui.beeps().size(), 8u);
 }

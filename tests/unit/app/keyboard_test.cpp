@@ -467,10 +467,11 @@ TEST_F(Keys, ReportLinesAreNeverCut) {
 }
 
 TEST_F(Keys, NoConnectionDropsReports) {
-    AGCHandle* h = agcState.gch.exchange(nullptr);
+    AGCHandle* h = agc_current();
+    agc_setCurrent(nullptr);
     sendKeyDown(65, false, false, false);
     EXPECT_FALSE(down('A', L));
-    agcState.gch = h;
+    agc_setCurrent(h);
     EXPECT_TRUE(sent().empty());
 }
 

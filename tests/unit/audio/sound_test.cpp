@@ -19,7 +19,6 @@
 #include "audio/memory/memory_sink.h"
 #include "audio/sound.h"
 #include "measure.h"
-#include "net/config.h"
 #include "support/recording_ui.h"
 
 namespace fs = std::filesystem;
@@ -53,13 +52,21 @@ struct AudioSoundTest : ::testing::Test {
             ASSERT_TRUE(fs::copy_file(s + "right.ogg", s + r + ".ogg"));
     }
     static void TearDownTestSuite() { fs::remove_all(dir); }
-    // The player's settings the sound module reads.
-    Settings& conf = configState.conf;
+    // The player's volumes, which the sound module holds.
+    static void setEffectsVolume(float v) {
+        SoundVolumes s = soundVolumes();
+        s.effects = v;
+        setSoundVolumes(s);
+    }
+    static void setMusicVolumeTo(float v) {
+        SoundVolumes s = soundVolumes();
+        s.music = v;
+        setSoundVolumes(s);
+    }
 
     void SetUp() override {
         soundReset();
         setSoundsFolder(dir + "/sounds");
-        resetConfig();
         menuOpen = false;
         // Starts come from the UI thread and the sound loader; the test
         // reads them after playSound has returned and the loads are done.
@@ -145,7 +152,7 @@ TEST_F(AudioSoundTest, PanVolumeAndPositionalPanAreHeard) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.payload);
-        conf.fxVol = c.fx;
+        setEffectsVolume(c.fx);
         menuOpen = c.menu;
         menuWidth = c.width;
         menuSelection = c.selection;
@@ -187,7 +194,7 @@ TEST_F(AudioSoundTest, HugeNumbersAreBoundedAfterThePlayersVolume) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.payload);
-        conf.fxVol = c.fx;
+        setEffectsVolume(c.fx);
         started.clear();
         play(c.payload);
         std::vector<float> out = sink.render(8192);
@@ -424,18 +431,18 @@ TEST_F(AudioSoundTest, SoundVolumeStepsWithinRangeAndPlaysMenubounds) {
         float end;
     } cases[] = {{1.0f, 1, 1.0f}, {0.0f, -1, 0.0f}, {0.5f, 1, 0.52f}, {0.5f, -1, 0.48f}};
     for (const Case& c : cases) {
-        conf.fxVol = c.start;
+        setEffectsVolume(c.start);
         started.clear();
         setSoundVolume(c.n);
         soundFinishLoads();
-        EXPECT_NEAR(conf.fxVol, c.end, 1e-6);
+        EXPECT_NEAR(soundVolumes().effects, c.end, 1e-6);
         ASSERT_EQ(started.size(), 1u);
         EXPECT_EQ(started[0].name, "menubounds");
     }
 }
 
 TEST_F(AudioSoundTest, NewMusicFadesTheOldOutOverFiveSecondsAndFreesIt) {
-    conf.muVol = 0.8f;
+    setMusicVolumeTo(0.8f);
     playMusic("left");
     playMusic("left");  // the same name again: ignored
     EXPECT_EQ(music, (std::vector<std::string>{"music left"}));
@@ -478,10 +485,10 @@ TEST_F(AudioSoundTest, MissingMusicLeavesTheOldNameAndFadesIt) {
 
     // "music" still names the freed stream: a volume step starts from the
     // setting, not from the stale channel (which cannot be read).
-    conf.muVol = 0.25f;
+    setMusicVolumeTo(0.25f);
     music.clear();
     setMusicVolume(1);
-    EXPECT_FLOAT_EQ(conf.muVol, 0.27f);
+    EXPECT_FLOAT_EQ(soundVolumes().music, 0.27f);
     EXPECT_EQ(music, (std::vector<std::string>{"music-volume 0.27"}));
 }
 
@@ -492,7 +499,7 @@ TEST_F(AudioSoundTest, ARefusedMusicNameActsAsAFileThatFailsToOpen) {
     for (const char* name : {"", "../x", "nul", "a\\b", "missing"}) {
         SCOPED_TRACE(name);
         SetUp();
-        conf.muVol = 0.8f;
+        setMusicVolumeTo(0.8f);
         playMusic("left");
         Energy before = energyOf(seconds(0.5));
         const MixChannel c = currentMusicChannel();
@@ -501,7 +508,7 @@ TEST_F(AudioSoundTest, ARefusedMusicNameActsAsAFileThatFailsToOpen) {
         EXPECT_EQ(currentMusicName(), "left");
         EXPECT_EQ(currentMusicChannel(), c);
         setMusicVolume(1);
-        EXPECT_FLOAT_EQ(conf.muVol, 0.82f);
+        EXPECT_FLOAT_EQ(soundVolumes().music, 0.82f);
         EXPECT_EQ(music, (std::vector<std::string>{"music-fade left", "music-volume 0.82"}));
         seconds(2.25);
         Energy halfway = energyOf(seconds(0.5));  // 2.25 .. 2.75 s: gain 0.5
@@ -516,7 +523,7 @@ TEST_F(AudioSoundTest, ARefusedMusicNameActsAsAFileThatFailsToOpen) {
 // Music changes in a burst (start-up music, lobby, game): every replaced
 // music fades over its whole 5 s, the older fades too.
 TEST_F(AudioSoundTest, QuickMusicChangesLetEveryFadeRunItsCourse) {
-    conf.muVol = 1.0f;
+    setMusicVolumeTo(1.0f);
     playMusic("left");
     const double full = energyOf(seconds(0.5)).l;
     playMusic("r1");  // left starts fading here
@@ -540,7 +547,7 @@ TEST_F(AudioSoundTest, QuickMusicChangesLetEveryFadeRunItsCourse) {
 // Past four fades the oldest ends with a short ramp: within 50 ms, without a
 // step in the wave.
 TEST_F(AudioSoundTest, PastFourFadesTheOldestEndsWithAShortRamp) {
-    conf.muVol = 1.0f;
+    setMusicVolumeTo(1.0f);
     playMusic("left");
     seconds(0.3);
     for (const char* r : {"r1", "r2", "r3", "r4"}) {
@@ -583,26 +590,26 @@ TEST_F(AudioSoundTest, AFloodOfMusicChangesKeepsAtMostNineStreams) {
 
 TEST_F(AudioSoundTest, PauseSwitchKeepsPositionAndCarriesOver) {
     toggleMusicPause();  // no music: nothing happens
-    EXPECT_FALSE(conf.muStopped);
+    EXPECT_FALSE(soundVolumes().musicStopped);
     setMusicVolume(1);
-    EXPECT_FLOAT_EQ(conf.muVol, 0.5f);
+    EXPECT_FLOAT_EQ(soundVolumes().music, 0.5f);
 
     playMusic("left");
     MixChannel c = currentMusicChannel();
     seconds(0.5);
     int64_t at = mixChannelPlayedFrames(c);
     toggleMusicPause();
-    EXPECT_TRUE(conf.muStopped);
+    EXPECT_TRUE(soundVolumes().musicStopped);
     Energy paused = energyOf(seconds(1));
     EXPECT_EQ(paused.l, 0.0);
     EXPECT_EQ(mixChannelPlayedFrames(c), at);
     toggleMusicPause();
-    EXPECT_FALSE(conf.muStopped);
+    EXPECT_FALSE(soundVolumes().musicStopped);
     seconds(0.1);
     EXPECT_EQ(mixChannelPlayedFrames(c), at + 4410);
 
     setMusicVolume(-1);
-    EXPECT_FLOAT_EQ(conf.muVol, 0.48f);
+    EXPECT_FLOAT_EQ(soundVolumes().music, 0.48f);
     float v = 0;
     mixGetAttribute(c, MixAttrib::Vol, &v);
     EXPECT_FLOAT_EQ(v, 0.48f);
@@ -618,8 +625,8 @@ TEST_F(AudioSoundTest, PauseSwitchKeepsPositionAndCarriesOver) {
 
 // The receive thread changes the music while the player presses the pause
 // switch and the volume keys.  Whatever the interleaving, the music that
-// ends up current is paused exactly when conf.muStopped says so, plays at
-// conf.muVol, and every replaced music fades out and is freed (a volume key
+// ends up current is paused exactly when the pause switch says so, plays at
+// the music volume, and every replaced music fades out and is freed (a volume key
 // that reached a music already fading would end its fade).  Under
 // ThreadSanitizer this also shows the settings are not raced on.
 TEST_F(AudioSoundTest, MusicKeysDuringMusicChangesLeaveAConsistentState) {
@@ -647,16 +654,18 @@ TEST_F(AudioSoundTest, MusicKeysDuringMusicChangesLeaveAConsistentState) {
         if (e == "music" || e == "music-resume") heardPaused = false;
         if (e == "music-pause") heardPaused = true;
     }
-    EXPECT_EQ(heardPaused, conf.muStopped);
+    EXPECT_EQ(heardPaused, soundVolumes().musicStopped);
 
     MixChannel c = currentMusicChannel();
-    EXPECT_EQ(mixChannelState(c), conf.muStopped ? MixState::Paused : MixState::Playing);
+    EXPECT_EQ(mixChannelState(c),
+              soundVolumes().musicStopped ? MixState::Paused : MixState::Playing);
     float v = -1;
     ASSERT_TRUE(mixGetAttribute(c, MixAttrib::Vol, &v));
-    EXPECT_FLOAT_EQ(v, conf.muVol);
+    EXPECT_FLOAT_EQ(v, soundVolumes().music);
     seconds(5.1);
     EXPECT_EQ(mixActiveChannels(), 1);
-    EXPECT_EQ(mixChannelState(c), conf.muStopped ? MixState::Paused : MixState::Playing);
+    EXPECT_EQ(mixChannelState(c),
+              soundVolumes().musicStopped ? MixState::Paused : MixState::Playing);
 }
 
 TEST_F(AudioSoundTest, NoMainWindowPlaysNothing) {
@@ -676,7 +685,7 @@ TEST_F(AudioSoundTest, ToneIsHeardAtItsFrequencyAndLength) {
 }
 
 TEST_F(AudioSoundTest, MusicAtAnotherRateIsResampledAndLoopsWithoutGaps) {
-    conf.muVol = 1.0f;
+    setMusicVolumeTo(1.0f);
     playMusic("slow");  // 0.3 s at 22050 Hz, looping: several loops in 1.2 s
     std::vector<float> out = seconds(1.2);
     EXPECT_NEAR(dominantHz(out), 440.0, 3.0);

@@ -57,7 +57,7 @@ protected:
     // A logged-in connection; the server's side.
     std::unique_ptr<ServerConn> login() {
         auto r = std::async(std::launch::async, [this] {
-            return agc_connect(&agcState.gch, "127.0.0.1", game.port(),
+            return agc_connect("127.0.0.1", game.port(),
                                [](std::string_view) { return std::string("login x\n"); });
         });
         auto conn = game.acceptLogin(1);
@@ -131,7 +131,7 @@ TEST_F(SessionDownload, ALostConnectionEndsItsDownloadAtOnce) {
         filesState.endpoint.port = c.connectHangs ? dropping.port : server.port();
         const size_t asked = server.requests().size();
         auto conn = login();
-        AGCHandle* h = agcState.gch.load();
+        AGCHandle* h = agc_current();
         ASSERT_NE(h, nullptr);
         ASSERT_TRUE(conn->send("checkfile +4102444800 sounds/a.ogg\n"));
         if (c.connectHangs) {
@@ -157,7 +157,7 @@ TEST_F(SessionDownload, ALostConnectionEndsItsDownloadAtOnce) {
         ASSERT_TRUE(next->send("checkfile +4102444800 sounds/a.ogg\nping\n"));
         EXPECT_EQ(next->readLine(10000), "pong");
         EXPECT_EQ(read("sounds/a.ogg"), "new copy");
-        agc_close(agcState.gch.load(), true);
+        agc_close(agc_current(), true);
     }
 }
 

@@ -84,14 +84,14 @@ TEST(Diskid, ComposesThroughTheProbe) {
     const uint64_t id = diskid();
     EXPECT_EQ(id >> 32, 5u);
     EXPECT_EQ(static_cast<uint32_t>(id), 500000007u);
-    EXPECT_EQ(identityState.HardDriveModelNumber, "WDC A");
+    EXPECT_EQ(identityView().HardDriveModelNumber, "WDC A");
     EXPECT_EQ(clientIdFromDiskId(0), "0");
     EXPECT_EQ(clientIdFromDiskId(~uint64_t{0}), "3w5e11264sgsf");
 
     // Every computation starts from an empty serial.
     p.d.clear();
     EXPECT_EQ(getHardDriveComputerID(), 600000000u);
-    EXPECT_EQ(identityState.HardDriveSerialNumber, "");
+    EXPECT_EQ(identityView().HardDriveSerialNumber, "");
     setMachineProbe(nullptr);
 }
 

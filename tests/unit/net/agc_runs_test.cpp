@@ -177,7 +177,7 @@ TEST_F(Runs, WithoutARunDispatcherEachLineIsDispatchedAlone) {
 TEST_F(Runs, ResetForgetsHandlersRunsAndTheTimeOut) {
     agc_setConnectTimeoutMs(300);
     agcReset();
-    EXPECT_EQ(agcState.connectTimeoutMs.load(), kConnectTimeoutMs);
+    EXPECT_EQ(agc_connectTimeoutMs(), kConnectTimeoutMs);
     auto conn = login();
     conn->send("say a\nsay b\nplay x\nping\n");
     ASSERT_EQ(conn->readLine(), "pong");

@@ -13,6 +13,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <future>
 #include <mutex>
 #include <optional>
@@ -114,14 +115,13 @@ protected:
         agc_setHandler(C::Say, onSay);
         agc_setHandler(C::SayUrg, onSayUrg);
         loginInstall();
-        loginState.clientId = "t35t";
+        setLoginClientId("t35t");
         servinfo s;
         s.host = "127.0.0.1";
         s.port = server.port();
         s.login = "joueur";
         s.password = "secret";
-        servers = {s};
-        conf.serverIndex = 0;
+        useServers({s}, 0);
     }
     void TearDown() override {
         agc_deinit();
@@ -159,8 +159,18 @@ protected:
         return h->receiverDone.load();
     }
 
-    Settings& conf = configState.conf;
-    std::vector<servinfo>& servers = configState.servers;
+    // Replaces the list and the selected index, as a loaded file does.
+    static void useServers(std::vector<servinfo> list, unsigned serverIndex) {
+        Settings s = currentSettings();
+        s.serverIndex = serverIndex;
+        applySettings(s, std::move(list));
+    }
+    // The list with entry 0 changed by `change`.
+    static void changeEntry(const std::function<void(servinfo*)>& change) {
+        std::vector<servinfo> list = serverList();
+        change(&list[0]);
+        useServers(list, currentSettings().serverIndex);
+    }
     FakeClock clock;
     RecordingSpeech speech;
     RecordingUi ui;
@@ -181,7 +191,7 @@ TEST_F(Session, LinesOverTcpInOrderAndTailDroppedAtClose) {
     conn->send("lit\r\n");
     conn->send("status -5\nsay never dispatched");
     ASSERT_TRUE(seen.waitFor(4));
-    AGCHandle* h = agcState.gch.load();
+    AGCHandle* h = agc_current();
     conn->close();
     ASSERT_TRUE(waitReceiverDone(h));  // its close steps are over
     EXPECT_EQ(seen.payloads(), (std::vector<std::string>{"a", "b", "c", "split\r"}));
@@ -209,7 +219,7 @@ TEST_F(Session, LinesAtTheReceiveBufferSize) {
     EXPECT_TRUE(payloads[0] == fits) << "first payload of " << payloads[0].size() << " bytes";
     EXPECT_EQ(payloads[1], "after");
     EXPECT_EQ(noticeCount(), 0u);
-    EXPECT_TRUE(agcState.gch.load()->open.load());
+    EXPECT_TRUE(agc_current()->open.load());
 }
 
 TEST_F(Session, PingIsAnsweredOnTheCurrentHandle) {
@@ -238,7 +248,7 @@ TEST_F(Session, ConcurrentSendsNeverInterleave) {
     for (int t = 0; t < kThreads; ++t)
         senders.emplace_back([&, t] {
             for (int i = 0; i < kLines; ++i)
-                agc_send(agcState.gch.load(),
+                agc_send(agc_current(),
                          "t" + std::to_string(t) + " " + std::to_string(i) + " " + pad + "\n");
         });
     std::vector<int> next(kThreads, 0);
@@ -266,12 +276,12 @@ TEST_F(Session, SendOnClosedHandleAndCounters) {
     agc_getstats(&elapsed, &dl, &up);
     EXPECT_EQ(elapsed, 0);
     EXPECT_GT(dl, 0);  // challenge and status
-    EXPECT_TRUE(agc_send(agcState.gch.load(), ""));
-    EXPECT_TRUE(agc_send(agcState.gch.load(), "x\n"));
+    EXPECT_TRUE(agc_send(agc_current(), ""));
+    EXPECT_TRUE(agc_send(agc_current(), "x\n"));
     agc_getstats(nullptr, nullptr, &up);
     EXPECT_EQ(up, static_cast<int32_t>(loginSeen.size() + 1 + 2));
-    agc_close(agcState.gch.load(), true);
-    EXPECT_FALSE(agc_send(agcState.gch.load(), "y\n"));
+    agc_close(agc_current(), true);
+    EXPECT_FALSE(agc_send(agc_current(), "y\n"));
     agc_getstats(&elapsed, &dl, &up);
     EXPECT_EQ(up, 0);
     EXPECT_EQ(dl, 0);
@@ -293,14 +303,14 @@ TEST_F(Session, WaitsEndWhenTheConnectionClosesEarly) {
     EXPECT_TRUE(c->readLine().has_value());
     c->close();
     EXPECT_EQ(r2.get(), -1);
-    EXPECT_EQ(agcState.gch.load(), nullptr);
+    EXPECT_EQ(agc_current(), nullptr);
 }
 
 TEST_F(Session, RefusedLoginIsNotPublished) {
     int result = 0;
     auto conn = login(-3, &result);
     EXPECT_EQ(result, -3);
-    EXPECT_EQ(agcState.gch.load(), nullptr);
+    EXPECT_EQ(agc_current(), nullptr);
 }
 
 // The transport reports each loss once, with the last status and whether
@@ -325,7 +335,7 @@ TEST_F(Session, EachLossIsReportedOnceAndTheTransportDecidesNothing) {
             losses.clear();
         }
         auto conn = login(1);
-        AGCHandle* h = agcState.gch.load();
+        AGCHandle* h = agc_current();
         ASSERT_NE(h, nullptr);
         if (*c.last) conn->send(c.last);
         if (c.clientCloses)
@@ -348,7 +358,7 @@ TEST_F(Session, EachLossIsReportedOnceAndTheTransportDecidesNothing) {
 TEST_F(Session, ExitWaitsForAConnectInProgress) {
     std::promise<void> answering;
     auto r = std::async(std::launch::async, [&] {
-        return agc_connect(&agcState.gch, "127.0.0.1", server.port(), [&](std::string_view) {
+        return agc_connect("127.0.0.1", server.port(), [&](std::string_view) {
             answering.set_value();
             for (int i = 0; i < 500 && !agc_shuttingDown(); ++i) std::this_thread::sleep_for(10ms);
             std::this_thread::sleep_for(100ms);  // the exit goes on meanwhile
@@ -387,13 +397,14 @@ TEST_F(Session, ConnectionSeries) {
     for (const SeriesCase& c : cases) {
         SCOPED_TRACE(c.name);
         ScriptServer local;
-        servers[0].port = c.listening ? local.port() : [] {
+        const int port = c.listening ? local.port() : [] {
             ScriptServer closed;
             int p = closed.port();
             closed.stop();
             return p;
         }();
-        loginState.lastDoConnect2 = 0;
+        changeEntry([port](servinfo* s) { s->port = port; });
+        setLastSeriesStart(0);
         size_t boxesBefore = ui.messageBoxes().size(), quitsBefore = ui.quits().size();
         int64_t sleptBefore = clock.sleptMs();
         auto series = std::async(std::launch::async, [] { return doConnect2(nullptr); });
@@ -444,7 +455,7 @@ TEST_F(Session, FourAttemptsAfterWaitsOfOneThreeFiveAndElevenSeconds) {
 }
 
 TEST_F(Session, UnresolvedHostEndsTheSeriesWithCodeZero) {
-    servers[0].host.reset();
+    changeEntry([](servinfo* s) { s->host.reset(); });
     doConnect2(nullptr);
     EXPECT_EQ(clock.sleptMs(), 1000);
     ASSERT_EQ(ui.messageBoxes().size(), 1u);
@@ -452,7 +463,7 @@ TEST_F(Session, UnresolvedHostEndsTheSeriesWithCodeZero) {
 }
 
 TEST_F(Session, ServerIndexOutsideTheListMakesNoAttempt) {
-    conf.serverIndex = 3;
+    useServers(serverList(), 3);
     doConnect2(nullptr);
     EXPECT_EQ(clock.sleptMs(), 0);
     EXPECT_EQ(server.accept(100), nullptr);
@@ -469,7 +480,7 @@ TEST_F(Session, GuardAllowsASeriesAfter23SecondsOnly) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.since);
         const size_t boxesBefore = ui.messageBoxes().size();
-        loginState.lastDoConnect2 = clock.now() - c.since;
+        setLastSeriesStart(clock.now() - c.since);
         const int64_t started = clock.now(), sleptBefore = clock.sleptMs();
         auto series = std::async(std::launch::async, [] { return doConnect2(nullptr); });
         auto conn = server.accept(c.attempts ? 5000 : 200);
@@ -481,11 +492,11 @@ TEST_F(Session, GuardAllowsASeriesAfter23SecondsOnly) {
         }
         series.get();
         EXPECT_EQ(server.accept(100), nullptr);
-        EXPECT_EQ(loginState.lastDoConnect2.load(), started);
+        EXPECT_EQ(lastSeriesStart(), started);
         EXPECT_EQ(clock.sleptMs() - sleptBefore, c.attempts ? 1000 : 0);
         auto boxes = ui.messageBoxes();
         if (c.attempts) {
-            EXPECT_NE(agcState.gch.load(), nullptr);
+            EXPECT_NE(agc_current(), nullptr);
             EXPECT_EQ(boxes.size(), boxesBefore);
         } else {
             ASSERT_EQ(boxes.size(), boxesBefore + 1);
@@ -506,14 +517,14 @@ std::unique_ptr<ServerConn> seriesLogin(ScriptServer& server) {
 
 TEST_F(Session, ForcedCloseGivesOneNoticeAndOneReconnection) {
     auto first = seriesLogin(server);
-    AGCHandle* old = agcState.gch.load();
+    AGCHandle* old = agc_current();
     ASSERT_NE(old, nullptr);
     clock.advanceMs(30000);
     agc_forceclose(old);
     auto second = server.acceptLogin(1);
     ASSERT_NE(second, nullptr);
-    for (int i = 0; i < 500 && agcState.gch.load() == old; ++i) std::this_thread::sleep_for(10ms);
-    EXPECT_NE(agcState.gch.load(), old);
+    for (int i = 0; i < 500 && agc_current() == old; ++i) std::this_thread::sleep_for(10ms);
+    EXPECT_NE(agc_current(), old);
     EXPECT_EQ(noticeCount(), 1u);
     EXPECT_EQ(server.accept(100), nullptr);
     EXPECT_TRUE(ui.messageBoxes().empty());
@@ -547,7 +558,7 @@ TEST_F(Session, StatusMinusSevenThenCloseQuitsWithoutReconnecting) {
 TEST_F(Session, WantedCloseDoesNotReconnect) {
     auto conn = seriesLogin(server);
     clock.advanceMs(30000);
-    agc_close(agcState.gch.load(), true);
+    agc_close(agc_current(), true);
     EXPECT_TRUE(conn->waitClosed());
     EXPECT_EQ(server.accept(200), nullptr);
     EXPECT_EQ(noticeCount(), 1u);
@@ -555,7 +566,7 @@ TEST_F(Session, WantedCloseDoesNotReconnect) {
 
 TEST_F(Session, FailedSendOnTheUiThreadReconnectsWithoutHoldingIt) {
     auto conn = seriesLogin(server);
-    AGCHandle* old = agcState.gch.load();
+    AGCHandle* old = agc_current();
     clock.advanceMs(30000);
     // Hold the receive thread in a handler so that the UI thread's send is
     // the one that finds the connection gone.
@@ -572,7 +583,7 @@ TEST_F(Session, FailedSendOnTheUiThreadReconnectsWithoutHoldingIt) {
     bool failed = false;
     ASSERT_TRUE(uiCall([&] {
         for (int i = 0; i < 200 && !failed; ++i) {
-            failed = !agc_send(agcState.gch.load(), "input 60003|bonjour\n");
+            failed = !agc_send(agc_current(), "input 60003|bonjour\n");
             std::this_thread::sleep_for(5ms);
         }
     }));
@@ -666,7 +677,7 @@ void releaseDispatch() {
 // only its bytes (a "ping" costs more than its five).
 TEST_F(Session, AFloodWhileAHandlerWaitsStaysWithinTheQueueCap) {
     auto conn = login(1);
-    AGCHandle* h = agcState.gch.load();
+    AGCHandle* h = agc_current();
     holdDispatch(*conn);
     std::string burst;
     for (int i = 0; i < 50000; ++i) burst += "ping\n";
@@ -687,7 +698,7 @@ TEST_F(Session, AFloodWhileAHandlerWaitsStaysWithinTheQueueCap) {
 // they never wait in the queue, whatever their number.
 TEST_F(Session, LinesOfNoCommandNeverReachTheQueue) {
     auto conn = login(1);
-    AGCHandle* h = agcState.gch.load();
+    AGCHandle* h = agc_current();
     holdDispatch(*conn);
     std::string junk;
     for (int i = 0; i < 100000; ++i) junk += "\nzzz\nsay\n\r\nPing\n";
@@ -711,7 +722,7 @@ TEST_F(Session, LinesOfNoCommandNeverReachTheQueue) {
 TEST_F(Session, AServerThatStopsReadingLosesTheConnection) {
     auto conn = login(1);
     ASSERT_NE(conn, nullptr);
-    AGCHandle* h = agcState.gch.load();
+    AGCHandle* h = agc_current();
     std::atomic<bool> flooding{true};
     std::thread flood([&] {
         std::string burst;
@@ -751,7 +762,7 @@ TEST_F(Session, EachEndedConnectionReleasesItsSocket) {
         SCOPED_TRACE(i);
         auto conn = login(1);
         ASSERT_NE(conn, nullptr);
-        AGCHandle* h = agcState.gch.load();
+        AGCHandle* h = agc_current();
         agc_close(h, true);  // (a lost one would start a series here)
         ASSERT_TRUE(conn->waitClosed());
         ASSERT_TRUE(waitReceiverDone(h));

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <limits>
 
+#include "audio/sound.h"
 #include "net/config.h"
 #include "platform/atomic_file.h"
 #include "support/comma_locale.h"
@@ -39,8 +40,7 @@ void writeFile(const fs::path& p, std::string_view bytes) {
 struct ConfigFiles : ::testing::Test {
     fs::path dir;
     std::string fn;
-    Settings& conf = configState.conf;
-    std::vector<servinfo>& servers = configState.servers;
+    const std::vector<servinfo>& servers = serverList();
     void SetUp() override {
         dir = fs::temp_directory_path() /
               ("kordo-config-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
@@ -49,12 +49,14 @@ struct ConfigFiles : ::testing::Test {
         fs::create_directories(dir);
         fn = (dir / "config-debug.ini").string();
         resetConfig();
+        setSoundVolumes({});
     }
     void TearDown() override {
         std::error_code ec;
         fs::permissions(dir, fs::perms::owner_all, ec);
         fs::remove_all(dir, ec);
         resetConfig();
+        setSoundVolumes({});
     }
 };
 
@@ -316,7 +318,7 @@ TEST(ConfigClamp, VolumesOutsideRangeTakeDefaults) {
 TEST_F(ConfigFiles, MissingFileCreatesAndReadsDefault) {
     EXPECT_TRUE(loadConfig(fn));
     EXPECT_EQ(readFile(fn), kDefaultFile);
-    EXPECT_TRUE(conf.muStopped);
+    EXPECT_TRUE(currentSettings().muStopped);
     ASSERT_EQ(servers.size(), 1u);
     EXPECT_EQ(servers[0].name, "Kordo local");
     EXPECT_EQ(servers[0].host, "localhost");
@@ -329,39 +331,43 @@ TEST_F(ConfigFiles, UnreadableAndUnwritableRunsWithDefaultsInMemory) {
     const std::string bad = (dir / "missing" / "config-debug.ini").string();
     EXPECT_FALSE(loadConfig(bad));
     EXPECT_FALSE(fs::exists(bad));
-    EXPECT_TRUE(conf.muStopped);
+    EXPECT_TRUE(currentSettings().muStopped);
     ASSERT_EQ(servers.size(), 1u);
     EXPECT_EQ(servers[0].name, "Kordo local");
 }
 
 TEST_F(ConfigFiles, SaveThenLoadKeepsEverything) {
     ASSERT_TRUE(loadConfig(fn));
+    Settings conf = currentSettings();
     conf.fxVol = 0.35f;
     conf.muVol = 0.8f;
     conf.muStopped = false;
     conf.language = "en";
-    servers[0].login = "bob";
-    servers[0].password = "s\xE9same";  // CP1252 bytes pass unchanged
-    servers.push_back(servers[0]);
-    servers[1].name = "Deux";
-    servers[1].aboutPage.reset();
+    std::vector<servinfo> list = servers;
+    list[0].login = "bob";
+    list[0].password = "s\xE9same";  // CP1252 bytes pass unchanged
+    list.push_back(list[0]);
+    list[1].name = "Deux";
+    list[1].aboutPage.reset();
     conf.serverIndex = 1;
-    const Settings savedConf = conf;
-    const std::vector<servinfo> savedServers = servers;
+    applySettings(conf, list);
     ASSERT_TRUE(saveConfig(fn));
     EXPECT_FALSE(fs::exists(fn + ".tmp"));
 
     resetConfig();
+    setSoundVolumes({});
     ASSERT_TRUE(loadConfig(fn));
-    EXPECT_EQ(conf, savedConf);
-    EXPECT_EQ(servers, savedServers);
+    EXPECT_EQ(currentSettings(), conf);
+    EXPECT_EQ(servers, list);
 }
 
 TEST_F(ConfigFiles, FailedSaveKeepsThePreviousFile) {
     writeFile(fn, kDefaultFile);
     // The temporary file cannot be created: a folder stands in its way.
     fs::create_directory(fn + ".tmp");
+    Settings conf = currentSettings();
     conf.language = "en";
+    applySettings(conf, servers);
     EXPECT_FALSE(saveConfig(fn));
     EXPECT_EQ(readFile(fn), kDefaultFile);
     fs::remove(fn + ".tmp");
@@ -381,5 +387,26 @@ TEST_F(ConfigFiles, LongLinesAreNotCut) {
     ASSERT_TRUE(loadConfig(fn));
     ASSERT_EQ(servers.size(), 1u);
     EXPECT_EQ(servers[0].aboutPage, page);
-    EXPECT_EQ(conf.language, "en");
+    EXPECT_EQ(currentSettings().language, "en");
+}
+
+// The volumes and the pause switch are the sound unit's: loading hands the
+// file's to it, the start-up rule applies to what it holds, and saving
+// writes what it holds then (a volume key between the two included).
+TEST_F(ConfigFiles, VolumesGoToSoundAndComeBackFromIt) {
+    writeFile(fn, "sound.volume=0.25\r\nmusic.volume=7\r\nmusic.on=0\r\n");
+    ASSERT_TRUE(loadConfig(fn));
+    SoundVolumes v = soundVolumes();
+    EXPECT_EQ(v.effects, 0.25f);
+    EXPECT_EQ(v.music, 7.0f);
+    EXPECT_TRUE(v.musicStopped);
+    clampVolumes();
+    EXPECT_EQ(soundVolumes().music, 0.5f);
+    EXPECT_EQ(soundVolumes().effects, 0.25f);
+
+    setSoundVolumes({0.125f, 0.75f, false});
+    ASSERT_TRUE(saveConfig(fn));
+    EXPECT_EQ(readFile(fn),
+              "language=fr\r\nserver.default=0\r\nsound.volume=0.75\r\nmusic.volume=0.125\r\n"
+              "music.on=1\r\n");
 }

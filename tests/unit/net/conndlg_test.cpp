@@ -46,13 +46,20 @@ servinfo entry(const char* name, std::optional<std::string> login,
 struct ConnDlg : ::testing::Test {
     DialogDoubles doubles;
     int started = 0;
-    Settings& conf = configState.conf;
-    std::vector<servinfo>& servers = configState.servers;
+    const std::vector<servinfo>& servers = serverList();
+    // Replaces the list and the selected index, as a loaded file does.
+    static void useServers(std::vector<servinfo> list, unsigned serverIndex) {
+        Settings s = currentSettings();
+        s.serverIndex = serverIndex;
+        applySettings(s, std::move(list));
+    }
+    static unsigned serverIndex() { return currentSettings().serverIndex; }
     void SetUp() override {
         started = 0;
         resetConfig();
-        servers = {entry("Un", "alice", "motdepasse"), entry("Deux", std::nullopt, std::nullopt),
-                   entry("Trois", "carol", "pw12")};
+        useServers({entry("Un", "alice", "motdepasse"), entry("Deux", std::nullopt, std::nullopt),
+                    entry("Trois", "carol", "pw12")},
+                   0);
         setUi(&doubles);
         setShell(&doubles);
         setConnectionStarter([this] { ++started; });
@@ -85,8 +92,9 @@ TEST_F(ConnDlg, OpeningFillsFromTheList) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.serverIndex);
         SetUp();
-        servers.resize(c.nServers);
-        conf.serverIndex = c.serverIndex;
+        std::vector<servinfo> list = servers;
+        list.resize(c.nServers);
+        useServers(list, c.serverIndex);
         ConnDialog d = connDlgOpen();
         EXPECT_EQ(d.serverNames.size(), c.nServers);
         EXPECT_EQ(d.selection, c.selection);
@@ -142,14 +150,14 @@ TEST_F(ConnDlg, ConnectNeedsFourCharactersAndAnEntry) {
         EXPECT_EQ(started, c.connects ? 1 : 0);
         EXPECT_EQ(d.open, !c.connects);
         if (!c.connects) {
-            EXPECT_EQ(conf.serverIndex, 0u);
+            EXPECT_EQ(serverIndex(), 0u);
             EXPECT_EQ(servers, before);
             // Short texts send the focus back to the login; a missing entry
             // changes nothing at all.
             EXPECT_EQ(d.focus, c.selection < 0 ? ConnDlgControl::Connect : ConnDlgControl::Login);
         } else {
             EXPECT_EQ(d.result, 1);
-            EXPECT_EQ(conf.serverIndex, static_cast<unsigned>(c.selection));
+            EXPECT_EQ(serverIndex(), static_cast<unsigned>(c.selection));
             EXPECT_EQ(servers[static_cast<size_t>(c.selection)].login, c.login);
             EXPECT_EQ(servers[static_cast<size_t>(c.selection)].password, c.password);
         }
@@ -208,7 +216,7 @@ TEST_F(ConnDlg, ShowSetsTheTitleInEveryCase) {
     // Cancel: the application quits with 0; the title still shows the
     // remembered login of the selected entry.
     showConnectionDialog([](ConnDialog* d) { connDlgCancel(d); });
-    conf.serverIndex = 9;
+    useServers(servers, 9);
     showConnectionDialog([](ConnDialog*) {});
     EXPECT_EQ(doubles.titles,
               (std::vector<std::string>{"Le Kordo [newuser]", "Le Kordo [newuser]", "Le Kordo []"}));
@@ -221,7 +229,9 @@ TEST_F(ConnDlg, PageButtonsOpenTheSelectedEntrysPages) {
     connDlgSelectionChanged(&d, 1);
     connDlgCreateAccount(d);
     connDlgLostPassword(d);
-    servers[1].lostPasswordPage.reset();
+    std::vector<servinfo> list = servers;
+    list[1].lostPasswordPage.reset();
+    useServers(list, serverIndex());
     connDlgLostPassword(d);  // no page: nothing
     d.selection = -1;
     connDlgCreateAccount(d);  // no entry: nothing

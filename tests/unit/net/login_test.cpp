@@ -9,7 +9,7 @@
 
 namespace {
 TEST(Login, LineFields) {
-    loginState.clientId = "k3x9";
+    setLoginClientId("k3x9");
     EXPECT_EQ(loginLine("abc", "", ""), "login ||65545|fr|k3x9|n477\n");
     EXPECT_EQ(loginLine("ab", "c", "pw"),
               "login c|pw|65545|fr|k3x9|" + toBase36(doChallenge("abc", "pw", "")) + "\n");

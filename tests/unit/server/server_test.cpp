@@ -55,7 +55,7 @@ protected:
         opt.tryHttp80 = false;
         opt.accountsFile = (dir / "accounts.txt").string();
         opt.downloadDir = KORDO_TEST_AUTODL;
-        loginState.clientId = "k3x9";  // loginLine() sends it; the server requires one
+        setLoginClientId("k3x9");  // loginLine() sends it; the server requires one
     }
     void TearDown() override {
         srv.reset();
