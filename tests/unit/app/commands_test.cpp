@@ -234,7 +234,7 @@ TEST_F(Selection, PlaysAndShowsTheItemAndKeepsTheClickWithoutMenu) {
     open(0);
     click(0, 3);
     EXPECT_EQ(ui.take(), (Events{"list-select 3", "sound s3", "list-select 3"}));
-    speechState.speakMenuOnItemChange = true;
+    ui.selfVoicing(true);
     click(0, 1);
     EXPECT_EQ(ui.take(), (Events{"list-select 1", "sound s1", "list-select 1", "speak 0 L1"}));
     menuReset();

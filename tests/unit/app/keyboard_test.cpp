@@ -244,7 +244,7 @@ TEST_F(Keys, ArrowMovesInAPlainListAndShortGrid) {
 }
 
 TEST_F(Keys, AMenuOfWidthZeroAnnouncesItsItemAgainOnUpAndDown) {
-    speechState.speakMenuOnItemChange = true;
+    ui.selfVoicing(true);
     open(5, 0, 5, 3, 0);
     for (int key : {38, 40}) {
         EXPECT_TRUE(down(key, L));
@@ -421,7 +421,7 @@ TEST_F(Keys, TabCyclesTheFocusAndSaysWhere) {
         if (c.menu) open(2, 1, 3, 1, 0);
         ui.setChat("salut");
         ui.setFocus(c.from);
-        speechState.speakMenuOnItemChange = c.selfVoicing;
+        ui.selfVoicing(c.selfVoicing);
         setMods(c.shift ? Shift : None);
         EXPECT_TRUE(down(9, c.from));
         EXPECT_TRUE(up(9, c.from));
