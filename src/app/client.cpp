@@ -82,7 +82,7 @@ int clientMain(FrontEnd& fe, const ClientOptions& o) {
     if (!o.programFolder.empty()) std::filesystem::current_path(o.programFolder, ec);
 
     registerServerCommands();
-    filesState.fileWritten = soundFileWritten;
+    setFileWrittenObserver(soundFileWritten);
 
     agc_init();
     loadConfig(kConfigFileName);
