@@ -5,11 +5,11 @@
 //
 // Where each unit keeps its state, and the unit's own reset:
 //   app/keyboard.h       keyboard            keyboardReset()
-//   app/extensions.h     extensionState      extensionsReset()
-//   files/download.h     filesState          filesReset()
+//   app/extensions.cpp   extensionState      extensionsReset()
+//   files/download.cpp   filesState          filesReset()
 //   menu/menus.h         menus               menuReset()
-//   history/history.h    historyState        historyReset()
-//   history/chat.h       chatState           chatReset()
+//   history/history.cpp  historyState        historyReset()
+//   history/chat.cpp     chatState           chatReset()
 //   net/conndlg.h        connDlgState        connDlgReset()
 //   net/login.h          loginState          loginReset()
 //   net/agc.h            agcState            agcReset()
@@ -17,7 +17,7 @@
 //   identity/diskid.h    identityState       identityReset()
 // Left alone, because what they hold is installed by the front-end around
 // the run (and a fixture around a test), not made by the run:
-//   speech/speech.h      speechState         speechReset()   the speech back-end
+//   speech/speech.cpp    speechState         speechReset()   the speech back-end
 //   audio/sound.h        SoundState          soundReset()    observers, the output
 //   audio/mixer.h        MixerState          mixReset()      the output
 //   platform/ui.h        the UI seams        setUi()

@@ -6,9 +6,28 @@
 #include "platform/ui.h"
 #include "speech/speech.h"
 
-HistoryState historyState;
-
 namespace {
+// The unit's state, one record; historyReset() restores it (resetCore,
+// tests).  `lock` guards every field but `gathered`, which belongs to the UI
+// thread.  How the budget trims the list: see HistoryCounts.
+struct HistoryState {
+    std::mutex lock;
+    HistoryList history;
+    int histLen = 0;    // messages stored (== history.ends.size())
+    int histCap = 16;   // capacity; grows to histCap * 3 / 2 + 1 when full
+    int histPos = -1;   // reading position; -1: before the first message
+    LogFile logfile;    // the session log; null when not open
+    GatheredRun gathered;
+    size_t budget = kHistoryBudget;  // setHistoryBudget; tests set a small one
+    // Messages count from the first of the run: `dropped` have gone from the
+    // front of the list; the view holds every stored message from number
+    // `viewFirst` on (those stored while there was no main window are not in
+    // it).
+    int64_t dropped = 0;
+    int64_t viewFirst = 0;
+};
+
+HistoryState historyState;
 
 using Lock = std::lock_guard<std::mutex>;
 
@@ -248,6 +267,18 @@ std::string historyAt(int i) {
     Lock g(historyState.lock);
     if (i < 0 || i >= historyState.histLen) return {};
     return std::string(historyState.history[i]);
+}
+
+HistoryCounts historyCounts() {
+    Lock g(historyState.lock);
+    const HistoryState& h = historyState;
+    return {h.histLen, h.histCap, h.histPos, h.dropped,
+            h.history.bytes.capacity() + h.history.ends.capacity() * sizeof(size_t)};
+}
+
+void setHistoryBudget(size_t bytes) {
+    Lock g(historyState.lock);
+    historyState.budget = bytes;
 }
 
 void historyReset() {

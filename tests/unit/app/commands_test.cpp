@@ -131,7 +131,7 @@ TEST_F(Commands, StatisticsGoToTheHistoryAndAreSpokenInterrupting) {
     ui.take();
     run(1011);
     std::string expected = statsText(4, 8192, 2048);
-    ASSERT_EQ(historyState.histLen, 1);
+    ASSERT_EQ(historyCounts().length, 1);
     EXPECT_EQ(historyAt(0), expected);
     Events ev = ui.take();
     EXPECT_NE(std::find(ev.begin(), ev.end(), "speak 1 " + expected), ev.end());

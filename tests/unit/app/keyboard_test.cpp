@@ -37,10 +37,7 @@ protected:
         onUi([&] { r = handleKeyUp(key, c); });
         return r;
     }
-    int histPos() {
-        std::lock_guard<std::mutex> g(historyState.lock);
-        return historyState.histPos;
-    }
+    int histPos() { return historyCounts().position; }
 };
 
 constexpr UiControl H = UiControl::History, L = UiControl::List, C = UiControl::Chat;
@@ -114,10 +111,7 @@ TEST_F(Keys, KeyDownTable) {
         menuReset();
         historyReset();
         for (int i = 0; i < 5; ++i) historyAdd("m" + std::to_string(i), 0);
-        {
-            std::lock_guard<std::mutex> g(historyState.lock);
-            historyState.histPos = 2;
-        }
+        historyMove(3);  // from before the first message to the third
         if (c.menuFlags != kNoMenu) open(12, 1, 5, 3, c.menuFlags);
         ui.setChat("salut");
         setMods(c.mods);
