@@ -1,12 +1,42 @@
 #include "history/history.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
 
 #include "platform/atomic_file.h"
 #include "platform/ui.h"
 #include "speech/speech.h"
 
 namespace {
+// The stored messages, oldest first, packed back to back in one buffer so
+// that a message costs its bytes plus one offset (a long session stores
+// hundreds of thousands).  The oldest go once the history passes its budget
+// (setHistoryBudget).
+struct HistoryList {
+    std::string bytes;
+    std::vector<size_t> ends;  // ends[i]: one past message i in `bytes`
+    std::string_view operator[](int i) const {
+        size_t begin = i == 0 ? 0 : ends[static_cast<size_t>(i) - 1];
+        return std::string_view(bytes).substr(begin, ends[static_cast<size_t>(i)] - begin);
+    }
+};
+
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using LogFile = std::unique_ptr<std::FILE, FileCloser>;
+
+// The view text of a run, or a flood of runs, being gathered
+// (historyRunBegin).
+struct GatheredRun {
+    bool active = false;  // inside a run
+    std::string text;     // "\r\n" + message, for each stored message so far
+};
+
 // The unit's state, one record; historyReset() restores it (resetCore,
 // tests).  `lock` guards every field but `gathered`, which belongs to the UI
 // thread.  How the budget trims the list: see HistoryCounts.
@@ -131,11 +161,6 @@ void store(HistoryState& h, std::string_view msg) {
 }
 
 }  // namespace
-
-std::string_view HistoryList::operator[](int i) const {
-    size_t begin = i == 0 ? 0 : ends[static_cast<size_t>(i) - 1];
-    return std::string_view(bytes).substr(begin, ends[static_cast<size_t>(i)] - begin);
-}
 
 void historyAdd(std::string_view s, int flags) {
     std::string msg(s);

@@ -26,28 +26,6 @@ enum : int {
     HIST_ALWAYS = 8,     // speak even when the main window is not active
 };
 
-// The stored messages, oldest first, packed back to back in one buffer so
-// that a message costs its bytes plus one offset (a long session stores
-// hundreds of thousands).  The oldest go once the history passes its budget
-// (HistoryState::budget).
-struct HistoryList {
-    std::string bytes;
-    std::vector<size_t> ends;  // ends[i]: one past message i in `bytes`
-    std::string_view operator[](int i) const;
-};
-
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using LogFile = std::unique_ptr<std::FILE, FileCloser>;
-
-// The view text of a run, or a flood of runs, being gathered
-// (historyRunBegin).
-struct GatheredRun {
-    bool active = false;  // inside a run
-    std::string text;     // "\r\n" + message, for each stored message so far
-};
-
 // What the history and its view may hold, in bytes, counted per stored
 // message as its view text ("\r\n" + message) plus kHistoryMessageCost for
 // the bookkeeping of one more line, so that a flood of short messages is
@@ -74,10 +52,10 @@ constexpr size_t kHistoryBudget = sizeof(void*) >= 8 ? size_t{64} << 20 : size_t
 // selection with its text, so the player keeps the place unless that place
 // itself went.  The session log keeps everything.
 struct HistoryCounts {
-    int length = 0;        // messages stored
-    int capacity = 0;      // capacity; grows to capacity * 3 / 2 + 1 when full
-    int position = -1;     // reading position; -1: before the first message
-    int64_t dropped = 0;   // messages gone from the front since the last reset
+    int length = 0;         // messages stored
+    int capacity = 0;       // capacity; grows to capacity * 3 / 2 + 1 when full
+    int position = -1;      // reading position; -1: before the first message
+    int64_t dropped = 0;    // messages gone from the front since the last reset
     size_t storeBytes = 0;  // bytes the list has allocated for its messages
 };
 HistoryCounts historyCounts();

@@ -94,7 +94,6 @@ SpeechBackend* speechBackend();
 // back-end selection; any thread.
 bool speechSpeaksMenus();
 
-
 // Back to the start-of-run state: no back-end, value 0, voice off, default
 // platform (nothing loads), loaded libraries released.  The unit's state is
 // one record, private to speech.cpp; the front-end's selection
