@@ -5,11 +5,11 @@
 //
 // Where each unit keeps its state, and the unit's own reset:
 //   app/keyboard.h       keyboard            keyboardReset()
-//   app/extensions.cpp   extensionState      extensionsReset()
-//   files/download.cpp   filesState          filesReset()
+//   app/extensions.cpp   ExtensionState      extensionsReset()
+//   files/download.cpp   FilesState          filesReset()
 //   menu/menus.h         menus               menuReset()
-//   history/history.cpp  historyState        historyReset()
-//   history/chat.cpp     chatState           chatReset()
+//   history/history.cpp  HistoryState        historyReset()
+//   history/chat.cpp     ChatState           chatReset()
 //   net/conndlg.h        connDlgState        connDlgReset()
 //   net/login.h          loginState          loginReset()
 //   net/agc.h            agcState            agcReset()
@@ -17,7 +17,7 @@
 //   identity/diskid.h    identityState       identityReset()
 // Left alone, because what they hold is installed by the front-end around
 // the run (and a fixture around a test), not made by the run:
-//   speech/speech.cpp    speechState         speechReset()   the speech back-end
+//   speech/speech.cpp    SpeechState         speechReset()   the speech back-end
 //   audio/sound.h        SoundState          soundReset()    observers, the output
 //   audio/mixer.h        MixerState          mixReset()      the output
 //   platform/ui.h        the UI seams        setUi()
