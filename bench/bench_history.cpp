@@ -29,8 +29,7 @@ void BM_HistoryAdd(benchmark::State& state) {
         for (int i = 0; i < n; ++i) historyAdd(msg, 0);
 
         state.PauseTiming();
-        storeBytes = static_cast<double>(historyState.history.bytes.capacity() +
-                                         historyState.history.ends.capacity() * sizeof(size_t));
+        storeBytes = static_cast<double>(historyCounts().storeBytes);
         viewBytes = static_cast<double>(ui.history.capacity());
         historyCloseLog();
         historyReset();

@@ -67,7 +67,7 @@ int clientMain(FrontEnd& fe, const ClientOptions& o) {
     if (const char* b = std::getenv("KORDO_HISTORY_BUDGET")) {
         char* end = nullptr;
         unsigned long long v = std::strtoull(b, &end, 10);
-        if (end != b && *end == '\0' && v > 0) historyState.budget = static_cast<size_t>(v);
+        if (end != b && *end == '\0' && v > 0) setHistoryBudget(static_cast<size_t>(v));
     }
 
     // The machine identifier first: it is sent at login.
@@ -82,7 +82,7 @@ int clientMain(FrontEnd& fe, const ClientOptions& o) {
     if (!o.programFolder.empty()) std::filesystem::current_path(o.programFolder, ec);
 
     registerServerCommands();
-    filesState.fileWritten = soundFileWritten;
+    setFileWrittenObserver(soundFileWritten);
 
     agc_init();
     loadConfig(kConfigFileName);

@@ -5,11 +5,11 @@
 //
 // Where each unit keeps its state, and the unit's own reset:
 //   app/keyboard.h       keyboard            keyboardReset()
-//   app/extensions.h     extensionState      extensionsReset()
-//   files/download.h     filesState          filesReset()
+//   app/extensions.cpp   ExtensionState      extensionsReset()
+//   files/download.cpp   FilesState          filesReset()
 //   menu/menus.h         menus               menuReset()
-//   history/history.h    historyState        historyReset()
-//   history/chat.h       chatState           chatReset()
+//   history/history.cpp  HistoryState        historyReset()
+//   history/chat.cpp     ChatState           chatReset()
 //   net/conndlg.cpp      ConnDlgState        connDlgReset()
 //   net/login.cpp        LoginState          loginReset()
 //   net/agc.cpp          AgcState            agcReset()
@@ -17,13 +17,14 @@
 //   identity/diskid.cpp  IdentityState       identityReset()
 // Left alone, because what they hold is installed by the front-end around
 // the run (and a fixture around a test), not made by the run:
-//   speech/speech.h      speechState         speechReset()   the speech back-end
+//   speech/speech.cpp    SpeechState         speechReset()   the speech back-end
 //   audio/sound.h        SoundState          soundReset()    observers, the output
 //   audio/mixer.h        MixerState          mixReset()      the output
 //   platform/ui.h        the UI seams        setUi()
 //
 // UI thread, with no connection, receive or connecting thread running
 // (before the run, or in a test between runs).
+//
 // The threads of a running client.  For each: who starts it, what runs on
 // it, what it may touch, how it ends.  A unit's header says which of these
 // threads call each of its functions; a function named for no thread is for

@@ -8,7 +8,13 @@
 #include "net/replies.h"
 #include "platform/fields.h"
 
+namespace {
 ExtensionState extensionState;
+}  // namespace
+
+const ExtensionState& extensionsView() { return extensionState; }
+
+void setExtensionFolder(std::string folder) { extensionState.folder = std::move(folder); }
 
 void extensionsReset() {
     extensionState.functions.clear();

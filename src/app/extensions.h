@@ -29,8 +29,8 @@
 // or null.  Texts are CP1252 bytes.
 using ExtensionFunction = const char*(KORDO_EXT_CALL*)(int32_t id, const char* argument);
 
-// The unit's state, one record; dispatch thread only (see above).
-// extensionsReset() empties it (resetCore, tests).
+// The unit's state, one record, kept in extensions.cpp; dispatch thread only
+// (see above).  extensionsReset() empties it (resetCore, tests).
 struct ExtensionState {
     // Loaded libraries by the name the server gave; never unloaded while the
     // program runs (returned texts and cached functions point into them).
@@ -47,7 +47,12 @@ struct ExtensionState {
     // The argument text of the latest call (see dllRun).
     std::string argument;
 };
-extern ExtensionState extensionState;
+// Read-only view of the record (dispatch thread, or tests between runs).
+const ExtensionState& extensionsView();
+// Loads libraries from `folder` (with its trailing separator; empty: the
+// working directory) from now on.  Before any connection runs, or between
+// tests; extensionsReset() empties it again.
+void setExtensionFolder(std::string folder);
 // Forgets the cache and unloads the libraries: no function returned earlier
 // may still be in use (before the run, or between tests).
 void extensionsReset();

@@ -107,13 +107,13 @@ void focusMove(UiControl from) {
     const bool shift = keyboard.shiftDown;
     if ((from == UiControl::Chat && shift) || (from == UiControl::History && !shift)) {
         uiViews().setFocus(UiControl::List);
-        if (speechState.speakMenuOnItemChange.load() && currentMenu()) menuMove(0, true, false);
+        if (speechSpeaksMenus() && currentMenu()) menuMove(0, true, false);
     } else if ((from == UiControl::History && shift) || (from == UiControl::List && !shift)) {
         uiViews().setFocus(UiControl::Chat);
         selectAllChat();
         // The control's name without the label's mnemonic marker, which a
         // voice would read out ("et Chat").
-        if (speechState.speakMenuOnItemChange.load()) sayString("Chat", true);
+        if (speechSpeaksMenus()) sayString("Chat", true);
     } else {
         uiViews().setFocus(UiControl::History);
         // Said in every speech mode: a screen reader reads the history

@@ -58,7 +58,7 @@ void checkFiles(std::string_view payload) {
         // A refused name is not looked at on the disk: it counts as missing
         // and goes through the same messages as a failed download.
         uint64_t cdate = isSafeRelativeName(downloadNames(e.name).local)
-                             ? fileTimesMs(filesState.root + downloadNames(e.name).local, 2)
+                             ? fileTimesMs(filesRoot() + downloadNames(e.name).local, 2)
                              : 0;
         if (cdate >= e.date) continue;
         historyAdd("T\xE9l\xE9" "chargement de " + e.name + "...", HIST_SPEAK);

@@ -25,7 +25,7 @@ std::vector<CheckEntry> parseCheckList(std::string_view payload);
 // date (equal counts as fresh), adds "Téléchargement de %s..." to the
 // history with flags 1, downloads the file, then adds
 // "Téléchargement de %s terminé." (also when the download failed or the
-// name was refused).  Names are resolved under filesState.root.
+// name was refused).  Names are resolved under filesRoot().
 void checkFiles(std::string_view payload);
 
 // Time `r` of file `fn` (0 change/creation, 1 last access, 2 last write) in

@@ -16,15 +16,6 @@
 #include "platform/file_names.h"
 #include "platform/sockets.h"
 
-FilesState filesState;
-
-void cancelDownloads(bool cancel) {
-    if (cancel)
-        filesState.downloadsCancel.cancel();
-    else
-        filesState.downloadsCancel.reset();
-}
-
 DownloadEndpoint defaultDownloadEndpoint() {
     DownloadEndpoint ep;
     ep.host = kDefaultDownloadHost;
@@ -33,6 +24,48 @@ DownloadEndpoint defaultDownloadEndpoint() {
     ep.idleTimeoutMs = 30000;
     return ep;
 }
+
+namespace {
+// The unit's state, one record: the settings of the file delivery, set at
+// start-up before any connection exists, or by tests between runs, then
+// read by the dispatch threads; the cancellation switch (see
+// cancelDownloads), which any thread may flip; and the targets being
+// downloaded.  filesReset() restores the whole record, switch off, with no
+// download running (resetCore, tests).
+struct FilesState {
+    DownloadEndpoint endpoint = defaultDownloadEndpoint();
+    // Folder the relative names are resolved in, with its trailing "/";
+    // empty: the working directory (which start-up makes the program folder).
+    std::string root;
+    CancelSwitch downloadsCancel;
+    // Told of every file downloadFile wrote, with its local name (relative
+    // to root), on the downloading thread.  Registered at start-up by the
+    // layer above, which tells the units that keep what they read of files.
+    void (*fileWritten)(std::string_view local) = nullptr;
+    // One download per target at a time (two connections' dispatch threads
+    // may ask for the same file): the target paths of the downloads under
+    // way, guarded by targetsMu; a download waiting for its target's turn
+    // waits on targetsCv.
+    std::mutex targetsMu;
+    std::condition_variable targetsCv;
+    std::vector<std::string> busyTargets;
+};
+
+FilesState filesState;
+}  // namespace
+
+void cancelDownloads(bool cancel) {
+    if (cancel)
+        filesState.downloadsCancel.cancel();
+    else
+        filesState.downloadsCancel.reset();
+}
+
+void setDownloadEndpoint(DownloadEndpoint ep) { filesState.endpoint = std::move(ep); }
+DownloadEndpoint downloadEndpoint() { return filesState.endpoint; }
+void setFilesRoot(std::string root) { filesState.root = std::move(root); }
+std::string filesRoot() { return filesState.root; }
+void setFileWrittenObserver(void (*observer)(std::string_view local)) { filesState.fileWritten = observer; }
 
 void filesReset() {
     filesState.endpoint = defaultDownloadEndpoint();

@@ -37,31 +37,27 @@ void cancelDownloads(bool cancel);
 // The built-in download area: the build's download host, port 80, "/autodl".
 DownloadEndpoint defaultDownloadEndpoint();
 
-// The unit's state, one record: the settings of the file delivery, set at
-// start-up before any connection exists, or by tests between runs, then
-// read by the dispatch threads; the cancellation switch (see
-// cancelDownloads), which any thread may flip; and the targets being
-// downloaded.  filesReset() restores the whole record, switch off, with no
-// download running (resetCore, tests).
-struct FilesState {
-    DownloadEndpoint endpoint = defaultDownloadEndpoint();
-    // Folder the relative names are resolved in, with its trailing "/";
-    // empty: the working directory (which start-up makes the program folder).
-    std::string root;
-    CancelSwitch downloadsCancel;
-    // Told of every file downloadFile wrote, with its local name (relative
-    // to root), on the downloading thread.  Registered at start-up by the
-    // layer above, which tells the units that keep what they read of files.
-    void (*fileWritten)(std::string_view local) = nullptr;
-    // One download per target at a time (two connections' dispatch threads
-    // may ask for the same file): the target paths of the downloads under
-    // way, guarded by targetsMu; a download waiting for its target's turn
-    // waits on targetsCv.
-    std::mutex targetsMu;
-    std::condition_variable targetsCv;
-    std::vector<std::string> busyTargets;
-};
-extern FilesState filesState;
+// The settings of the file delivery, kept in download.cpp with the rest of
+// the unit's state: set at start-up before any connection exists, or by tests
+// between runs, then read by the dispatch threads.  The getters return
+// copies.
+//
+// Where files come from (defaultDownloadEndpoint() at start).
+void setDownloadEndpoint(DownloadEndpoint ep);
+DownloadEndpoint downloadEndpoint();
+// Folder the relative names are resolved in, with its trailing "/"; empty
+// (at start): the working directory (which start-up makes the program
+// folder).
+void setFilesRoot(std::string root);
+std::string filesRoot();
+// Told of every file downloadFile wrote, with its local name (relative to
+// the root), on the downloading thread; null: nobody.  Registered at
+// start-up by the layer above, which tells the units that keep what they
+// read of files.
+void setFileWrittenObserver(void (*observer)(std::string_view local));
+
+// Back to the start values: default endpoint, working directory, no
+// observer, the cancel switch off, no download running (resetCore, tests).
 void filesReset();
 
 // Remote and local names of a given name: when `fn` contains ".dll"
@@ -96,7 +92,7 @@ enum class DownloadResult {
 };
 
 // The whole exchange against `ep`, with local names under `root` (see
-// FilesState::root).  The body goes to a temporary file of this download's
+// setFilesRoot).  The body goes to a temporary file of this download's
 // own next to the target, created new ("<local>.part", or "<local>.<n>.part"
 // when something has that name already, which is left alone), and is renamed
 // over the target only once complete, so the local file is either the old

@@ -23,7 +23,7 @@ const char kOptionalPrompt[] =
 
 void execute(std::string_view s) {
     if (!isSafeRelativeName(s)) return;
-    const std::string path = filesState.root + std::string(s);
+    const std::string path = filesRoot() + std::string(s);
 #ifdef _WIN32
     shell().executeFile(path);
 #else
@@ -49,7 +49,7 @@ void downloadNewVersion(std::string_view s, bool required) {
     uiCall([&] { answer = uiDialogs().updateQuestion(text, required); });
     if (answer == kIdYes) {
         sayString("T\xE9l\xE9" "chargement du programme d'installation en cours...", true);
-        const DownloadResult r = downloadFileFrom(filesState.endpoint, filesState.root, s, agc_dispatchCancel());
+        const DownloadResult r = downloadFileFrom(downloadEndpoint(), filesRoot(), s, agc_dispatchCancel());
         sayString("T\xE9l\xE9" "chargement termin\xE9", true);
         // Only the file this download has just written, whole, under the
         // name it wrote (the local name, which differs from `s` when text

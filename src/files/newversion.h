@@ -15,7 +15,7 @@
 // When there is no main window the answer counts as No.
 void downloadNewVersion(std::string_view s, bool required);
 
-// Starts the downloaded file `s` (a relative name under filesState.root)
+// Starts the downloaded file `s` (a relative name under filesRoot())
 // through the shell seam's executeFile: on Windows the shell's "open" action
 // on the path; elsewhere the absolute path, which the desktop's shell runs
 // when it has an execute permission bit and otherwise opens with the

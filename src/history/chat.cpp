@@ -8,9 +8,9 @@
 #include "platform/shell.h"
 #include "platform/ui.h"
 
-ChatState chatState;
-
 namespace {
+
+ChatState chatState;
 
 // Chat state is the UI thread's; other callers (tests) are handed over.  With
 // no main window the work runs here, as there is no UI thread to race.
@@ -42,6 +42,8 @@ bool startsWithIgnoringCase(std::string_view s, std::string_view prefix) {
 }
 
 }  // namespace
+
+const ChatState& chatView() { return chatState; }
 
 void handleChatEnter() {
     runChatOp([] {

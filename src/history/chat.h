@@ -12,8 +12,8 @@
 
 constexpr int kChatCap = 32;
 
-// The unit's state, one record; UI thread.  chatReset() empties it
-// (resetCore, tests).
+// The unit's state, one record, kept in chat.cpp; UI thread.  chatReset()
+// empties it (resetCore, tests).
 struct ChatState {
     // Newest first; at most kChatCap entries (chatlen is its size).
     std::vector<std::string> chatHistory;
@@ -21,7 +21,8 @@ struct ChatState {
     int chatpos = -1;
 };
 
-extern ChatState chatState;
+// Read-only view of the record (UI thread).
+const ChatState& chatView();
 
 // Enter in the chat line: sends the text, keeps it for recall when it is an
 // "@" or "/" line with a space whose first word is not kept yet (letter case

@@ -1,14 +1,63 @@
 #include "history/history.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
 
 #include "platform/atomic_file.h"
 #include "platform/ui.h"
 #include "speech/speech.h"
 
-HistoryState historyState;
-
 namespace {
+// The stored messages, oldest first, packed back to back in one buffer so
+// that a message costs its bytes plus one offset (a long session stores
+// hundreds of thousands).  The oldest go once the history passes its budget
+// (setHistoryBudget).
+struct HistoryList {
+    std::string bytes;
+    std::vector<size_t> ends;  // ends[i]: one past message i in `bytes`
+    std::string_view operator[](int i) const {
+        size_t begin = i == 0 ? 0 : ends[static_cast<size_t>(i) - 1];
+        return std::string_view(bytes).substr(begin, ends[static_cast<size_t>(i)] - begin);
+    }
+};
+
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using LogFile = std::unique_ptr<std::FILE, FileCloser>;
+
+// The view text of a run, or a flood of runs, being gathered
+// (historyRunBegin).
+struct GatheredRun {
+    bool active = false;  // inside a run
+    std::string text;     // "\r\n" + message, for each stored message so far
+};
+
+// The unit's state, one record; historyReset() restores it (resetCore,
+// tests).  `lock` guards every field but `gathered`, which belongs to the UI
+// thread.  How the budget trims the list: see HistoryCounts.
+struct HistoryState {
+    std::mutex lock;
+    HistoryList history;
+    int histLen = 0;    // messages stored (== history.ends.size())
+    int histCap = 16;   // capacity; grows to histCap * 3 / 2 + 1 when full
+    int histPos = -1;   // reading position; -1: before the first message
+    LogFile logfile;    // the session log; null when not open
+    GatheredRun gathered;
+    size_t budget = kHistoryBudget;  // setHistoryBudget; tests set a small one
+    // Messages count from the first of the run: `dropped` have gone from the
+    // front of the list; the view holds every stored message from number
+    // `viewFirst` on (those stored while there was no main window are not in
+    // it).
+    int64_t dropped = 0;
+    int64_t viewFirst = 0;
+};
+
+HistoryState historyState;
 
 using Lock = std::lock_guard<std::mutex>;
 
@@ -112,11 +161,6 @@ void store(HistoryState& h, std::string_view msg) {
 }
 
 }  // namespace
-
-std::string_view HistoryList::operator[](int i) const {
-    size_t begin = i == 0 ? 0 : ends[static_cast<size_t>(i) - 1];
-    return std::string_view(bytes).substr(begin, ends[static_cast<size_t>(i)] - begin);
-}
 
 void historyAdd(std::string_view s, int flags) {
     std::string msg(s);
@@ -248,6 +292,18 @@ std::string historyAt(int i) {
     Lock g(historyState.lock);
     if (i < 0 || i >= historyState.histLen) return {};
     return std::string(historyState.history[i]);
+}
+
+HistoryCounts historyCounts() {
+    Lock g(historyState.lock);
+    const HistoryState& h = historyState;
+    return {h.histLen, h.histCap, h.histPos, h.dropped,
+            h.history.bytes.capacity() + h.history.ends.capacity() * sizeof(size_t)};
+}
+
+void setHistoryBudget(size_t bytes) {
+    Lock g(historyState.lock);
+    historyState.budget = bytes;
 }
 
 void historyReset() {

@@ -8,7 +8,7 @@
 // the work runs on the calling thread and the view is skipped, so nothing
 // the server said is lost from the list and the log.  historyMove and
 // historySave belong to the UI thread and are handed over the same way.
-// Other threads read the state only under `historyState.lock`.
+// Other threads read the state through historyCounts and historyAt.
 #pragma once
 
 #include <cstdio>
@@ -26,28 +26,6 @@ enum : int {
     HIST_ALWAYS = 8,     // speak even when the main window is not active
 };
 
-// The stored messages, oldest first, packed back to back in one buffer so
-// that a message costs its bytes plus one offset (a long session stores
-// hundreds of thousands).  The oldest go once the history passes its budget
-// (HistoryState::budget).
-struct HistoryList {
-    std::string bytes;
-    std::vector<size_t> ends;  // ends[i]: one past message i in `bytes`
-    std::string_view operator[](int i) const;
-};
-
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using LogFile = std::unique_ptr<std::FILE, FileCloser>;
-
-// The view text of a run, or a flood of runs, being gathered
-// (historyRunBegin).
-struct GatheredRun {
-    bool active = false;  // inside a run
-    std::string text;     // "\r\n" + message, for each stored message so far
-};
-
 // What the history and its view may hold, in bytes, counted per stored
 // message as its view text ("\r\n" + message) plus kHistoryMessageCost for
 // the bookkeeping of one more line, so that a flood of short messages is
@@ -62,35 +40,29 @@ struct GatheredRun {
 constexpr size_t kHistoryMessageCost = 64;
 constexpr size_t kHistoryBudget = sizeof(void*) >= 8 ? size_t{64} << 20 : size_t{0xFFFFFF};
 
-// The unit's state, one record; historyReset() restores it (resetCore,
-// tests).  `lock` guards every field but `gathered`, which belongs to the UI
-// thread.
+// Where the history stands, copied under the unit's lock; any thread.  The
+// unit's state itself is one record kept in history.cpp; historyReset()
+// restores it (resetCore, tests).
 //
-// Once a new message would take the history past `budget`, the oldest
+// Once a new message would take the history past its budget, the oldest
 // messages go, from the list and from the view alike, until an eighth of the
 // budget is free again (removing from the front costs a move of what stays:
 // it is paid once per eighth, not per message).  The newest message always
 // stays.  The reading position moves with the list, and the view's caret and
 // selection with its text, so the player keeps the place unless that place
 // itself went.  The session log keeps everything.
-struct HistoryState {
-    std::mutex lock;
-    HistoryList history;
-    int histLen = 0;    // messages stored (== history.ends.size())
-    int histCap = 16;   // capacity; grows to histCap * 3 / 2 + 1 when full
-    int histPos = -1;   // reading position; -1: before the first message
-    LogFile logfile;    // the session log; null when not open
-    GatheredRun gathered;
-    size_t budget = kHistoryBudget;  // see above; tests set a small one
-    // Messages count from the first of the run: `dropped` have gone from the
-    // front of the list; the view holds every stored message from number
-    // `viewFirst` on (those stored while there was no main window are not in
-    // it).
-    int64_t dropped = 0;
-    int64_t viewFirst = 0;
+struct HistoryCounts {
+    int length = 0;         // messages stored
+    int capacity = 0;       // capacity; grows to capacity * 3 / 2 + 1 when full
+    int position = -1;      // reading position; -1: before the first message
+    int64_t dropped = 0;    // messages gone from the front since the last reset
+    size_t storeBytes = 0;  // bytes the list has allocated for its messages
 };
+HistoryCounts historyCounts();
 
-extern HistoryState historyState;
+// Sets the budget (kHistoryBudget at start): before the run, or in tests
+// between runs; historyReset() restores the default.
+void setHistoryBudget(size_t bytes);
 
 // Adds message `s`; 0x01 stands for CR and 0x02 for LF.  Never refused.
 void historyAdd(std::string_view s, int flags);

@@ -97,7 +97,7 @@ void moveLocked(int n, bool b, bool absolute) {
     if (it.sound) playSound(*it.sound, 0, &grid);
     int sel = m->selection;
     onUi([sel] { uiViews().listSelect(sel); });
-    if (it.label && (speechState.speakMenuOnItemChange.load() || refused)) sayString(*it.label, b);
+    if (it.label && (speechSpeaksMenus() || refused)) sayString(*it.label, b);
 }
 
 void openLocked(std::string_view s) {

@@ -1,5 +1,7 @@
 #include "speech/speech.h"
 
+#include <atomic>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -8,13 +10,31 @@
 #include "platform/text.h"
 #include "speech/dll_entry.h"
 
-// Out of line: the back-end and library types are complete only here.
-SpeechState::SpeechState() = default;
-SpeechState::~SpeechState() = default;
+namespace {
+
+// The unit's state, one record.  `mu` guards everything but the atomics,
+// which any thread reads without it.  Written by detection and back-end
+// selection (UI thread, before other threads start, or tests between runs)
+// and by the voice switch (UI thread); speechReset() restores it.  The
+// front-end's selection (ClientOptions::selectSpeech) installs the back-end,
+// so resetCore() leaves this unit alone.
+struct SpeechState {
+    std::mutex mu;
+    std::atomic<int> current{kSpeechNone};
+    // The voice switch: written by the UI thread, read by every speaking
+    // thread.
+    std::atomic<bool> sapiEnabled{false};
+    // True when the client speaks menu items itself (the voice back-end is
+    // in use); false under a screen reader, which follows the list.  Follows
+    // back-end selection; read on any thread.
+    std::atomic<bool> speakMenuOnItemChange{false};
+    SpeechBackend* backend = nullptr;              // the selected back-end, or none
+    std::unique_ptr<SpeechBackend> owned;          // owns `backend` when detection made it
+    std::vector<std::unique_ptr<DynLib>> libraries;  // loaded ones stay until reset
+    SpeechPlatform platform;
+};
 
 SpeechState speechState;
-
-namespace {
 
 template <typename Fn>
 Fn entry(DynLib& lib, const char* name) {
@@ -196,6 +216,8 @@ bool autodetectScreenReader() {
 }
 
 int speechCurrent() { return speechState.current; }
+
+bool speechSpeaksMenus() { return speechState.speakMenuOnItemChange; }
 
 void sayString(const std::string& s, bool interrupt) {
     std::lock_guard<std::mutex> lock(speechState.mu);

@@ -81,40 +81,22 @@ void sapiSwitch();
 
 // Installs `backend` as the selected one with value `current`, bypassing
 // detection (headless front-end, tests).  The caller keeps ownership and keeps
-// it alive while installed.  speechState.speakMenuOnItemChange follows: true
-// for the voice value only.
+// it alive while installed.  speechSpeaksMenus() follows: true for the voice
+// value only.
 void selectSpeechBackend(int current, SpeechBackend* backend);
 
 // Installs `backend` as a screen reader (value 7; nullptr: none, value 0).
 void setSpeechBackend(SpeechBackend* backend);
 SpeechBackend* speechBackend();
 
-// The unit's state, one record.  `mu` guards everything but the atomics,
-// which any thread reads without it.  Written by detection and back-end
-// selection (UI thread, before other threads start, or tests between runs)
-// and by the voice switch (UI thread); speechReset() restores it.  The
-// front-end's selection (ClientOptions::selectSpeech) installs the back-end,
-// so resetCore() leaves this unit alone.
-struct SpeechState {
-    std::mutex mu;
-    std::atomic<int> current{kSpeechNone};
-    // The voice switch: written by the UI thread, read by every speaking
-    // thread.
-    std::atomic<bool> sapiEnabled{false};
-    // True when the client speaks menu items itself (the voice back-end is
-    // in use); false under a screen reader, which follows the list.  Follows
-    // back-end selection; read on any thread.
-    std::atomic<bool> speakMenuOnItemChange{false};
-    SpeechBackend* backend = nullptr;              // the selected back-end, or none
-    std::unique_ptr<SpeechBackend> owned;          // owns `backend` when detection made it
-    std::vector<std::unique_ptr<DynLib>> libraries;  // loaded ones stay until reset
-    SpeechPlatform platform;
-
-    SpeechState();
-    ~SpeechState();
-};
-extern SpeechState speechState;
+// True when the client speaks menu items itself (the voice back-end is in
+// use); false under a screen reader, which follows the list.  Follows
+// back-end selection; any thread.
+bool speechSpeaksMenus();
 
 // Back to the start-of-run state: no back-end, value 0, voice off, default
-// platform (nothing loads), loaded libraries released.
+// platform (nothing loads), loaded libraries released.  The unit's state is
+// one record, private to speech.cpp; the front-end's selection
+// (ClientOptions::selectSpeech) installs the back-end, so resetCore() leaves
+// this unit alone.
 void speechReset();

@@ -31,6 +31,17 @@ public:
         setSpeechBackend(nullptr);
     }
 
+    // The recorder as the voice back-end, switched on (the client then speaks
+    // menu items itself), or back as a screen reader (it does not).
+    void selfVoicing(bool on) {
+        if (on) {
+            selectSpeechBackend(kSpeechVoice, &speech_);
+            sapiEnable(true);
+        } else {
+            setSpeechBackend(&speech_);
+        }
+    }
+
     // History view.
     void historyAppend(const std::string& text) override {
         std::lock_guard<std::mutex> g(mu);

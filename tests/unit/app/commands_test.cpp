@@ -127,7 +127,7 @@ TEST_F(Commands, StatisticsGoToTheHistoryAndAreSpokenInterrupting) {
     ui.take();
     run(1011);
     std::string expected = statsText(4, 8192, 2048);
-    ASSERT_EQ(historyState.histLen, 1);
+    ASSERT_EQ(historyCounts().length, 1);
     EXPECT_EQ(historyAt(0), expected);
     Events ev = ui.take();
     EXPECT_NE(std::find(ev.begin(), ev.end(), "speak 1 " + expected), ev.end());
@@ -230,7 +230,7 @@ TEST_F(Selection, PlaysAndShowsTheItemAndKeepsTheClickWithoutMenu) {
     open(0);
     click(0, 3);
     EXPECT_EQ(ui.take(), (Events{"list-select 3", "sound s3", "list-select 3"}));
-    speechState.speakMenuOnItemChange = true;
+    ui.selfVoicing(true);
     click(0, 1);
     EXPECT_EQ(ui.take(), (Events{"list-select 1", "sound s1", "list-select 1", "speak 0 L1"}));
     menuReset();

@@ -36,7 +36,7 @@ protected:
         for (const fs::path& p : {root / "prog" / "testext.so", root / "testext.so", root / "prog" / "sub" / "testext.so"})
             fs::copy_file(TESTEXT_PATH, p);
         resetCore();
-        extensionState.folder = (root / "prog").string() + "/";
+        setExtensionFolder((root / "prog").string() + "/");
         registerServerCommands();
         agc_init();
         std::thread t([&] { conn = server.acceptLogin(1); });
@@ -95,11 +95,11 @@ TEST_F(Extensions, LoadedOnceAndKept) {
     fs::remove(root / "prog" / "testext.so");
     EXPECT_EQ(ask("testext.dll:echo|2|b"), "dllqr 2|b");
     EXPECT_EQ(ask("testext.dll:big|3"), "dllqr 3|" + std::string(100000, 'z'));
-    EXPECT_EQ(extensionState.libraries.size(), 1u);
-    EXPECT_EQ(extensionState.functions.size(), 2u);
+    EXPECT_EQ(extensionsView().libraries.size(), 1u);
+    EXPECT_EQ(extensionsView().functions.size(), 2u);
     // A function the library lacks leaves the library loaded and cached.
     EXPECT_EQ(ask("testext.dll:absent|4"), "");
-    EXPECT_EQ(extensionState.libraries.size(), 1u);
+    EXPECT_EQ(extensionsView().libraries.size(), 1u);
 }
 
 TEST_F(Extensions, OnlyBareNamesInTheProgramFolder) {
@@ -113,8 +113,8 @@ TEST_F(Extensions, OnlyBareNamesInTheProgramFolder) {
     // A drive letter cuts the field at its ":": library "C", not present.
     EXPECT_EQ(ask("C:" + abs + ":echo|1|x"), "");
     // Only the marker's library was ever loaded.
-    ASSERT_EQ(extensionState.libraries.size(), 1u);
-    EXPECT_EQ(extensionState.libraries.begin()->first, "testext.dll");
+    ASSERT_EQ(extensionsView().libraries.size(), 1u);
+    EXPECT_EQ(extensionsView().libraries.begin()->first, "testext.dll");
     EXPECT_EQ(extensionFileName("tool.dll"), "tool.so");
     EXPECT_EQ(extensionFileName("tool.dll.dll"), "tool.dll.so");
     EXPECT_EQ(extensionFileName("tool.dlls"), "tool.dlls");
@@ -147,7 +147,7 @@ TEST_F(Extensions, TheClientsOwnLibrariesAreRefused) {
 TEST_F(Extensions, OtherNamesOfTheClientsOwnModulesAreRefused) {
     const fs::path prog = root / "prog";
     fs::copy_file(TESTEXT_PATH, prog / "reader.so");
-    std::unique_ptr<DynLib> reader = loadLibraryFrom(extensionState.folder, "reader.so");
+    std::unique_ptr<DynLib> reader = loadLibraryFrom(extensionsView().folder, "reader.so");
     ASSERT_TRUE(reader);
     fs::create_hard_link(prog / "reader.so", prog / "hardlink.so");
     fs::create_symlink(prog / "reader.so", prog / "symlink.so");

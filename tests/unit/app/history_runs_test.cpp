@@ -34,7 +34,7 @@ TEST_F(HistoryRuns, ARunIsOneHandOverWithEveryMessageInOrder) {
     EXPECT_EQ(ui.take(), (std::vector<std::string>{"history \r\nun", "speak 0 un", "history \r\ndeux",
                                                    "speak 1 deux", "speak 0 trois", "history \r\nquatre",
                                                    "speak 0 quatre"}));
-    ASSERT_EQ(historyState.histLen, 3);
+    ASSERT_EQ(historyCounts().length, 3);
     EXPECT_EQ(historyAt(2), "quatre");
 }
 
@@ -54,7 +54,7 @@ TEST_F(HistoryRuns, AGatheringViewTakesTheRunInOneAppend) {
     EXPECT_EQ(ui.historyText(), "\r\navant\r\nun\r\ndeux\r\nquatre");
     EXPECT_EQ(ui.historySelection(), std::make_pair(2, 4)) << "the reader keeps the place";
     EXPECT_EQ(ui.historyScrolls(), 0);
-    ASSERT_EQ(historyState.histLen, 3);
+    ASSERT_EQ(historyCounts().length, 3);
     EXPECT_EQ(historyAt(1), "deux");
 
     ui.setFocus(UiControl::List);
@@ -82,7 +82,7 @@ TEST_F(HistoryRuns, AFloodOfRunsIsOneAppend) {
     EXPECT_EQ(events.back(), "history " + shown);
     EXPECT_EQ(events[n - 1], "speak 0 l" + std::to_string(n - 1));
     EXPECT_EQ(ui.historyText(), shown);
-    EXPECT_EQ(historyState.histLen, static_cast<int>(n));
+    EXPECT_EQ(historyCounts().length, static_cast<int>(n));
 }
 
 // Menu and sound lines go in the run with the history lines around them, in
@@ -130,7 +130,7 @@ TEST_F(HistoryRuns, AFloodEndedByALoneSoundStillReachesTheView) {
 TEST_F(HistoryRuns, WithoutAMainWindowTheRunIsStoredAndNotShown) {
     ui.closeWindow();
     flood("say un\nsayurg deux\n");
-    EXPECT_EQ(historyState.histLen, 2);
+    EXPECT_EQ(historyCounts().length, 2);
     EXPECT_EQ(historyAt(0), "un");
     EXPECT_EQ(historyAt(1), "deux");
     for (const std::string& e : ui.take()) EXPECT_NE(e.rfind("history ", 0), 0u) << e;

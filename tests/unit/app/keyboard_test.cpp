@@ -37,10 +37,7 @@ protected:
         onUi([&] { r = handleKeyUp(key, c); });
         return r;
     }
-    int histPos() {
-        std::lock_guard<std::mutex> g(historyState.lock);
-        return historyState.histPos;
-    }
+    int histPos() { return historyCounts().position; }
 };
 
 constexpr UiControl H = UiControl::History, L = UiControl::List, C = UiControl::Chat;
@@ -114,10 +111,7 @@ TEST_F(Keys, KeyDownTable) {
         menuReset();
         historyReset();
         for (int i = 0; i < 5; ++i) historyAdd("m" + std::to_string(i), 0);
-        {
-            std::lock_guard<std::mutex> g(historyState.lock);
-            historyState.histPos = 2;
-        }
+        historyMove(3);  // from before the first message to the third
         if (c.menuFlags != kNoMenu) open(12, 1, 5, 3, c.menuFlags);
         ui.setChat("salut");
         setMods(c.mods);
@@ -244,7 +238,7 @@ TEST_F(Keys, ArrowMovesInAPlainListAndShortGrid) {
 }
 
 TEST_F(Keys, AMenuOfWidthZeroAnnouncesItsItemAgainOnUpAndDown) {
-    speechState.speakMenuOnItemChange = true;
+    ui.selfVoicing(true);
     open(5, 0, 5, 3, 0);
     for (int key : {38, 40}) {
         EXPECT_TRUE(down(key, L));
@@ -421,7 +415,7 @@ TEST_F(Keys, TabCyclesTheFocusAndSaysWhere) {
         if (c.menu) open(2, 1, 3, 1, 0);
         ui.setChat("salut");
         ui.setFocus(c.from);
-        speechState.speakMenuOnItemChange = c.selfVoicing;
+        ui.selfVoicing(c.selfVoicing);
         setMods(c.shift ? Shift : None);
         EXPECT_TRUE(down(9, c.from));
         EXPECT_TRUE(up(9, c.from));

@@ -59,7 +59,7 @@ protected:
     }
     std::vector<std::string> history() {
         std::vector<std::string> out;
-        for (int i = 0; i < historyState.histLen; i++) out.push_back(historyAt(i));
+        for (int i = 0; i < historyCounts().length; i++) out.push_back(historyAt(i));
         return out;
     }
     std::vector<std::string> spoken() {

@@ -70,7 +70,7 @@ TEST_F(Download, BodiesWrittenExactly) {
         SCOPED_TRACE(c.name);
         put("f.ogg", "old content");
         server.setReply(c.reply);
-        EXPECT_EQ(downloadFileFrom(filesState.endpoint, filesState.root, "f.ogg"), DownloadResult::Written);
+        EXPECT_EQ(downloadFileFrom(downloadEndpoint(), filesRoot(), "f.ogg"), DownloadResult::Written);
         EXPECT_EQ(read("f.ogg"), c.expected);
         EXPECT_EQ(fileCount(), 1);
     }
@@ -78,7 +78,7 @@ TEST_F(Download, BodiesWrittenExactly) {
 
 // Every faulty answer leaves the good local copy and no temporary file.
 TEST_F(Download, FaultsKeepTheLocalCopy) {
-    filesState.endpoint.idleTimeoutMs = 200;
+    changeEndpoint([](DownloadEndpoint& ep) { ep.idleTimeoutMs = 200; });
     struct Case {
         const char* name;
         HttpReply reply;
@@ -101,7 +101,7 @@ TEST_F(Download, FaultsKeepTheLocalCopy) {
         SCOPED_TRACE(c.name);
         put("sounds/a.ogg", "good copy");
         server.setReply(c.reply);
-        EXPECT_EQ(downloadFileFrom(filesState.endpoint, filesState.root, "sounds/a.ogg"), c.result);
+        EXPECT_EQ(downloadFileFrom(downloadEndpoint(), filesRoot(), "sounds/a.ogg"), c.result);
         EXPECT_EQ(downloadFile("sounds/a.ogg"), 1);  // the exchange took place
         EXPECT_EQ(read("sounds/a.ogg"), "good copy");
         EXPECT_EQ(fileCount(), 1);
@@ -114,9 +114,11 @@ TEST_F(Download, FaultsKeepTheLocalCopy) {
 // byte is written and on the body as it comes.  The local copy stays and
 // no ".part" is left.
 TEST_F(Download, DeadlineAndSizeCapEndHostileBodies) {
-    filesState.endpoint.idleTimeoutMs = 2000;
-    filesState.endpoint.overallTimeoutMs = 600;
-    filesState.endpoint.maxBytes = 1000;
+    changeEndpoint([](DownloadEndpoint& ep) {
+        ep.idleTimeoutMs = 2000;
+        ep.overallTimeoutMs = 600;
+        ep.maxBytes = 1000;
+    });
     struct Case {
         const char* name;
         HttpReply reply;
@@ -133,19 +135,19 @@ TEST_F(Download, DeadlineAndSizeCapEndHostileBodies) {
         SCOPED_TRACE(c.name);
         put("sounds/a.ogg", "good copy");
         server.setReply(c.reply);
-        EXPECT_EQ(downloadFileFrom(filesState.endpoint, filesState.root, "sounds/a.ogg"), c.result);
+        EXPECT_EQ(downloadFileFrom(downloadEndpoint(), filesRoot(), "sounds/a.ogg"), c.result);
         EXPECT_EQ(read("sounds/a.ogg"), "good copy");
         EXPECT_EQ(fileCount(), 1);
     }
     // At the cap exactly is still a file.
     server.setReply(ok(std::string(1000, 'x')));
-    EXPECT_EQ(downloadFileFrom(filesState.endpoint, filesState.root, "sounds/a.ogg"), DownloadResult::Written);
+    EXPECT_EQ(downloadFileFrom(downloadEndpoint(), filesRoot(), "sounds/a.ogg"), DownloadResult::Written);
 }
 
 // Closing the client cancels a download in progress: it ends at once and
 // its ".part" file is removed; later downloads are refused until reset.
 TEST_F(Download, CancelEndsADownloadAndRemovesItsPart) {
-    filesState.endpoint.idleTimeoutMs = 30000;
+    changeEndpoint([](DownloadEndpoint& ep) { ep.idleTimeoutMs = 30000; });
     put("sounds/a.ogg", "good copy");
     server.setReply({"HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\nhalf", 0, true});
     std::atomic<bool> partSeen{false};
@@ -156,7 +158,7 @@ TEST_F(Download, CancelEndsADownloadAndRemovesItsPart) {
         }
         cancelDownloads(true);
     });
-    EXPECT_EQ(downloadFileFrom(filesState.endpoint, filesState.root, "sounds/a.ogg"), DownloadResult::Cancelled);
+    EXPECT_EQ(downloadFileFrom(downloadEndpoint(), filesRoot(), "sounds/a.ogg"), DownloadResult::Cancelled);
     closer.join();
     EXPECT_TRUE(partSeen);
     EXPECT_EQ(read("sounds/a.ogg"), "good copy");
@@ -194,10 +196,10 @@ TEST_F(Download, DownloadsOfOneTargetTakeTurns) {
                            false, 25});
         server.queueReply(ok(std::string(50, 'B')));
         DownloadResult first = DownloadResult::Refused;
-        std::thread t([&] { first = downloadFileFrom(filesState.endpoint, filesState.root, "sounds/a.ogg"); });
+        std::thread t([&] { first = downloadFileFrom(downloadEndpoint(), filesRoot(), "sounds/a.ogg"); });
         for (int i = 0; i < 500 && server.log().size() == logged; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        const DownloadResult second = downloadFileFrom(filesState.endpoint, filesState.root, c.second);
+        const DownloadResult second = downloadFileFrom(downloadEndpoint(), filesRoot(), c.second);
         t.join();
         EXPECT_EQ(first, DownloadResult::Written);
         EXPECT_EQ(second, DownloadResult::Written);
@@ -232,7 +234,7 @@ TEST_F(Download, AnythingInTheWayOfTheTemporaryFileIsLeftAlone) {
         else
             put("sounds/a.ogg.part", "half of another copy");
         server.setReply(ok("new"));
-        EXPECT_EQ(downloadFileFrom(filesState.endpoint, filesState.root, "sounds/a.ogg"), DownloadResult::Written);
+        EXPECT_EQ(downloadFileFrom(downloadEndpoint(), filesRoot(), "sounds/a.ogg"), DownloadResult::Written);
         EXPECT_EQ(read("victim"), "precious");
         EXPECT_FALSE(std::filesystem::is_symlink(path("sounds/a.ogg")));
         EXPECT_EQ(read("sounds/a.ogg"), "new");
@@ -255,7 +257,7 @@ TEST_F(Download, NamesOutsideTheFolderAreRefusedUnsent) {
                              "con/x.ogg", "CONOUT$", "prn.tar.gz", "com\xB9.ogg"}) {
         SCOPED_TRACE(name);
         EXPECT_FALSE(isSafeRelativeName(downloadNames(name).local) && isSafeRelativeName(downloadNames(name).remote));
-        EXPECT_EQ(downloadFileFrom(filesState.endpoint, filesState.root, name), DownloadResult::Refused);
+        EXPECT_EQ(downloadFileFrom(downloadEndpoint(), filesRoot(), name), DownloadResult::Refused);
         EXPECT_EQ(downloadFile(name), 0);
     }
     EXPECT_TRUE(server.requests().empty());
@@ -271,7 +273,7 @@ TEST_F(Download, UnwritableTargetSaysSoAndKeepsGoing) {
     server.setReply(ok("data"));
     RecordingDiag diag;
     ::testing::internal::CaptureStdout();
-    DownloadResult r = downloadFileFrom(filesState.endpoint, filesState.root, "sounds/a.ogg");
+    DownloadResult r = downloadFileFrom(downloadEndpoint(), filesRoot(), "sounds/a.ogg");
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
     EXPECT_EQ(diag.take(), "Failed to open file\r\n");
     EXPECT_EQ(r, DownloadResult::WriteFailed);
@@ -283,11 +285,11 @@ TEST_F(Download, NoServerMeansNoExchange) {
     int port = 0;
     SocketHandle l = sockListenLoopback(0, &port);
     sockClose(l);  // a port nobody listens on
-    filesState.endpoint.port = port;
-    EXPECT_EQ(downloadFileFrom(filesState.endpoint, filesState.root, "a.ogg"), DownloadResult::NoConnection);
+    changeEndpoint([&](DownloadEndpoint& ep) { ep.port = port; });
+    EXPECT_EQ(downloadFileFrom(downloadEndpoint(), filesRoot(), "a.ogg"), DownloadResult::NoConnection);
     EXPECT_EQ(downloadFile("a.ogg"), 0);
-    filesState.endpoint.host = "name.invalid";
-    EXPECT_EQ(downloadFileFrom(filesState.endpoint, filesState.root, "a.ogg"), DownloadResult::NoHost);
+    changeEndpoint([](DownloadEndpoint& ep) { ep.host = "name.invalid"; });
+    EXPECT_EQ(downloadFileFrom(downloadEndpoint(), filesRoot(), "a.ogg"), DownloadResult::NoHost);
     EXPECT_EQ(fileCount(), 0);
 }
 

@@ -23,12 +23,19 @@ protected:
         std::filesystem::remove_all(dir);
         std::filesystem::create_directories(dir);
         resetCore();
-        filesState.endpoint = {"127.0.0.1", server.port(), "/autodl", 2000};
-        filesState.root = dir.string() + "/";
+        setDownloadEndpoint({"127.0.0.1", server.port(), "/autodl", 2000});
+        setFilesRoot(dir.string() + "/");
     }
     void TearDown() override {
         resetCore();
         std::filesystem::remove_all(dir);
+    }
+    // Changes one or more fields of the delivery endpoint.
+    template <class F>
+    static void changeEndpoint(F change) {
+        DownloadEndpoint ep = downloadEndpoint();
+        change(ep);
+        setDownloadEndpoint(std::move(ep));
     }
     std::string path(const std::string& rel) const { return (dir / rel).string(); }
     void put(const std::string& rel, const std::string& bytes) {

@@ -144,7 +144,7 @@ TEST_F(NewVersion, AFailedDownloadStartsNothing) {
         EXPECT_EQ(read("config-debug.ini"), "password=secret\n");
         EXPECT_EQ(ui.quits(), std::vector<int>{0});
     }
-    filesState.endpoint.port = 1;  // nothing listens: no connection
+    changeEndpoint([](DownloadEndpoint& ep) { ep.port = 1; });  // nothing listens: no connection
     RecordingUi ui;
     ui.messageBoxAnswer = 6;
     shellRec.calls.clear();
@@ -177,7 +177,7 @@ TEST_F(NewVersion, ShellGetsAbsoluteNames) {
     put("mise \xE0 jour.sh", "#!/bin/sh\n");
     const std::filesystem::path before = std::filesystem::current_path();
     std::filesystem::current_path(dir);
-    filesState.root.clear();
+    setFilesRoot("");
     execute("setup.run");
     execute("mise \xE0 jour.sh");
     execute("../outside.run");  // never started

@@ -107,7 +107,7 @@ struct DroppingHost {
 // would last far longer (time-outs of 10 and 30 s, a body of minutes): the
 // download ends at once, and the loss is reported well within the bound.
 TEST_F(SessionDownload, ALostConnectionEndsItsDownloadAtOnce) {
-    filesState.endpoint.idleTimeoutMs = 30000;
+    changeEndpoint([](DownloadEndpoint& ep) { ep.idleTimeoutMs = 30000; });
     DroppingHost dropping;
     ASSERT_TRUE(dropping.full()) << "the accept queue never filled";
     struct Case {
@@ -128,7 +128,7 @@ TEST_F(SessionDownload, ALostConnectionEndsItsDownloadAtOnce) {
         }
         put("sounds/a.ogg", "old copy");
         server.setReply(c.reply);
-        filesState.endpoint.port = c.connectHangs ? dropping.port : server.port();
+        changeEndpoint([&](DownloadEndpoint& ep) { ep.port = c.connectHangs ? dropping.port : server.port(); });
         const size_t asked = server.requests().size();
         auto conn = login();
         AGCHandle* h = agc_current();
@@ -152,7 +152,7 @@ TEST_F(SessionDownload, ALostConnectionEndsItsDownloadAtOnce) {
         EXPECT_EQ(fileCount(), 1);  // no temporary file left
         // The next connection's downloads are not cancelled.
         server.setReply(ok("new copy"));
-        filesState.endpoint.port = server.port();
+        changeEndpoint([&](DownloadEndpoint& ep) { ep.port = server.port(); });
         auto next = login();
         ASSERT_TRUE(next->send("checkfile +4102444800 sounds/a.ogg\nping\n"));
         EXPECT_EQ(next->readLine(10000), "pong");

@@ -52,7 +52,7 @@ TEST_F(Chat, RecallKeepsOneLinePerFirstWordNewestFirst) {
     for (const char* line : {"@Bob salut", "/me waves", "@bob encore", "hello all", "@alice", "/ME again",
                              "@Carl ok"})
         enter(line);
-    EXPECT_EQ(chatState.chatHistory, (std::vector<std::string>{"@Carl ok", "/me waves", "@Bob salut"}));
+    EXPECT_EQ(chatView().chatHistory, (std::vector<std::string>{"@Carl ok", "/me waves", "@Bob salut"}));
     EXPECT_EQ(ui.chatText(), "");
     ui.setChat("");
     ui.take();
@@ -62,9 +62,9 @@ TEST_F(Chat, RecallKeepsOneLinePerFirstWordNewestFirst) {
 
 TEST_F(Chat, TheThirtyThirdEntryDropsTheOldest) {
     for (int i = 0; i < 33; ++i) enter("@p" + std::to_string(i) + " x");
-    ASSERT_EQ(chatState.chatHistory.size(), 32u);
-    EXPECT_EQ(chatState.chatHistory.front(), "@p32 x");
-    EXPECT_EQ(chatState.chatHistory.back(), "@p1 x");
+    ASSERT_EQ(chatView().chatHistory.size(), 32u);
+    EXPECT_EQ(chatView().chatHistory.front(), "@p32 x");
+    EXPECT_EQ(chatView().chatHistory.back(), "@p1 x");
 }
 
 TEST_F(Chat, RecallMovesSelectTheMessagePart) {
@@ -165,7 +165,7 @@ TEST_F(Chat, ServerRowsReachTheirHandlers) {
                              "movem 7|0", "menu 8|1|1|0|0|r|X|v|s|-", "close menu", "menu 9|1|1|0|0|r|Y|v|s|-",
                              "close all menus", "browse http://kordo.example/", "browse file:///x"})
         agc_recv(nullptr, line);
-    EXPECT_EQ(historyState.histLen, 3);
+    EXPECT_EQ(historyCounts().length, 3);
     EXPECT_EQ(historyAt(2), "alerte");
     EXPECT_EQ(ui.take(), (Events{"history \r\nbonjour", "speak 0 bonjour", "history \r\nvite", "speak 1 vite",
                                  "speak 0 pas garde", "history \r\nalerte", "speak 0 alerte",

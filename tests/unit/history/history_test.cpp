@@ -68,7 +68,7 @@ TEST_F(History, FlagsDecideWhatIsStoredShownLoggedAndSpoken) {
         historyAdd("m", c.flags);
         historyCloseLog();
         EXPECT_EQ(ui.take(), c.heard);
-        EXPECT_EQ(historyState.histLen, c.stored ? 1 : 0);
+        EXPECT_EQ(historyCounts().length, c.stored ? 1 : 0);
         EXPECT_EQ(readFile(log), c.stored ? "Log started\r\nm" : "Log started");
     }
 }
@@ -84,10 +84,10 @@ TEST_F(History, CapacityGrowsByHalfPlusOne) {
     std::vector<int> caps;
     for (int i = 1; i <= 40; ++i) {
         historyAdd("m" + std::to_string(i), 0);
-        if (caps.empty() || caps.back() != historyState.histCap) caps.push_back(historyState.histCap);
+        if (caps.empty() || caps.back() != historyCounts().capacity) caps.push_back(historyCounts().capacity);
     }
     EXPECT_EQ(caps, (std::vector<int>{16, 25, 38, 58}));
-    EXPECT_EQ(historyState.histLen, 40);
+    EXPECT_EQ(historyCounts().length, 40);
     EXPECT_EQ(historyAt(0), "m1");
     EXPECT_EQ(historyAt(39), "m40");
 }
@@ -110,7 +110,7 @@ TEST_F(History, ReadingPositionStopsAtBothEnds) {
         EXPECT_EQ(ui.take(), (Events{std::string("speak 1 ") + s.spoken})) << s.n;
     }
     historyAdd("d", 0);  // new messages do not move the position
-    EXPECT_EQ(historyState.histPos, 0);
+    EXPECT_EQ(historyCounts().position, 0);
 }
 
 TEST_F(History, ReadersKeepTheirPlaceInTheView) {
@@ -155,19 +155,19 @@ TEST_F(History, TheLogAppendsAcrossRuns) {
               "Log started on 10.12.2026 08:00:00\r\noneLog started on 10.12.2026 09:00:00\r\ntwo");
     EXPECT_FALSE(historyOpenLog((dir / "missing" / "x.log").string(), "x"));
     historyAdd("three", 0);  // no log: the message is still kept
-    EXPECT_EQ(historyState.histLen, 3);
+    EXPECT_EQ(historyCounts().length, 3);
 }
 
 // The budget: what the list keeps and what the view shows, and what the
 // budget counts for them.
 std::string listedText() {
     std::string text;
-    for (int i = 0; i < historyState.histLen; ++i) text += "\r\n" + historyAt(i);
+    for (int i = 0; i < historyCounts().length; ++i) text += "\r\n" + historyAt(i);
     return text;
 }
 size_t historyCost() {
     size_t cost = 0;
-    for (int i = 0; i < historyState.histLen; ++i) cost += 2 + historyAt(i).size() + kHistoryMessageCost;
+    for (int i = 0; i < historyCounts().length; ++i) cost += 2 + historyAt(i).size() + kHistoryMessageCost;
     return cost;
 }
 
@@ -178,18 +178,18 @@ TEST_F(History, PastTheBudgetTheOldestMessagesGoFromListAndView) {
     fs::path log = dir / "session.log";
     ASSERT_TRUE(historyOpenLog(log.string(), "L"));
     const size_t budget = 10 * (kHistoryMessageCost + 12);
-    historyState.budget = budget;
+    setHistoryBudget(budget);
     std::string logged = "L";
     for (int i = 0; i < 100; ++i) {
         std::string m = "message " + std::to_string(i);
         historyAdd(m, 0);
         logged += "\r\n" + m;
         ASSERT_LE(historyCost(), budget) << i;
-        ASSERT_EQ(historyAt(historyState.histLen - 1), m);
+        ASSERT_EQ(historyAt(historyCounts().length - 1), m);
         ASSERT_EQ(ui.historyText(), listedText()) << i;
     }
     EXPECT_GE(historyCost(), budget - budget / 8 - (kHistoryMessageCost + 12)) << "no more goes than needed";
-    EXPECT_EQ(historyState.dropped + historyState.histLen, 100);
+    EXPECT_EQ(historyCounts().dropped + historyCounts().length, 100);
     // A few removals, each of several messages, not one per message.
     std::vector<std::string> events = ui.take();
     size_t trims = std::count_if(events.begin(), events.end(),
@@ -199,7 +199,7 @@ TEST_F(History, PastTheBudgetTheOldestMessagesGoFromListAndView) {
 
     const std::string huge(budget * 2, 'x');
     historyAdd(huge, 0);
-    EXPECT_EQ(historyState.histLen, 1);
+    EXPECT_EQ(historyCounts().length, 1);
     EXPECT_EQ(ui.historyText(), "\r\n" + huge);
     historyAdd("after", 0);
     EXPECT_EQ(ui.historyText(), "\r\nafter");
@@ -230,15 +230,15 @@ TEST_F(History, TheReadingPlaceMovesWithTheTrim) {
         historyReset();
         ui.setHistory("", 0);
         ui.setFocus(UiControl::List);
-        historyState.budget = 20 * (kHistoryMessageCost + 5) + 50;
+        setHistoryBudget(20 * (kHistoryMessageCost + 5) + 50);
         for (int i = 0; i < 20; ++i) historyAdd((i < 10 ? "m0" : "m") + std::to_string(i), 0);
-        ASSERT_EQ(historyState.histLen, 20);
-        historyState.histPos = c.pos;
+        ASSERT_EQ(historyCounts().length, 20);
+        if (c.pos >= 0) historyMove(c.pos + 1);  // from before the first message
         ui.setFocus(UiControl::History);
         ui.historySetSelection(c.selStart, c.selEnd);
         ui.take();
         historyAdd("m20", 0);
-        ASSERT_EQ(historyState.dropped, 3);
+        ASSERT_EQ(historyCounts().dropped, 3);
         EXPECT_EQ(ui.historyText(), listedText());
         EXPECT_EQ(ui.historySelection(), std::make_pair(c.wantStart, c.wantEnd));
         ui.take();
@@ -246,7 +246,7 @@ TEST_F(History, TheReadingPlaceMovesWithTheTrim) {
             historyMove(0);
             EXPECT_EQ(ui.take(), (Events{std::string("speak 1 ") + c.reads}));
         } else {
-            EXPECT_EQ(historyState.histPos, -1);
+            EXPECT_EQ(historyCounts().position, -1);
         }
     }
 }
@@ -255,29 +255,29 @@ TEST_F(History, TheReadingPlaceMovesWithTheTrim) {
 // trimmed as well, so what is finally shown is what the list keeps.
 TEST_F(History, ARunLongerThanTheBudgetShowsOnlyWhatIsKept) {
     ui.gathersRuns = true;
-    historyState.budget = 8 * (kHistoryMessageCost + 5);
+    setHistoryBudget(8 * (kHistoryMessageCost + 5));
     historyAdd("old", 0);
     uiCall([] {
         ASSERT_TRUE(historyRunBegin());
         for (int i = 0; i < 30; ++i) historyAdd("r" + std::to_string(100 + i), 0);
         historyRunEnd();
     });
-    ASSERT_LT(historyState.histLen, 30);
+    ASSERT_LT(historyCounts().length, 30);
     EXPECT_EQ(ui.historyText(), listedText());
-    EXPECT_EQ(historyAt(historyState.histLen - 1), "r129");
+    EXPECT_EQ(historyAt(historyCounts().length - 1), "r129");
 }
 
 // Messages stored while there is no main window never reached the view:
 // when they go, the view loses only what it showed of those that went.
 TEST_F(History, MessagesTheViewNeverHadAreNotTrimmedFromIt) {
-    historyState.budget = 10 * (kHistoryMessageCost + 5);
+    setHistoryBudget(10 * (kHistoryMessageCost + 5));
     setUi(nullptr);
     for (int i = 0; i < 5; ++i) historyAdd("n" + std::to_string(10 + i), 0);
     setUi(&ui);
     for (int i = 0; i < 12; ++i) historyAdd("w" + std::to_string(10 + i), 0);
-    ASSERT_GT(historyState.dropped, 5) << "the window's own messages were trimmed too";
+    ASSERT_GT(historyCounts().dropped, 5) << "the window's own messages were trimmed too";
     std::string shown;
-    for (int i = 0; i < historyState.histLen; ++i)
+    for (int i = 0; i < historyCounts().length; ++i)
         if (historyAt(i)[0] == 'w') shown += "\r\n" + historyAt(i);
     EXPECT_EQ(ui.historyText(), shown);
     EXPECT_EQ(ui.historyText(), listedText());
@@ -291,7 +291,7 @@ TEST_F(History, MessagesFromSeveralThreadsArriveWhole) {
             for (int i = 0; i < 100; ++i) historyAdd("t" + std::to_string(t) + "-" + std::to_string(i), 0);
         });
     for (auto& s : senders) s.join();
-    ASSERT_EQ(historyState.histLen, 400);
+    ASSERT_EQ(historyCounts().length, 400);
     std::vector<int> next(4, 0);
     for (int i = 0; i < 400; ++i) {
         std::string m = historyAt(i);

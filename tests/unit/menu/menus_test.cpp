@@ -52,7 +52,7 @@ TEST_F(MenuStack, OpeningFillsTheListThenAnnouncesTheSelectedItem) {
     menuOpen(menuText(4, 1, 3, 1, 0));
     EXPECT_EQ(ui.take(), (Events{"list-reset", "list-add L0", "list-add L1", "list-add L2", "sound s1",
                                  "list-select 1"}));
-    speechState.speakMenuOnItemChange = true;
+    ui.selfVoicing(true);
     menuOpen(menuText(5, 1, 2, 9, 0));  // selection beyond the items: the last one
     EXPECT_EQ(ui.take(), (Events{"list-reset", "list-add L0", "list-add L1", "sound s1", "list-select 1",
                                  "speak 0 L1"}));
@@ -99,7 +99,7 @@ TEST_F(MenuStack, MovesInListsAndGrids) {
 TEST_F(MenuStack, AnItemWithoutSoundOrLabelIsMovedToSilently) {
     menuOpen("1|1|2|0|0|r|a|va|sa|-|null|vb|null|-");
     ui.take();
-    speechState.speakMenuOnItemChange = true;
+    ui.selfVoicing(true);
     menuMove(1, true, false);
     EXPECT_EQ(ui.take(), (Events{"list-select 1"}));
 }
@@ -110,7 +110,7 @@ TEST_F(MenuStack, ClosingShowsAndAnnouncesTheMenuBelow) {
     open(1, 1, 2, 1);
     open(2, 1, 1, 0);
     open(3, 1, 1, 0);
-    speechState.speakMenuOnItemChange = true;
+    ui.selfVoicing(true);
     menuClose(1);
     EXPECT_EQ(ui.take(), (Events{"list-reset", "list-add L0", "sound s0", "list-select 0", "speak 1 L0"}));
     menuClose(1000000);
@@ -218,7 +218,7 @@ TEST_F(MenuStack, WholeMenuUpdateKeepsOrRepairsTheSelection) {
 TEST_F(MenuStack, ServerMovesOnlyTheCurrentMenu) {
     open(7, 1, 5, 0);
     open(8, 1, 5, 0);
-    speechState.speakMenuOnItemChange = true;
+    ui.selfVoicing(true);
     menuMove3("7|3");
     EXPECT_TRUE(ui.take().empty());
     menuMove3("8");
@@ -300,7 +300,7 @@ TEST_F(MenuChoice, ChoosingAndCancellingWithAndWithoutFlag1) {
     EXPECT_EQ(menus.nOpenedMenus, 0);
 
     open(3, 1, 3, 0);
-    speechState.speakMenuOnItemChange = true;
+    ui.selfVoicing(true);
     open(4, 1, 2, 0);
     menuSelect(7);  // beyond the items: the last one
     EXPECT_EQ(conn->readLine(), "select 4|1|v1");

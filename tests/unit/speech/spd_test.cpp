@@ -72,7 +72,7 @@ TEST_F(speechDispatcher, WithoutOrcaTheVoiceIsSelectedAndSilentUntilSwitchedOn) 
     installSystemSpeech();
     ASSERT_TRUE(autodetectScreenReader());
     EXPECT_EQ(speechCurrent(), kSpeechVoice);
-    EXPECT_TRUE(speechState.speakMenuOnItemChange);
+    EXPECT_TRUE(speechSpeaksMenus());
     sayString("muet", false);
     sapiSwitch();
     sayString("parle", false);
@@ -90,7 +90,7 @@ TEST_F(speechDispatcher, AnOrcaProcessSelectsTheScreenReader) {
     installSystemSpeech();
     bool detected = autodetectScreenReader();
     int current = speechCurrent();
-    bool menus = speechState.speakMenuOnItemChange;
+    bool menus = speechSpeaksMenus();
     privspd::stop(pid);
     ASSERT_TRUE(seen);
     EXPECT_TRUE(detected);

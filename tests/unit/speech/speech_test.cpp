@@ -184,7 +184,7 @@ TEST_F(speechTest, DetectionKeepsTheFirstLoaderThatSucceedsOrZero) {
         p.isIn64BitMode = [&] { return c.is64; };
         EXPECT_EQ(detect(std::move(p)), c.expected != 0);
         EXPECT_EQ(speechCurrent(), c.expected);
-        EXPECT_EQ(speechState.speakMenuOnItemChange.load(), c.expected == kSpeechVoice);
+        EXPECT_EQ(speechSpeaksMenus(), c.expected == kSpeechVoice);
     }
 }
 
@@ -258,7 +258,7 @@ TEST_F(speechTest, HooksSelectWindowEyesThenScreenReaderThenVoice) {
     libs.files = {{"sapi5.dll", kSapi}};  // loses to the screen reader
     EXPECT_TRUE(detect(p));
     EXPECT_EQ(speechCurrent(), kSpeechScreenReader);
-    EXPECT_FALSE(speechState.speakMenuOnItemChange);
+    EXPECT_FALSE(speechSpeaksMenus());
 
     speechReset();
     p.windowEyes = hookTo(&we);
@@ -271,7 +271,7 @@ TEST_F(speechTest, HooksSelectWindowEyesThenScreenReaderThenVoice) {
     onlyVoice.voice = hookTo(&voice);
     EXPECT_TRUE(detect(onlyVoice));
     EXPECT_EQ(speechCurrent(), kSpeechVoice);
-    EXPECT_TRUE(speechState.speakMenuOnItemChange);
+    EXPECT_TRUE(speechSpeaksMenus());
 }
 
 TEST_F(speechTest, NvdaCancelsSpeaksThenBraillesInUtf16) {
@@ -369,12 +369,12 @@ TEST_F(speechTest, VoiceStandInTakesTheRateCommands) {
 TEST_F(speechTest, InstalledBackendBypassesDetection) {
     RecordingSpeech rec;
     selectSpeechBackend(kSpeechVoice, &rec);
-    EXPECT_TRUE(speechState.speakMenuOnItemChange);
+    EXPECT_TRUE(speechSpeaksMenus());
     sayString("muet", false);
     EXPECT_TRUE(rec.lines().empty());
     setSpeechBackend(&rec);
     EXPECT_EQ(speechCurrent(), kSpeechScreenReader);
-    EXPECT_FALSE(speechState.speakMenuOnItemChange);
+    EXPECT_FALSE(speechSpeaksMenus());
     sayString("dit", false);
     EXPECT_EQ(rec.lines(), (std::vector<SpokenLine>{{"dit", false}}));
     setSpeechBackend(nullptr);
