@@ -154,7 +154,7 @@ LRESULT CALLBACK listproc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
             // type-ahead) choose the item.  The high word of the answer is
             // 1 when the point is outside every item.
             if (HIWORD(SendMessageA(hwnd, LB_ITEMFROMPOINT, 0, lp)) == 0)
-                keyboard.listClicked = msg == WM_LBUTTONDOWN ? 1 : 2;
+                listClicked(msg == WM_LBUTTONDOWN ? ListButton::Left : ListButton::Right);
             break;
         default:
             break;

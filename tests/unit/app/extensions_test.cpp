@@ -171,7 +171,7 @@ TEST_F(Extensions, OtherNamesOfTheClientsOwnModulesAreRefused) {
 // mapping of the client's file under a handle of its own (a loader that
 // tells files apart by name), a module whose file is gone.
 TEST(ExtensionModules, ClientModuleByHandleOrFile) {
-    int a, b, c, d;  // distinct addresses standing for module handles
+    int a = 0, b = 0, c = 0, d = 0;  // distinct addresses standing for module handles
     auto mod = [](const void* h, uint64_t volume, uint64_t index) {
         return ModuleIdentity{h, true, volume, index};
     };
