@@ -4,10 +4,10 @@
 // fixture that works across units calls it before and after each test.
 //
 // Where each unit keeps its state, and the unit's own reset:
-//   app/keyboard.h       keyboard            keyboardReset()
+//   app/keyboard.cpp     KeyboardState       keyboardReset()
 //   app/extensions.cpp   ExtensionState      extensionsReset()
 //   files/download.cpp   FilesState          filesReset()
-//   menu/menus.h         menus               menuReset()
+//   menu/menus.cpp       MenuStackState      menuReset()
 //   history/history.cpp  HistoryState        historyReset()
 //   history/chat.cpp     ChatState           chatReset()
 //   net/conndlg.cpp      ConnDlgState        connDlgReset()
@@ -18,8 +18,8 @@
 // Left alone, because what they hold is installed by the front-end around
 // the run (and a fixture around a test), not made by the run:
 //   speech/speech.cpp    SpeechState         speechReset()   the speech back-end
-//   audio/sound.h        SoundState          soundReset()    observers, the output
-//   audio/mixer.h        MixerState          mixReset()      the output
+//   audio/sound.cpp      SoundState          soundReset()    observers, the output, the volumes
+//   audio/mixer.cpp      MixerState          mixReset()      the output
 //   platform/ui.h        the UI seams        setUi()
 //
 // UI thread, with no connection, receive or connecting thread running

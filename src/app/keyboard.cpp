@@ -1,6 +1,5 @@
 #include "app/keyboard.h"
 
-#include <mutex>
 #include <optional>
 
 #include "app/commands.h"
@@ -11,30 +10,13 @@
 #include "net/replies.h"
 #include "speech/speech.h"
 
-KeyboardState keyboard;
-
 namespace {
+
+KeyboardState keyboard;
 
 // The history distance that means "to the first or last message"; the
 // history clamps it.
 constexpr int kHistoryEnds = 1000000000;
-
-// What the key logic needs from the current menu, copied under the lock so
-// no menu operation runs while it is held.
-struct MenuView {
-    int id = 0;
-    int nItems = 0;
-    int width = 0;
-    int selection = -1;
-    int flags = 0;
-};
-
-std::optional<MenuView> currentMenu() {
-    std::lock_guard<std::mutex> g(menus.lock);
-    const menu* m = menus.curmenu;
-    if (!m) return std::nullopt;
-    return MenuView{m->id, m->nItems, m->width, m->selection, m->flags};
-}
 
 bool anyModifier() {
     return keyboard.shiftDown || keyboard.ctrlDown || keyboard.altDown;
@@ -107,7 +89,7 @@ void focusMove(UiControl from) {
     const bool shift = keyboard.shiftDown;
     if ((from == UiControl::Chat && shift) || (from == UiControl::History && !shift)) {
         uiViews().setFocus(UiControl::List);
-        if (speechSpeaksMenus() && currentMenu()) menuMove(0, true, false);
+        if (speechSpeaksMenus() && currentMenuView()) menuMove(0, true, false);
     } else if ((from == UiControl::History && shift) || (from == UiControl::List && !shift)) {
         uiViews().setFocus(UiControl::Chat);
         selectAllChat();
@@ -137,27 +119,15 @@ bool held(const HeldKeys& keys, int a, int b, int c) {
            keys.down[static_cast<size_t>(c)];
 }
 
-// Upper-case fold of a CP1252 byte for type-ahead: ASCII letters, the
-// accented letters of 0xE0-0xFE (but the division sign) and the four
-// letters of 0x8A-0x9F that have a case pair.
-unsigned char foldCase(unsigned char c) {
-    if (c >= 'a' && c <= 'z') return static_cast<unsigned char>(c - 32);
-    if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return static_cast<unsigned char>(c - 32);
-    switch (c) {
-        case 0x9A:
-            return 0x8A;  // s caron
-        case 0x9C:
-            return 0x8C;  // oe
-        case 0x9E:
-            return 0x8E;  // z caron
-        case 0xFF:
-            return 0x9F;  // y diaeresis
-        default:
-            return c;
-    }
+}  // namespace
+
+const KeyboardState& keyboardView() {
+    return keyboard;
 }
 
-}  // namespace
+void listClicked(ListButton button) {
+    keyboard.listClicked = static_cast<int>(button);
+}
 
 void fillKeymap() {
     auto& km = keyboard.keymap;
@@ -228,7 +198,7 @@ bool handleKeyDown(int key, UiControl control) {
     switch (key) {
         case VKEY_RETURN:
             if (inList) {
-                std::optional<MenuView> m = currentMenu();
+                std::optional<MenuView> m = currentMenuView();
                 if (m && !anyModifier()) {
                     // An empty menu has no item to choose; Enter must not
                     // turn into a cancellation (index -1) there.
@@ -243,7 +213,7 @@ bool handleKeyDown(int key, UiControl control) {
             }
             return true;
         case VKEY_ESCAPE:
-            if (inList && currentMenu()) menuSelect(-1);
+            if (inList && currentMenuView()) menuSelect(-1);
             return true;
         case VKEY_TAB:
             return true;  // the focus moves on key-up
@@ -258,7 +228,7 @@ bool handleKeyDown(int key, UiControl control) {
         case VKEY_HOME:
         case VKEY_END: {
             if (!inList) return false;
-            std::optional<MenuView> m = currentMenu();
+            std::optional<MenuView> m = currentMenuView();
             if (keyboard.ctrlDown && m)
                 menuMove(key == VKEY_HOME ? 0 : m->nItems - 1, true, true);
             else
@@ -270,7 +240,7 @@ bool handleKeyDown(int key, UiControl control) {
         case VKEY_UP:
         case VKEY_DOWN: {
             if (inList) {
-                std::optional<MenuView> m = currentMenu();
+                std::optional<MenuView> m = currentMenuView();
                 if (!m) return false;
                 arrowInMenu(key, *m);
                 return true;
@@ -285,7 +255,7 @@ bool handleKeyDown(int key, UiControl control) {
 
     if (key < 0 || key > 255) return false;
     if (inList && !anyModifier() && ((key >= 'A' && key <= 'Z') || (key >= '0' && key <= '9'))) {
-        std::optional<MenuView> m = currentMenu();
+        std::optional<MenuView> m = currentMenuView();
         if (m && (m->flags & MENU_LIST_KEYS)) return false;  // the list's type-ahead
     }
     if (inChat && !keyboard.ctrlDown && !keyboard.altDown) return false;  // typing
@@ -319,14 +289,9 @@ bool handleKeyUp(int key, UiControl control) {
 
 std::string keyReportLine(int key, bool shift, bool ctrl, bool alt) {
     const KeyReport report{key, shift, ctrl, alt};
-    std::lock_guard<std::mutex> g(menus.lock);
-    const menu* m = menus.curmenu;
-    if (!m || !(m->flags & MENU_KEY_CONTEXT)) return keyReply(report, nullptr);
-    KeyMenuContext context{m->id, m->selection, {}};
-    if (m->selection >= 0 && m->selection < m->nItems) {
-        const std::optional<std::string>& v = m->items[static_cast<size_t>(m->selection)].value;
-        if (v) context.value = *v;
-    }
+    const std::optional<MenuKeyContext> menu = menuKeyContext();
+    if (!menu) return keyReply(report, nullptr);
+    const KeyMenuContext context{menu->menuId, menu->selection, menu->value};
     return keyReply(report, &context);
 }
 
@@ -337,24 +302,8 @@ void sendKeyDown(int key, bool shift, bool ctrl, bool alt) {
 }
 
 bool listAcceptsChar() {
-    std::optional<MenuView> m = currentMenu();
+    std::optional<MenuView> m = currentMenuView();
     return m && (m->flags & MENU_LIST_KEYS);
-}
-
-int listTypeAheadTarget(char c) {
-    std::lock_guard<std::mutex> g(menus.lock);
-    const menu* m = menus.curmenu;
-    if (!m || m->nItems <= 0) return -1;
-    const unsigned char want = foldCase(static_cast<unsigned char>(c));
-    const int n = m->nItems;
-    const int start = (m->selection >= 0 && m->selection < n) ? m->selection : -1;
-    for (int step = 1; step <= n; ++step) {
-        int i = (start + step) % n;
-        const std::optional<std::string>& label = m->items[static_cast<size_t>(i)].label;
-        if (label && !label->empty() && foldCase(static_cast<unsigned char>((*label)[0])) == want)
-            return i;
-    }
-    return -1;
 }
 
 void mainWindowLostFocus() {
@@ -368,32 +317,23 @@ void keyboardReset() {
 }
 
 void selectionStep() {
-    // The lock is taken only to read and write the selection: menuMove and
+    // The menu's lock is held only while the selection is taken: menuMove and
     // menuSelect take it themselves, and must be free to hand their work to
-    // the UI thread when a test calls from elsewhere.
-    // Takes the list's selection into the current menu; false when no menu
-    // is shown (the dispatch thread may close it at any time).
-    int selection = -1, flags = 0;
-    auto setSelectionFromList = [&] {
-        int listSel = uiViews().listSelection();
-        std::lock_guard<std::mutex> g(menus.lock);
-        if (!menus.curmenu) return false;
-        menus.curmenu->selection = listSel;
-        selection = listSel;
-        flags = menus.curmenu->flags;
-        return true;
-    };
-    if (!setSelectionFromList()) return;
+    // the UI thread when a test calls from elsewhere.  No menu shown: the
+    // dispatch thread may close it at any time.
+    std::optional<MenuView> m = menuTakeListSelection(uiViews().listSelection());
+    if (!m) return;
     menuMove(0, false, false);
-    if (!setSelectionFromList()) {
+    m = menuTakeListSelection(uiViews().listSelection());
+    if (!m) {
         keyboard.listClicked = 0;
         return;
     }
-    if (keyboard.listClicked != 0 || (flags & MENU_CHOOSE_ON_CHANGE)) {
-        if (keyboard.listClicked == 2 && (flags & MENU_KEY_CONTEXT))
+    if (keyboard.listClicked != 0 || (m->flags & MENU_CHOOSE_ON_CHANGE)) {
+        if (keyboard.listClicked == 2 && (m->flags & MENU_KEY_CONTEXT))
             sendKeyDown(VKEY_APPS, false, false, false);
-        else if (selection >= 0)  // -1: no item under the click; never a cancellation
-            menuSelect(selection);
+        else if (m->selection >= 0)  // -1: no item under the click; never a cancellation
+            menuSelect(m->selection);
     }
     keyboard.listClicked = 0;
 }

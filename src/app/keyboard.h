@@ -25,8 +25,9 @@
 #include "app/key_codes.h"
 #include "platform/ui.h"
 
-// The unit's state, one record.  UI thread only; keyboardReset() restores
-// the start-of-run values, keymap filled (resetCore, tests).
+// The unit's state, one record, private to the unit.  UI thread only;
+// keyboardReset() restores the start-of-run values, keymap filled
+// (resetCore, tests).
 struct KeyboardState {
     // The modifiers as the key handling last saw them (see routeKey()).
     bool shiftDown = false;
@@ -35,11 +36,19 @@ struct KeyboardState {
     // Non-zero: the key is reported to the server when it has no other use.
     std::array<uint8_t, 256> keymap{};
     // Last mouse button pressed in the list: 0 none, 1 left, 2 right.  Set by
-    // the front-end on a press in the list; consumed by selectionStep().
+    // listClicked(); consumed by selectionStep().
     int listClicked = 0;
 };
 
-extern KeyboardState keyboard;
+// The record as it stands, read-only.  UI thread only.
+const KeyboardState& keyboardView();
+
+// A mouse button pressed on an item of the list.  The front-end calls
+// listClicked() on the press, before it selects the item and runs
+// selectionStep(), which takes the click (a press below the items is no
+// click, and must not call it).
+enum class ListButton { Left = 1, Right = 2 };
+void listClicked(ListButton button);
 
 // Fills keymap with the reported keys: 10, 13, 32, 46, digits, letters, 93
 // and the numeric keypad and F1-F24 (96-135), leaving out F4-F8 and F12,
@@ -121,11 +130,7 @@ std::string keyReportLine(int key, bool shift, bool ctrl, bool alt);
 // Whether a character typed in the list goes on to the list's type-ahead:
 // only in a menu whose flags include 2.  Otherwise the front-end drops it.
 bool listAcceptsChar();
-// Type-ahead target for character `c` (CP1252) in the current menu: the
-// first item after the selection, wrapping around, whose label begins with
-// `c`, letter case ignored.  -1 when there is none (or no menu).  The
-// front-end selects it in the list and then runs selectionStep().
-int listTypeAheadTarget(char c);
+// listTypeAheadTarget() (menu/menus.h) finds the item a character selects.
 
 // The main window lost the focus: Shift and Ctrl are forgotten (their key-ups
 // may go to another window).  Alt is left as it is: on Win32, where the flags

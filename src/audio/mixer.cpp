@@ -220,25 +220,25 @@ struct MixerState {
     Decoder decoder;
 };
 
-MixerState& M() {
-    static MixerState m;
-    return m;
-}
+// Built before main and destroyed after everything built during the run:
+// the sound unit's record, made at its first use, goes first, so its loader
+// has stopped before the voices and samples here go.
+MixerState mixer;
 
-Decoder& D() { return M().decoder; }
+Decoder& D() { return mixer.decoder; }
 
 // A voice starts playing or sliding: a resting output pulls again.  Called
 // without mu (sinkMu is never held with it).
 void wakeOutput() {
-    std::lock_guard<std::mutex> lock(M().sinkMu);
-    if (M().sink) M().sink->resume();
+    std::lock_guard<std::mutex> lock(mixer.sinkMu);
+    if (mixer.sink) mixer.sink->resume();
 }
 
 MixChannel handleOf(uint32_t slot, const Voice& v) { return (uint32_t(v.gen) << 16) | (slot + 1); }
 
-// Caller holds M().mu.
+// Caller holds mixer.mu.
 Voice* lookup(MixChannel c) {
-    MixerState& m = M();
+    MixerState& m = mixer;
     uint32_t slot = (c & 0xffff) - 1;
     if ((c & 0xffff) == 0 || slot >= m.voices.size()) return nullptr;
     Voice& v = m.voices[slot];
@@ -254,19 +254,19 @@ void resetVoice(Voice& v) {
     // Its sample's last playback: the sample may now be evicted.  (Every
     // copy of a sample pointer is made and dropped under mu, so the count
     // is exact here.)
-    if (v.sample && v.sample.use_count() <= 2) ++M().roomEpoch;
+    if (v.sample && v.sample.use_count() <= 2) ++mixer.roomEpoch;
     uint16_t gen = uint16_t(v.gen + 1);
     v = Voice{};
     v.gen = gen ? gen : 1;
 }
 
 void freeVoice(uint32_t slot) {
-    resetVoice(M().voices[slot]);
-    M().freeSlots.push_back(slot);
+    resetVoice(mixer.voices[slot]);
+    mixer.freeSlots.push_back(slot);
 }
 
 uint32_t allocSlot() {
-    MixerState& m = M();
+    MixerState& m = mixer;
     if (!m.freeSlots.empty()) {
         uint32_t s = m.freeSlots.back();
         m.freeSlots.pop_back();
@@ -433,7 +433,7 @@ bool mixVoice(Voice& v, float* out, int n, bool wait) {
 }
 
 MixChannel newSampleChannel(uint32_t id) {
-    MixerState& m = M();
+    MixerState& m = mixer;
     auto found = m.samples.find(id);
     if (found == m.samples.end()) return 0;
     found->second.lastUse = ++m.useSeq;
@@ -491,7 +491,7 @@ size_t bytesOf(const Pcm& pcm) { return pcm.data.size() * sizeof(pcm.data[0]); }
 // the caller frees their memory after releasing mu.  Caller holds mu.
 bool makeRoom(size_t need, size_t cap, std::vector<MixSample>* evicted,
               std::vector<std::shared_ptr<const Sample>>* drop) {
-    MixerState& m = M();
+    MixerState& m = mixer;
     const size_t held = m.sampleBytes + m.reservedBytes;
     if (cap == 0 || (need <= cap && held <= cap - need)) return true;
     if (need > cap) return false;
@@ -528,8 +528,8 @@ MixSample addSample(Pcm pcm, int maxPlaybacks, size_t capBytes, std::vector<MixS
     s->pcm = std::move(pcm);
     s->maxPlaybacks = std::clamp(maxPlaybacks, 1, kMixMaxVoices);
     std::vector<std::shared_ptr<const Sample>> drop;  // freed after the lock
-    std::lock_guard<std::mutex> lock(M().mu);
-    MixerState& m = M();
+    std::lock_guard<std::mutex> lock(mixer.mu);
+    MixerState& m = mixer;
     if (!makeRoom(s->bytes, capBytes, evicted, &drop)) return 0;
     uint32_t id = m.nextSampleId++;
     if (m.nextSampleId == 0) m.nextSampleId = 1;
@@ -556,20 +556,20 @@ MixLoadResult mixSampleLoadFile(const std::string& path, size_t capBytes, const 
     limits.admit = [&](const OggInfo& info) {
         const size_t need = size_t(info.frames) * size_t(info.channels) * sizeof(int16_t);
         std::vector<std::shared_ptr<const Sample>> drop;
-        std::lock_guard<std::mutex> lock(M().mu);
+        std::lock_guard<std::mutex> lock(mixer.mu);
         if (!makeRoom(need, capBytes, &r.evicted, &drop)) {
             noRoom = true;
             return false;
         }
         reserved = need;
-        M().reservedBytes += need;
+        mixer.reservedBytes += need;
         return true;
     };
     Pcm pcm;
     const bool decoded = oggLoadFile(path, &pcm, limits);
     if (reserved) {
-        std::lock_guard<std::mutex> lock(M().mu);
-        M().reservedBytes -= reserved;
+        std::lock_guard<std::mutex> lock(mixer.mu);
+        mixer.reservedBytes -= reserved;
     }
     if (!decoded) {
         r.status = noRoom ? MixLoad::NoRoom : cancel && cancel->load() ? MixLoad::Cancelled : MixLoad::Failed;
@@ -587,22 +587,22 @@ MixSample mixSampleLoad(const std::string& path, int maxPlaybacks, size_t capByt
 }
 
 size_t mixSampleBytes() {
-    std::lock_guard<std::mutex> lock(M().mu);
-    return M().sampleBytes;
+    std::lock_guard<std::mutex> lock(mixer.mu);
+    return mixer.sampleBytes;
 }
 
 bool mixSampleTouch(MixSample s) {
-    std::lock_guard<std::mutex> lock(M().mu);
-    auto it = M().samples.find(s);
-    if (it == M().samples.end()) return false;
-    it->second.lastUse = ++M().useSeq;
+    std::lock_guard<std::mutex> lock(mixer.mu);
+    auto it = mixer.samples.find(s);
+    if (it == mixer.samples.end()) return false;
+    it->second.lastUse = ++mixer.useSeq;
     return true;
 }
 
 bool mixSampleFree(MixSample s) {
     std::shared_ptr<const Sample> drop;  // freed after the lock
-    std::lock_guard<std::mutex> lock(M().mu);
-    MixerState& m = M();
+    std::lock_guard<std::mutex> lock(mixer.mu);
+    MixerState& m = mixer;
     auto it = m.samples.find(s);
     if (it == m.samples.end()) return false;
     m.sampleBytes -= it->second.s->bytes;
@@ -613,12 +613,12 @@ bool mixSampleFree(MixSample s) {
 }
 
 uint64_t mixSampleRoomEpoch() {
-    std::lock_guard<std::mutex> lock(M().mu);
-    return M().roomEpoch;
+    std::lock_guard<std::mutex> lock(mixer.mu);
+    return mixer.roomEpoch;
 }
 
 MixChannel mixSampleGetChannel(MixSample s) {
-    std::lock_guard<std::mutex> lock(M().mu);
+    std::lock_guard<std::mutex> lock(mixer.mu);
     return newSampleChannel(s);
 }
 
@@ -633,15 +633,15 @@ MixChannel mixStreamCreateFile(const std::string& path, bool loop) {
     f->dec = std::move(dec);
     MixChannel c;
     {
-        std::lock_guard<std::mutex> lock(M().mu);
+        std::lock_guard<std::mutex> lock(mixer.mu);
         uint32_t slot = allocSlot();
-        Voice& v = M().voices[slot];
+        Voice& v = mixer.voices[slot];
         v.used = true;
         v.feed = f;
         v.channels = f->channels;
         v.ownRate = f->rate;
         v.freq = float(f->rate);
-        v.seq = ++M().seq;
+        v.seq = ++mixer.seq;
         c = handleOf(slot, v);
     }
     D().add(std::move(f));
@@ -650,7 +650,7 @@ MixChannel mixStreamCreateFile(const std::string& path, bool loop) {
 
 bool mixSetAttribute(MixChannel c, MixAttrib a, float value) {
     if (!std::isfinite(value)) return false;
-    std::lock_guard<std::mutex> lock(M().mu);
+    std::lock_guard<std::mutex> lock(mixer.mu);
     Voice* v = lookup(c);
     if (!v) return false;
     switch (a) {
@@ -669,7 +669,7 @@ bool mixSetAttribute(MixChannel c, MixAttrib a, float value) {
 }
 
 bool mixGetAttribute(MixChannel c, MixAttrib a, float* value) {
-    std::lock_guard<std::mutex> lock(M().mu);
+    std::lock_guard<std::mutex> lock(mixer.mu);
     Voice* v = lookup(c);
     if (!v) return false;
     switch (a) {
@@ -682,7 +682,7 @@ bool mixGetAttribute(MixChannel c, MixAttrib a, float* value) {
 
 bool mixSlideAttribute(MixChannel c, MixAttrib a, float target, int ms) {
     if (a != MixAttrib::Vol || !std::isfinite(target)) return false;
-    std::unique_lock<std::mutex> lock(M().mu);
+    std::unique_lock<std::mutex> lock(mixer.mu);
     Voice* v = lookup(c);
     if (!v) return false;
     if (ms <= 0) {
@@ -706,7 +706,7 @@ bool mixSlideAttribute(MixChannel c, MixAttrib a, float target, int ms) {
 
 bool mixPlay(MixChannel c, bool restart) {
     {
-    std::lock_guard<std::mutex> lock(M().mu);
+    std::lock_guard<std::mutex> lock(mixer.mu);
     Voice* v = lookup(c);
     if (!v) return false;
     if (restart) {
@@ -730,7 +730,7 @@ bool mixPlay(MixChannel c, bool restart) {
 }
 
 bool mixPause(MixChannel c) {
-    std::lock_guard<std::mutex> lock(M().mu);
+    std::lock_guard<std::mutex> lock(mixer.mu);
     Voice* v = lookup(c);
     if (!v) return false;
     if (v->state == MixState::Playing) v->state = MixState::Paused;
@@ -738,34 +738,34 @@ bool mixPause(MixChannel c) {
 }
 
 bool mixStop(MixChannel c) {
-    std::lock_guard<std::mutex> lock(M().mu);
+    std::lock_guard<std::mutex> lock(mixer.mu);
     if (!lookup(c)) return false;
     freeVoice((c & 0xffff) - 1);
     return true;
 }
 
 MixState mixChannelState(MixChannel c) {
-    std::lock_guard<std::mutex> lock(M().mu);
+    std::lock_guard<std::mutex> lock(mixer.mu);
     Voice* v = lookup(c);
     return v ? v->state : MixState::Stopped;
 }
 
 int64_t mixChannelPlayedFrames(MixChannel c) {
-    std::lock_guard<std::mutex> lock(M().mu);
+    std::lock_guard<std::mutex> lock(mixer.mu);
     Voice* v = lookup(c);
     return v ? v->played : 0;
 }
 
 int mixActiveChannels() {
-    std::lock_guard<std::mutex> lock(M().mu);
+    std::lock_guard<std::mutex> lock(mixer.mu);
     int n = 0;
-    for (const Voice& v : M().voices) n += v.used;
+    for (const Voice& v : mixer.voices) n += v.used;
     return n;
 }
 
 void mixSetWaitForStreams(bool wait) {
-    std::lock_guard<std::mutex> lock(M().mu);
-    M().waitStreams = wait;
+    std::lock_guard<std::mutex> lock(mixer.mu);
+    mixer.waitStreams = wait;
 }
 
 namespace {
@@ -775,7 +775,7 @@ namespace {
 bool mixInto(float* out, int frames) {
     if (frames <= 0) return true;
     std::fill(out, out + size_t(frames) * 2, 0.0f);
-    MixerState& m = M();
+    MixerState& m = mixer;
     std::lock_guard<std::mutex> lock(m.mu);
     // Whether a voice played or slid in this pull, even one that ended in it.
     bool live = false;
@@ -805,28 +805,28 @@ void mixRender(float* out, int frames) { mixInto(out, frames); }
 bool audioOpen(AudioSink* sink) {
     audioClose();
     if (!sink) return false;
-    std::lock_guard<std::mutex> lock(M().sinkMu);
+    std::lock_guard<std::mutex> lock(mixer.sinkMu);
     // Set before the first pull: an on-demand sink may render from open().
     mixSetWaitForStreams(!sink->realTime());
     if (!sink->open([](float* out, int frames) { return mixInto(out, frames); })) {
         mixSetWaitForStreams(false);
         return false;
     }
-    M().sink = sink;
+    mixer.sink = sink;
     return true;
 }
 
 void audioClose() {
-    std::lock_guard<std::mutex> lock(M().sinkMu);
-    if (M().sink) M().sink->close();
-    M().sink = nullptr;
+    std::lock_guard<std::mutex> lock(mixer.sinkMu);
+    if (mixer.sink) mixer.sink->close();
+    mixer.sink = nullptr;
 }
 
 void mixReset() {
     audioClose();
     D().shutdown();
-    std::lock_guard<std::mutex> lock(M().mu);
-    MixerState& m = M();
+    std::lock_guard<std::mutex> lock(mixer.mu);
+    MixerState& m = mixer;
     for (Voice& v : m.voices) v.feed.reset();
     m.voices.clear();
     m.freeSlots.clear();

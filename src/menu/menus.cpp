@@ -1,8 +1,11 @@
 #include "menu/menus.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
+#include <mutex>
 
 #include "audio/sound.h"
 #include "net/agc.h"
@@ -12,9 +15,21 @@
 #include "platform/ui.h"
 #include "speech/speech.h"
 
-MenuStackState menus;
-
 namespace {
+
+// The unit's state, one record, guarded by `lock` as the header says.
+// menuReset() closes every menu without touching the list (resetCore,
+// tests).
+struct MenuStackState {
+    std::mutex lock;
+    // Entries 0 .. nOpenedMenus - 1 are the open menus, oldest first.
+    std::array<std::unique_ptr<menu>, kMaxOpenMenus> menustack;
+    int nOpenedMenus = 0;
+    // menustack[nOpenedMenus - 1], or null.
+    menu* curmenu = nullptr;
+};
+
+MenuStackState menus;
 
 using Lock = std::lock_guard<std::mutex>;
 
@@ -184,6 +199,30 @@ void updateMenuLocked(std::string_view s) {
     moveLocked(0, false, false);
 }
 
+MenuView viewOf(const menu& m) {
+    return MenuView{m.id, m.nItems, m.width, m.selection, m.flags};
+}
+
+// Upper-case fold of a CP1252 byte for type-ahead: ASCII letters, the
+// accented letters of 0xE0-0xFE (but the division sign) and the four
+// letters of 0x8A-0x9F that have a case pair.
+unsigned char foldCase(unsigned char c) {
+    if (c >= 'a' && c <= 'z') return static_cast<unsigned char>(c - 32);
+    if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return static_cast<unsigned char>(c - 32);
+    switch (c) {
+        case 0x9A:
+            return 0x8A;  // s caron
+        case 0x9C:
+            return 0x8C;  // oe
+        case 0x9E:
+            return 0x8E;  // z caron
+        case 0xFF:
+            return 0x9F;  // y diaeresis
+        default:
+            return c;
+    }
+}
+
 }  // namespace
 
 std::string menuSelectLine(const menu& m, int n) {
@@ -250,6 +289,52 @@ std::optional<MenuGrid> curmenuGrid() {
     Lock g(menus.lock);
     if (!menus.curmenu) return std::nullopt;
     return MenuGrid{menus.curmenu->width, menus.curmenu->selection};
+}
+
+std::optional<MenuView> currentMenuView() {
+    Lock g(menus.lock);
+    if (!menus.curmenu) return std::nullopt;
+    return viewOf(*menus.curmenu);
+}
+
+int openMenuCount() {
+    Lock g(menus.lock);
+    return menus.nOpenedMenus;
+}
+
+std::optional<MenuKeyContext> menuKeyContext() {
+    Lock g(menus.lock);
+    const menu* m = menus.curmenu;
+    if (!m || !(m->flags & MENU_KEY_CONTEXT)) return std::nullopt;
+    MenuKeyContext context{m->id, m->selection, {}};
+    if (m->selection >= 0 && m->selection < m->nItems) {
+        const std::optional<std::string>& v = m->items[static_cast<size_t>(m->selection)].value;
+        if (v) context.value = *v;
+    }
+    return context;
+}
+
+std::optional<MenuView> menuTakeListSelection(int32_t selection) {
+    Lock g(menus.lock);
+    if (!menus.curmenu) return std::nullopt;
+    menus.curmenu->selection = selection;
+    return viewOf(*menus.curmenu);
+}
+
+int listTypeAheadTarget(char c) {
+    Lock g(menus.lock);
+    const menu* m = menus.curmenu;
+    if (!m || m->nItems <= 0) return -1;
+    const unsigned char want = foldCase(static_cast<unsigned char>(c));
+    const int n = m->nItems;
+    const int start = (m->selection >= 0 && m->selection < n) ? m->selection : -1;
+    for (int step = 1; step <= n; ++step) {
+        int i = (start + step) % n;
+        const std::optional<std::string>& label = m->items[static_cast<size_t>(i)].label;
+        if (label && !label->empty() && foldCase(static_cast<unsigned char>((*label)[0])) == want)
+            return i;
+    }
+    return -1;
 }
 
 void menuReset() {

@@ -5,11 +5,13 @@
 // on the connection's dispatch thread, or on the UI thread within a run of
 // lines handed to it; keys and list clicks (menuMove, menuSelect) on the UI
 // thread.  Every operation runs its whole body on the UI thread (through the
-// UI-thread call when called elsewhere) while holding `menus.lock`, so no
+// UI-thread call when called elsewhere) while holding the unit's lock, so no
 // thread ever sees a half-updated menu and announcements keep the order of
 // the commands.  When there is no main window the body runs on the calling
 // thread instead (the model still follows the server; list calls are
-// skipped).  Other threads read the menus only under `menus.lock`.
+// skipped).  The stack and its lock are private to this unit: other units
+// read the menus through the copies below, each taken under the lock, from
+// any thread.
 //
 // The lock is plain: nothing called while it is held calls back into this
 // unit.  The sounds of a move get the menu's grid with the request (the
@@ -17,9 +19,7 @@
 // only for the player's own changes, never for the list calls made here.
 #pragma once
 
-#include <array>
-#include <memory>
-#include <mutex>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -29,19 +29,41 @@
 
 constexpr int kMaxOpenMenus = 16;
 
-// The unit's state, one record, guarded by `lock` as said above.
-// menuReset() closes every menu without touching the list (resetCore,
-// tests).
-struct MenuStackState {
-    std::mutex lock;
-    // Entries 0 .. nOpenedMenus - 1 are the open menus, oldest first.
-    std::array<std::unique_ptr<menu>, kMaxOpenMenus> menustack;
-    int nOpenedMenus = 0;
-    // menustack[nOpenedMenus - 1], or null.
-    menu* curmenu = nullptr;
+// The current menu's numbers, copied under the lock: the copy stays whole
+// whatever the dispatch thread does to the menu afterwards.
+struct MenuView {
+    int32_t id = 0;
+    int32_t nItems = 0;
+    int32_t width = 0;
+    int32_t selection = -1;  // -1: no item selected
+    int32_t flags = 0;       // MENU_* bits
 };
+// Nothing when no menu is open.
+std::optional<MenuView> currentMenuView();
+// How many menus are open (0 .. kMaxOpenMenus).
+int openMenuCount();
 
-extern MenuStackState menus;
+// What a key report says of the current menu, for a menu with flag 8
+// (MENU_KEY_CONTEXT): its id, its selection and that item's value (empty
+// when it has none or nothing is selected).  A copy: the value outlives
+// the lock.  Nothing when no menu is open or its flags lack 8.
+struct MenuKeyContext {
+    int32_t menuId = 0;
+    int32_t selection = -1;
+    std::string value;
+};
+std::optional<MenuKeyContext> menuKeyContext();
+
+// Takes the list control's selection into the current menu, as it stands,
+// without announcing it (the player changed the list; see selectionStep()).
+// The current menu's numbers after the change; nothing when no menu is open.
+std::optional<MenuView> menuTakeListSelection(int32_t selection);
+
+// Type-ahead target for character `c` (CP1252) in the current menu: the
+// first item after the selection, wrapping around, whose label begins with
+// `c`, letter case ignored.  -1 when there is none (or no menu).  The
+// front-end selects it in the list and then runs selectionStep().
+int listTypeAheadTarget(char c);
 
 // Opens menu text `s` on top of the stack.  A 17th menu is not opened: the
 // stack and the list stay as they are and the player hears "menubounds".

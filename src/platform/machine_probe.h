@@ -24,14 +24,8 @@ struct MachineProbe {
     virtual std::vector<std::vector<uint8_t>> adapterAddresses() { return {}; }
 };
 
-namespace machine_probe_detail {
-inline MachineProbe nullProbe;
-inline MachineProbe* current = &nullProbe;
-}  // namespace machine_probe_detail
-
 // The installed probe (the null one until set).  Set once at start-up, or by
-// tests between runs.
-inline MachineProbe& machineProbe() { return *machine_probe_detail::current; }
-inline void setMachineProbe(MachineProbe* probe) {
-    machine_probe_detail::current = probe ? probe : &machine_probe_detail::nullProbe;
-}
+// tests between runs; read on the UI thread.
+MachineProbe& machineProbe();
+// Null installs the null probe back.
+void setMachineProbe(MachineProbe* probe);

@@ -249,7 +249,7 @@ gboolean GtkFrontEnd::onListButton(GdkEventButton* ev) {
         setFocus(UiControl::List);
         return TRUE;
     }
-    keyboard.listClicked = ev->button == 3 ? 2 : 1;
+    listClicked(ev->button == 3 ? ListButton::Right : ListButton::Left);
     ++clientSelecting_;
     gtk_list_box_select_row(GTK_LIST_BOX(list_), row);
     gtk_widget_grab_focus(GTK_WIDGET(row));

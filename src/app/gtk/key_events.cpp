@@ -1,6 +1,7 @@
 #include "app/commands.h"
 #include "app/gtk/gtk_frontend_internal.h"
 #include "app/gtk/keys.h"
+#include "menu/menus.h"
 
 // ---------------------------------------------------------------------------
 // Keys: the window's key events into the keyboard logic (keys.cpp gives

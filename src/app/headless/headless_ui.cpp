@@ -7,6 +7,7 @@
 #include "app/commands.h"
 #include "app/keyboard.h"
 #include "audio/sound.h"
+#include "menu/menus.h"
 #include "net/conndlg.h"
 #include "platform/text.h"
 #include "platform/thread_name.h"
@@ -369,7 +370,7 @@ void HeadlessUi::handle(const Input& in) {
             setFocus(UiControl::List);
             return;
         }
-        keyboard.listClicked = a == "right" ? 2 : 1;
+        listClicked(a == "right" ? ListButton::Right : ListButton::Left);
         listSelect(index);
         selectionStep();
     } else if (v == "type") {

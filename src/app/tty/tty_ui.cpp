@@ -13,6 +13,7 @@
 #include "app/keyboard.h"
 #include "app/tty/terminal.h"
 #include "audio/sound.h"
+#include "menu/menus.h"
 #include "net/conndlg.h"
 #include "platform/text.h"
 

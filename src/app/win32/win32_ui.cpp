@@ -17,22 +17,11 @@ namespace {
 constexpr UINT kUiTaskMessage = WM_USER + 100;  // 1124
 constexpr char kClassName[] = "NimbaClient1";
 
-// The main window and its four controls (history edit, menu list, chat
-// label, chat edit) with their font; written once on the UI thread at
-// creation, read by winproc and the seam methods (UI thread).
-HWND win = nullptr;
-HWND edit = nullptr;
-HWND list = nullptr;
-HWND chatlbl = nullptr;
-HWND chat = nullptr;
-HFONT font = nullptr;
-WNDPROC oldeditproc = nullptr;   // history edit's standard procedure
-WNDPROC oldeditproc2 = nullptr;  // chat edit's standard procedure
-WNDPROC oldlistproc = nullptr;
-
-// True once shut-down has begun: UI-thread calls no longer run, and the
-// window's destruction is ours, not the player's.
-std::atomic<bool> closing{false};
+// The record of main window `top`; null until createMainWindow() stored it
+// (and for a window of another class).
+Win32Window* windowOf(HWND top) {
+    return reinterpret_cast<Win32Window*>(GetWindowLongPtrA(top, GWLP_USERDATA));
+}
 
 std::string windowText(HWND h) {
     int n = GetWindowTextLengthA(h);
@@ -43,19 +32,19 @@ std::string windowText(HWND h) {
     return s;
 }
 
-UiControl controlOf(HWND h) {
-    if (h == edit) return UiControl::History;
-    if (h == chat) return UiControl::Chat;
+UiControl controlOf(const Win32Window& w, HWND h) {
+    if (h == w.edit) return UiControl::History;
+    if (h == w.chat) return UiControl::Chat;
     return UiControl::List;
 }
 
-HWND handleOf(UiControl c) {
+HWND handleOf(const Win32Window& w, UiControl c) {
     switch (c) {
-        case UiControl::History: return edit;
-        case UiControl::Chat: return chat;
-        case UiControl::List: return list;
+        case UiControl::History: return w.edit;
+        case UiControl::Chat: return w.chat;
+        case UiControl::List: return w.list;
     }
-    return list;
+    return w.list;
 }
 
 // A key message of a subclassed control, through the shared key path.  The
@@ -81,32 +70,36 @@ HACCEL createAccelerators() {
     return CreateAcceleratorTableA(table.data(), static_cast<int>(table.size()));
 }
 
-void layout() {
+void layout(const Win32Window& w) {
     RECT rc;
-    GetClientRect(win, &rc);
+    GetClientRect(w.win, &rc);
     MainLayout l = mainLayout(rc.right - rc.left, rc.bottom - rc.top);
     auto move = [](HWND h, const LayoutRect& r) { MoveWindow(h, r.left, r.top, r.width, r.height, TRUE); };
-    move(edit, l.history);
-    move(list, l.list);
-    move(chatlbl, l.chatLabel);
-    move(chat, l.chat);
+    move(w.edit, l.history);
+    move(w.list, l.list);
+    move(w.chatlbl, l.chatLabel);
+    move(w.chat, l.chat);
 }
 
 LRESULT CALLBACK winproc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    // Null while CreateWindowEx is still creating the window: nothing below
+    // has anything to act on yet.
+    Win32Window* w = windowOf(hwnd);
     switch (msg) {
         case WM_DESTROY:
+            if (!w) break;
             // No UI-thread call runs from now on: waiting callers are
             // released (their posted wake-ups go with the window).
-            if (auto* calls = reinterpret_cast<UiTaskQueue*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA)))
-                calls->close();
-            if (!closing) mainWindowDestroyed();
+            if (w->calls) w->calls->close();
+            if (!w->closing) mainWindowDestroyed();
             break;
         case WM_SIZE:
-            layout();
-            SetFocus(list);
+            if (!w) break;
+            layout(*w);
+            SetFocus(w->list);
             break;
         case WM_SETFOCUS:
-            SetFocus(list);
+            if (w) SetFocus(w->list);
             break;
         case WM_KILLFOCUS:
             mainWindowLostFocus();
@@ -117,7 +110,7 @@ LRESULT CALLBACK winproc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
             // is the player's selection change.
             if (lp == 0) {
                 runCommand(LOWORD(wp));
-            } else if (reinterpret_cast<HWND>(lp) == list && HIWORD(wp) == LBN_SELCHANGE) {
+            } else if (w && reinterpret_cast<HWND>(lp) == w->list && HIWORD(wp) == LBN_SELCHANGE) {
                 selectionStep();
             }
             break;
@@ -132,7 +125,10 @@ LRESULT CALLBACK winproc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     return DefWindowProcA(hwnd, msg, wp, lp);
 }
 
+// The procedures of the subclassed controls, children of the main window,
+// which is subclassed only once its record is stored.
 LRESULT CALLBACK listproc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    const WNDPROC oldlistproc = windowOf(GetParent(hwnd))->oldlistproc;
     switch (msg) {
         case WM_GETDLGCODE:
             // Enter, Tab and the arrows are ours, whoever asks.
@@ -154,7 +150,7 @@ LRESULT CALLBACK listproc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
             // type-ahead) choose the item.  The high word of the answer is
             // 1 when the point is outside every item.
             if (HIWORD(SendMessageA(hwnd, LB_ITEMFROMPOINT, 0, lp)) == 0)
-                keyboard.listClicked = msg == WM_LBUTTONDOWN ? 1 : 2;
+                listClicked(msg == WM_LBUTTONDOWN ? ListButton::Left : ListButton::Right);
             break;
         default:
             break;
@@ -163,13 +159,14 @@ LRESULT CALLBACK listproc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 }
 
 LRESULT CALLBACK editproc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-    WNDPROC old = hwnd == chat ? oldeditproc2 : oldeditproc;
+    const Win32Window& w = *windowOf(GetParent(hwnd));
+    WNDPROC old = hwnd == w.chat ? w.oldeditproc2 : w.oldeditproc;
     switch (msg) {
         case WM_GETDLGCODE:
             return DLGC_WANTALLKEYS | CallWindowProcA(old, hwnd, msg, wp, lp);
         case WM_KEYDOWN:
         case WM_KEYUP:
-            if (routeKeyMessage(msg, wp, controlOf(hwnd))) return 1;
+            if (routeKeyMessage(msg, wp, controlOf(w, hwnd))) return 1;
             break;
         case WM_SYSCOMMAND:
             if (wp == SC_KEYMENU) return 1;
@@ -262,9 +259,9 @@ INT_PTR CALLBACK inputDlgProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     return 0;
 }
 
-HWND createChild(const char* cls, const char* text, DWORD style) {
+HWND createChild(HWND parent, const char* cls, const char* text, DWORD style) {
     return CreateWindowExA(0, cls, text, style, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
-                           CW_USEDEFAULT, win, nullptr, GetModuleHandleA(nullptr), nullptr);
+                           CW_USEDEFAULT, parent, nullptr, GetModuleHandleA(nullptr), nullptr);
 }
 
 WNDPROC subclass(HWND h, WNDPROC proc) {
@@ -285,8 +282,10 @@ HFONT loadFont(HWND h, const char* n, int s) {
 Win32Ui::Win32Ui(HINSTANCE instance) : instance_(instance), uiThread_(GetCurrentThreadId()) {}
 
 bool Win32Ui::createMainWindow() {
-    closing = false;
-    calls_.setNotify([this] { PostMessageA(win, kUiTaskMessage, 0, reinterpret_cast<LPARAM>(&calls_)); });
+    w_.closing = false;
+    w_.calls = &calls_;
+    calls_.setNotify(
+        [this] { PostMessageA(w_.win, kUiTaskMessage, 0, reinterpret_cast<LPARAM>(&calls_)); });
     WNDCLASSEXA wc{};
     wc.cbSize = sizeof wc;
     wc.style = CS_DBLCLKS;
@@ -302,38 +301,39 @@ bool Win32Ui::createMainWindow() {
     wc.lpszClassName = kClassName;
     if (!RegisterClassExA(&wc)) return false;
 
-    win = CreateWindowExA(0x00010000, kClassName, "Le Kordo", 0x10CF0000, CW_USEDEFAULT,
-                          CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, HWND_DESKTOP, nullptr,
-                          instance_, nullptr);
-    edit = createChild("EDIT", "", 0x50010844);
-    list = createChild("LISTBOX", "Hello world !", 0x50110081);
-    chatlbl = createChild("STATIC", "&Chat: ", 0x50000000);
-    chat = createChild("EDIT", "", 0x50010080);
+    w_.win = CreateWindowExA(0x00010000, kClassName, "Le Kordo", 0x10CF0000, CW_USEDEFAULT,
+                             CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, HWND_DESKTOP, nullptr,
+                             instance_, nullptr);
+    if (!w_.win) return false;
+    // Stored before the controls are subclassed: their procedures read it.
+    SetWindowLongPtrA(w_.win, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&w_));
+    w_.edit = createChild(w_.win, "EDIT", "", 0x50010844);
+    w_.list = createChild(w_.win, "LISTBOX", "Hello world !", 0x50110081);
+    w_.chatlbl = createChild(w_.win, "STATIC", "&Chat: ", 0x50000000);
+    w_.chat = createChild(w_.win, "EDIT", "", 0x50010080);
 
-    font = loadFont(win, "Arial", 14);
-    for (HWND h : {win, edit, chat, chatlbl, list})
-        SendMessageA(h, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+    w_.font = loadFont(w_.win, "Arial", 14);
+    for (HWND h : {w_.win, w_.edit, w_.chat, w_.chatlbl, w_.list})
+        SendMessageA(h, WM_SETFONT, reinterpret_cast<WPARAM>(w_.font), TRUE);
 
-    SendMessageA(list, LB_SETHORIZONTALEXTENT, 2000, 0);
-    SendMessageA(edit, EM_SETLIMITTEXT, 0xFFFFFF, 0);
-    SendMessageA(chat, EM_SETLIMITTEXT, 3999, 0);
-    oldeditproc = subclass(edit, editproc);
-    oldeditproc2 = subclass(chat, editproc);
-    oldlistproc = subclass(list, listproc);
-    if (!win) return false;
-    SetWindowLongPtrA(win, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&calls_));
+    SendMessageA(w_.list, LB_SETHORIZONTALEXTENT, 2000, 0);
+    SendMessageA(w_.edit, EM_SETLIMITTEXT, 0xFFFFFF, 0);
+    SendMessageA(w_.chat, EM_SETLIMITTEXT, 3999, 0);
+    w_.oldeditproc = subclass(w_.edit, editproc);
+    w_.oldeditproc2 = subclass(w_.chat, editproc);
+    w_.oldlistproc = subclass(w_.list, listproc);
     calls_.open();
     return true;
 }
 
 void Win32Ui::showMainWindow() {
     if (!accel_) accel_ = createAccelerators();
-    ShowWindow(win, SW_SHOW);
-    SendMessageA(win, WM_SIZE, 0, 0);
+    ShowWindow(w_.win, SW_SHOW);
+    SendMessageA(w_.win, WM_SIZE, 0, 0);
 }
 
 void Win32Ui::runConnectionDialog(ConnDialog* d) {
-    DialogBoxParamA(instance_, "conndlg", win, connectionDlgProc, reinterpret_cast<LPARAM>(d));
+    DialogBoxParamA(instance_, "conndlg", w_.win, connectionDlgProc, reinterpret_cast<LPARAM>(d));
 }
 
 int Win32Ui::runMessageLoop() {
@@ -344,7 +344,7 @@ int Win32Ui::runMessageLoop() {
         if (got == -1) return 0;
         // The accelerator's result is not used: the focused control's key
         // handling sees the key as well.
-        if (accel_) TranslateAcceleratorA(win, accel_, &msg);
+        if (accel_) TranslateAcceleratorA(w_.win, accel_, &msg);
         TranslateMessage(&msg);
         DispatchMessageA(&msg);
     }
@@ -352,10 +352,10 @@ int Win32Ui::runMessageLoop() {
 }
 
 void Win32Ui::closeMainWindow() {
-    closing = true;
+    w_.closing = true;
     // Calls queued and not run return false; later ones at once.
     calls_.close();
-    if (win && IsWindow(win)) DestroyWindow(win);
+    if (w_.win && IsWindow(w_.win)) DestroyWindow(w_.win);
     // What the window's queue still holds goes with it.
     MSG msg;
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
@@ -371,7 +371,7 @@ void Win32Ui::fatalError(const std::string& text) {
 }
 
 bool Win32Ui::runOnUiThread(const std::function<void()>& task) {
-    if (closing || !win) return false;
+    if (w_.closing || !w_.win) return false;
     return calls_.call(task);
 }
 
@@ -380,33 +380,35 @@ bool Win32Ui::runOnUiThread(const std::function<void()>& task) {
 // caret after the last append: measuring it (GetWindowTextLength) would go
 // over the whole text, megabytes in a long session, at every append.
 void Win32Ui::historyAppend(const std::string& text) {
-    if (historyEnd_ < 0) historyEnd_ = GetWindowTextLengthA(edit);
-    SendMessageA(edit, EM_SETSEL, static_cast<WPARAM>(historyEnd_), historyEnd_);
-    SendMessageA(edit, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
+    if (historyEnd_ < 0) historyEnd_ = GetWindowTextLengthA(w_.edit);
+    SendMessageA(w_.edit, EM_SETSEL, static_cast<WPARAM>(historyEnd_), historyEnd_);
+    SendMessageA(w_.edit, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
     // The caret follows the inserted text, which may have been cut at the
     // control's text limit.
     DWORD s = 0, e = 0;
-    SendMessageA(edit, EM_GETSEL, reinterpret_cast<WPARAM>(&s), reinterpret_cast<LPARAM>(&e));
+    SendMessageA(w_.edit, EM_GETSEL, reinterpret_cast<WPARAM>(&s), reinterpret_cast<LPARAM>(&e));
     historyEnd_ = static_cast<int>(e);
 }
 
 void Win32Ui::historySetText(const std::string& text) {
-    SetWindowTextA(edit, text.c_str());
+    SetWindowTextA(w_.edit, text.c_str());
     historyEnd_ = -1;
 }
 
-std::string Win32Ui::historyText() { return windowText(edit); }
+std::string Win32Ui::historyText() { return windowText(w_.edit); }
 
 void Win32Ui::historyGetSelection(int* start, int* end) {
     DWORD s = 0, e = 0;
-    SendMessageA(edit, EM_GETSEL, reinterpret_cast<WPARAM>(&s), reinterpret_cast<LPARAM>(&e));
+    SendMessageA(w_.edit, EM_GETSEL, reinterpret_cast<WPARAM>(&s), reinterpret_cast<LPARAM>(&e));
     *start = static_cast<int>(s);
     *end = static_cast<int>(e);
 }
 
-void Win32Ui::historySetSelection(int start, int end) { SendMessageA(edit, EM_SETSEL, start, end); }
+void Win32Ui::historySetSelection(int start, int end) {
+    SendMessageA(w_.edit, EM_SETSEL, start, end);
+}
 
-void Win32Ui::historyScrollToCaret() { SendMessageA(edit, EM_SCROLLCARET, 0, 0); }
+void Win32Ui::historyScrollToCaret() { SendMessageA(w_.edit, EM_SCROLLCARET, 0, 0); }
 
 // The oldest messages leave the edit control: the selection moves back with
 // the text that stays, and the lines shown stay in view.
@@ -414,28 +416,28 @@ void Win32Ui::historyTrimFront(size_t bytes) {
     if (bytes == 0) return;
     const int n = static_cast<int>(std::min<size_t>(bytes, 0x7FFFFFFF));
     DWORD s = 0, e = 0;
-    SendMessageA(edit, EM_GETSEL, reinterpret_cast<WPARAM>(&s), reinterpret_cast<LPARAM>(&e));
-    const int first = static_cast<int>(SendMessageA(edit, EM_GETFIRSTVISIBLELINE, 0, 0));
-    const int linesGone = static_cast<int>(SendMessageA(edit, EM_LINEFROMCHAR, n, 0));
-    SendMessageA(edit, WM_SETREDRAW, FALSE, 0);
-    SendMessageA(edit, EM_SETSEL, 0, n);
-    SendMessageA(edit, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(""));
+    SendMessageA(w_.edit, EM_GETSEL, reinterpret_cast<WPARAM>(&s), reinterpret_cast<LPARAM>(&e));
+    const int first = static_cast<int>(SendMessageA(w_.edit, EM_GETFIRSTVISIBLELINE, 0, 0));
+    const int linesGone = static_cast<int>(SendMessageA(w_.edit, EM_LINEFROMCHAR, n, 0));
+    SendMessageA(w_.edit, WM_SETREDRAW, FALSE, 0);
+    SendMessageA(w_.edit, EM_SETSEL, 0, n);
+    SendMessageA(w_.edit, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(""));
     auto shift = [n](DWORD at) { return static_cast<int>(at) < n ? 0 : static_cast<int>(at) - n; };
-    SendMessageA(edit, EM_SETSEL, shift(s), shift(e));
-    const int now = static_cast<int>(SendMessageA(edit, EM_GETFIRSTVISIBLELINE, 0, 0));
-    SendMessageA(edit, EM_LINESCROLL, 0, std::max(0, first - linesGone) - now);
+    SendMessageA(w_.edit, EM_SETSEL, shift(s), shift(e));
+    const int now = static_cast<int>(SendMessageA(w_.edit, EM_GETFIRSTVISIBLELINE, 0, 0));
+    SendMessageA(w_.edit, EM_LINESCROLL, 0, std::max(0, first - linesGone) - now);
     if (historyEnd_ >= 0) historyEnd_ = historyEnd_ < n ? 0 : historyEnd_ - n;
-    SendMessageA(edit, WM_SETREDRAW, TRUE, 0);
-    InvalidateRect(edit, nullptr, TRUE);
+    SendMessageA(w_.edit, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(w_.edit, nullptr, TRUE);
 }
 
-void Win32Ui::listReset() { SendMessageA(list, LB_RESETCONTENT, 0, 0); }
+void Win32Ui::listReset() { SendMessageA(w_.list, LB_RESETCONTENT, 0, 0); }
 
 void Win32Ui::listAdd(const std::string& label) {
-    SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(label.c_str()));
+    SendMessageA(w_.list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(label.c_str()));
 }
 
-void Win32Ui::listDelete(int index) { SendMessageA(list, LB_DELETESTRING, index, 0); }
+void Win32Ui::listDelete(int index) { SendMessageA(w_.list, LB_DELETESTRING, index, 0); }
 
 // A list box has no "set string": the row is replaced in place, and the
 // selection, which the deletion may clear, is put back.
@@ -443,32 +445,32 @@ void Win32Ui::listSetItem(int index, const std::string& label) {
     const int count = listCount();
     if (index < 0 || index >= count) return;
     const int sel = listSelection();
-    SendMessageA(list, WM_SETREDRAW, FALSE, 0);
-    SendMessageA(list, LB_DELETESTRING, index, 0);
-    SendMessageA(list, LB_INSERTSTRING, index, reinterpret_cast<LPARAM>(label.c_str()));
-    if (sel >= 0) SendMessageA(list, LB_SETCURSEL, sel, 0);
-    SendMessageA(list, WM_SETREDRAW, TRUE, 0);
+    SendMessageA(w_.list, WM_SETREDRAW, FALSE, 0);
+    SendMessageA(w_.list, LB_DELETESTRING, index, 0);
+    SendMessageA(w_.list, LB_INSERTSTRING, index, reinterpret_cast<LPARAM>(label.c_str()));
+    if (sel >= 0) SendMessageA(w_.list, LB_SETCURSEL, sel, 0);
+    SendMessageA(w_.list, WM_SETREDRAW, TRUE, 0);
 }
 
-int Win32Ui::listCount() { return static_cast<int>(SendMessageA(list, LB_GETCOUNT, 0, 0)); }
+int Win32Ui::listCount() { return static_cast<int>(SendMessageA(w_.list, LB_GETCOUNT, 0, 0)); }
 
-void Win32Ui::listSelect(int index) { SendMessageA(list, LB_SETCURSEL, index, 0); }
+void Win32Ui::listSelect(int index) { SendMessageA(w_.list, LB_SETCURSEL, index, 0); }
 
-int Win32Ui::listSelection() { return static_cast<int>(SendMessageA(list, LB_GETCURSEL, 0, 0)); }
+int Win32Ui::listSelection() { return static_cast<int>(SendMessageA(w_.list, LB_GETCURSEL, 0, 0)); }
 
-std::string Win32Ui::chatText() { return windowText(chat); }
+std::string Win32Ui::chatText() { return windowText(w_.chat); }
 
-void Win32Ui::chatSetText(const std::string& text) { SetWindowTextA(chat, text.c_str()); }
+void Win32Ui::chatSetText(const std::string& text) { SetWindowTextA(w_.chat, text.c_str()); }
 
-void Win32Ui::chatSelectRange(int start, int end) { SendMessageA(chat, EM_SETSEL, start, end); }
+void Win32Ui::chatSelectRange(int start, int end) { SendMessageA(w_.chat, EM_SETSEL, start, end); }
 
-void Win32Ui::setFocus(UiControl control) { SetFocus(handleOf(control)); }
+void Win32Ui::setFocus(UiControl control) { SetFocus(handleOf(w_, control)); }
 
-UiControl Win32Ui::focusedControl() { return controlOf(GetFocus()); }
+UiControl Win32Ui::focusedControl() { return controlOf(w_, GetFocus()); }
 
-void Win32Ui::setTitle(const std::string& title) { SetWindowTextA(win, title.c_str()); }
+void Win32Ui::setTitle(const std::string& title) { SetWindowTextA(w_.win, title.c_str()); }
 
-bool Win32Ui::isMainWindowActive() { return win && GetForegroundWindow() == win; }
+bool Win32Ui::isMainWindowActive() { return w_.win && GetForegroundWindow() == w_.win; }
 
 void Win32Ui::requestQuit(int status) {
     if (isUiThread()) PostQuitMessage(status);
@@ -476,15 +478,16 @@ void Win32Ui::requestQuit(int status) {
 }
 
 int Win32Ui::messageBox(const std::string& text, const std::string& title, unsigned flags) {
-    if (closing || !win) return 0;
-    return MessageBoxA(win, text.c_str(), title.c_str(), flags);
+    if (w_.closing || !w_.win) return 0;
+    return MessageBoxA(w_.win, text.c_str(), title.c_str(), flags);
 }
 
 bool Win32Ui::inputBox(const std::string& title, const std::string& prompt,
                        const std::string& initial, std::string* answer) {
-    if (closing || !win) return false;
+    if (w_.closing || !w_.win) return false;
     InputParams p{&title, &prompt, &initial, {}};
-    INT_PTR r = DialogBoxParamA(instance_, "input", win, inputDlgProc, reinterpret_cast<LPARAM>(&p));
+    INT_PTR r =
+        DialogBoxParamA(instance_, "input", w_.win, inputDlgProc, reinterpret_cast<LPARAM>(&p));
     if (r != IDOK) return false;
     *answer = std::move(p.answer);
     return true;
@@ -495,7 +498,7 @@ bool Win32Ui::saveFileDialog(std::string* path) {
     std::vector<char> file(512, '\0');
     OPENFILENAMEA ofn{};
     ofn.lStructSize = sizeof ofn;
-    ofn.hwndOwner = win;
+    ofn.hwndOwner = w_.win;
     ofn.lpstrTitle = "Enregistrer sous";
     // One filter, and no default extension: the name is saved as typed.
     ofn.lpstrFilter = "Fichier texte\0*.txt\0";

@@ -20,6 +20,27 @@
 #include "app/client.h"
 #include "platform/ui_queue.h"
 
+// The main window and its controls: written on the UI thread at creation,
+// read on the UI thread by the window procedures (which find the record
+// through the main window's user data) and the seam methods; `win` and
+// `closing` also by runOnUiThread() on other threads.
+struct Win32Window {
+    HWND win = nullptr;
+    HWND edit = nullptr;     // history, read-only
+    HWND list = nullptr;     // menu list
+    HWND chatlbl = nullptr;  // the chat's label
+    HWND chat = nullptr;
+    HFONT font = nullptr;
+    WNDPROC oldeditproc = nullptr;   // history edit's standard procedure
+    WNDPROC oldeditproc2 = nullptr;  // chat edit's standard procedure
+    WNDPROC oldlistproc = nullptr;
+    // True once shut-down has begun: UI-thread calls no longer run, and the
+    // window's destruction is ours, not the player's.
+    std::atomic<bool> closing{false};
+    // The front-end's UI-thread calls, closed when the window goes.
+    UiTaskQueue* calls = nullptr;
+};
+
 class Win32Ui : public FrontEnd {
 public:
     explicit Win32Ui(HINSTANCE instance);
@@ -75,6 +96,7 @@ private:
     DWORD uiThread_;
     HACCEL accel_ = nullptr;
     UiTaskQueue calls_;  // the UI-thread calls
+    Win32Window w_;      // its address is the main window's user data
     // Length of the history view's text, where the next append goes; -1:
     // not known, measured at the next append.
     int historyEnd_ = -1;

@@ -57,8 +57,8 @@ protected:
         ASSERT_TRUE(ui.runOnUiThread(f));
     }
     int selection() {
-        std::lock_guard<std::mutex> g(menus.lock);
-        return menus.curmenu ? menus.curmenu->selection : -2;
+        std::optional<MenuView> m = currentMenuView();
+        return m ? m->selection : -2;
     }
 
     EventUi ui;

@@ -177,7 +177,7 @@ protected:
     }
     void click(int button, int index) {
         onUi([&] {
-            keyboard.listClicked = button;
+            if (button != 0) listClicked(static_cast<ListButton>(button));
             ui.listSelect(index);
             selectionStep();
         });
@@ -206,7 +206,7 @@ TEST_F(Selection, ClicksAndFlagsDecide) {
         click(c.button, c.index);
         EXPECT_EQ(sent(), c.lines);
         EXPECT_EQ(selection(), c.selectionAfter);
-        EXPECT_EQ(keyboard.listClicked, 0);
+        EXPECT_EQ(keyboardView().listClicked, 0);
     }
 }
 
@@ -221,7 +221,7 @@ TEST_F(Selection, NoItemIsNeverACancellation) {
             click(button, -1);
             EXPECT_TRUE(sent().empty());
             EXPECT_EQ(selection(), -1);  // still open
-            EXPECT_EQ(keyboard.listClicked, 0);
+            EXPECT_EQ(keyboardView().listClicked, 0);
         }
     }
 }
@@ -235,7 +235,7 @@ TEST_F(Selection, PlaysAndShowsTheItemAndKeepsTheClickWithoutMenu) {
     EXPECT_EQ(ui.take(), (Events{"list-select 1", "sound s1", "list-select 1", "speak 0 L1"}));
     menuReset();
     click(2, 1);
-    EXPECT_EQ(keyboard.listClicked, 2);
+    EXPECT_EQ(keyboardView().listClicked, 2);
     EXPECT_TRUE(sent().empty());
 }
 

@@ -22,10 +22,16 @@ protected:
         menuOpen(menuText(id, width, n, sel, flags));
         ui.take();
     }
+    // Releases every modifier (Alt's key-up clears Ctrl too), then presses
+    // those of `mods`, as the control would see them.
     void setMods(int mods) {
-        keyboard.shiftDown = mods & Shift;
-        keyboard.ctrlDown = mods & Ctrl;
-        keyboard.altDown = mods & Alt;
+        onUi([&] {
+            handleKeyUp(VKEY_SHIFT, UiControl::List);
+            handleKeyUp(VKEY_MENU, UiControl::List);
+            if (mods & Shift) handleKeyDown(VKEY_SHIFT, UiControl::List);
+            if (mods & Ctrl) handleKeyDown(VKEY_CONTROL, UiControl::List);
+            if (mods & Alt) handleKeyDown(VKEY_MENU, UiControl::List);
+        });
     }
     bool down(int key, UiControl c) {
         bool r = false;
@@ -154,16 +160,16 @@ TEST_F(Keys, ModifiersAreTrackedFromKeyDownAndKeyUp) {
         for (const Case& s : steps) {
             SCOPED_TRACE(s.key);
             EXPECT_FALSE(s.isDown ? down(s.key, c) : up(s.key, c));
-            EXPECT_EQ(keyboard.shiftDown, s.shift);
-            EXPECT_EQ(keyboard.ctrlDown, s.ctrl);
-            EXPECT_EQ(keyboard.altDown, s.alt);
+            EXPECT_EQ(keyboardView().shiftDown, s.shift);
+            EXPECT_EQ(keyboardView().ctrlDown, s.ctrl);
+            EXPECT_EQ(keyboardView().altDown, s.alt);
         }
     }
     setMods(Shift | Ctrl | Alt);
     mainWindowLostFocus();
-    EXPECT_FALSE(keyboard.shiftDown);
-    EXPECT_FALSE(keyboard.ctrlDown);
-    EXPECT_TRUE(keyboard.altDown);
+    EXPECT_FALSE(keyboardView().shiftDown);
+    EXPECT_FALSE(keyboardView().ctrlDown);
+    EXPECT_TRUE(keyboardView().altDown);
     EXPECT_TRUE(sent().empty());
 }
 
@@ -384,7 +390,7 @@ TEST_F(Keys, EnterInAnEmptyMenuDoesNotCancelIt) {
     menuOpen("9|1|0|0|0|0");
     EXPECT_TRUE(down(13, L));
     EXPECT_TRUE(sent().empty());
-    EXPECT_EQ(menus.nOpenedMenus, 1);
+    EXPECT_EQ(openMenuCount(), 1);
     EXPECT_TRUE(down(27, L));
     EXPECT_EQ(sent(), (Lines{"select 9|-1|-1"}));
 }
@@ -441,10 +447,7 @@ TEST_F(Keys, TypeAheadInTheList) {
         {'z', 0, -1},
     };
     for (const Case& c : cases) {
-        {
-            std::lock_guard<std::mutex> g(menus.lock);
-            menus.curmenu->selection = c.selection;
-        }
+        menuMove(c.selection, false, true);
         EXPECT_EQ(listTypeAheadTarget(c.c), c.target) << c.c << " from " << c.selection;
     }
     menuReset();
@@ -475,7 +478,8 @@ TEST_F(Keys, CtrlShiftDeleteForceClosesThenReportsDelete) {
         handleKeyDown(16, UiControl::List);
         handleKeyDown(17, UiControl::List);
     });
-    int command = accelCommand(46, keyboard.shiftDown, keyboard.ctrlDown, keyboard.altDown);
+    const KeyboardState& k = keyboardView();
+    int command = accelCommand(46, k.shiftDown, k.ctrlDown, k.altDown);
     EXPECT_EQ(command, 3001);
     onUi([&] { runCommand(command); });
     EXPECT_EQ(ui.beeps(), (std::vector<std::pair<int, int>>{{524, 60}, {392, 60}, {349, 60}, {262, 60}}));

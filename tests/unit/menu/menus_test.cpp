@@ -42,8 +42,8 @@ protected:
         ui.take();
     }
     int selection() {
-        std::lock_guard<std::mutex> g(menus.lock);
-        return menus.curmenu ? menus.curmenu->selection : -2;
+        std::optional<MenuView> m = currentMenuView();
+        return m ? m->selection : -2;
     }
     EventUi ui;
 };
@@ -114,8 +114,8 @@ TEST_F(MenuStack, ClosingShowsAndAnnouncesTheMenuBelow) {
     menuClose(1);
     EXPECT_EQ(ui.take(), (Events{"list-reset", "list-add L0", "sound s0", "list-select 0", "speak 1 L0"}));
     menuClose(1000000);
-    EXPECT_EQ(menus.nOpenedMenus, 0);
-    EXPECT_EQ(menus.curmenu, nullptr);
+    EXPECT_EQ(openMenuCount(), 0);
+    EXPECT_FALSE(currentMenuView());
     EXPECT_EQ(ui.take(), (Events{"list-reset"}));
     EXPECT_TRUE(ui.listLines().empty());
 }
@@ -124,10 +124,10 @@ TEST_F(MenuStack, ASeventeenthMenuIsNotOpened) {
     for (int i = 0; i < kMaxOpenMenus; ++i) open(i, 1, 1, 0);
     menuOpen(menuText(99, 1, 1, 0, 0));
     EXPECT_EQ(ui.take(), (Events{"sound menubounds"}));
-    EXPECT_EQ(menus.nOpenedMenus, kMaxOpenMenus);
-    EXPECT_EQ(menus.curmenu->id, kMaxOpenMenus - 1);
+    EXPECT_EQ(openMenuCount(), kMaxOpenMenus);
+    EXPECT_EQ(currentMenuView()->id, kMaxOpenMenus - 1);
     menuUpdate(menuText(98, 1, 1, 0, 0), false);  // an unknown "umenu" opens: refused too
-    EXPECT_EQ(menus.nOpenedMenus, kMaxOpenMenus);
+    EXPECT_EQ(openMenuCount(), kMaxOpenMenus);
 }
 
 TEST_F(MenuStack, ItemUpdatesChangeTheListAndAnnounce) {
@@ -207,11 +207,11 @@ TEST_F(MenuStack, WholeMenuUpdateKeepsOrRepairsTheSelection) {
     EXPECT_EQ(selection(), 1);
     menuUpdate(menuText(7, 1, 2, 0, 0), false);
     EXPECT_EQ(selection(), 0);
-    EXPECT_EQ(menus.nOpenedMenus, 1);
+    EXPECT_EQ(openMenuCount(), 1);
 
     ui.take();
     menuUpdate(menuText(8, 1, 1, 0, 0), false);  // unknown id: opened, announced once
-    EXPECT_EQ(menus.nOpenedMenus, 2);
+    EXPECT_EQ(openMenuCount(), 2);
     EXPECT_EQ(ui.take(), (Events{"list-reset", "list-add L0", "sound s0", "list-select 0"}));
 }
 
@@ -290,14 +290,14 @@ TEST_F(MenuChoice, ChoosingAndCancellingWithAndWithoutFlag1) {
     open(2, 1, 3, 0, MENU_STAYS_OPEN);
     menuSelect(2);
     EXPECT_EQ(conn->readLine(), "select 2|2|v2");
-    EXPECT_EQ(menus.nOpenedMenus, 2);
+    EXPECT_EQ(openMenuCount(), 2);
     ui.take();
 
     menuClose(1);
     ui.take();
     menuSelect(-1);  // no flag 1: the menu below is announced, then the line goes
     EXPECT_EQ(conn->readLine(), "select 1|-1|-1");
-    EXPECT_EQ(menus.nOpenedMenus, 0);
+    EXPECT_EQ(openMenuCount(), 0);
 
     open(3, 1, 3, 0);
     ui.selfVoicing(true);
@@ -327,8 +327,7 @@ TEST_F(MenuStack, ReceiveAndUiThreadsSeeWholeMenus) {
     std::vector<std::string> expected;
     for (int i = 0; i <= 200; ++i) expected.push_back("L" + std::to_string(i));
     EXPECT_EQ(ui.listLines(), expected);
-    std::lock_guard<std::mutex> g(menus.lock);
-    EXPECT_EQ(menus.curmenu->nItems, 201);
+    EXPECT_EQ(currentMenuView()->nItems, 201);
 }
 
 }  // namespace
