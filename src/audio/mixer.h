@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "audio/ogg.h"
+#include "platform/caps.h"
 
 struct AudioSink;
 
@@ -44,19 +45,8 @@ enum class MixAttrib { Freq = 1, Vol = 2, Pan = 3 };
 enum class MixState { Stopped, Playing, Paused };
 
 constexpr int kMixRate = 44100;  // output rate, Hz; output is stereo float
-constexpr int kMixMaxPlaybacks = 128;
-// Live channels of all samples together: past it a new playback takes over
-// the sample playback that has played longest, whatever its sample.  Keeps
-// the mix's cost bounded and every slot number within a handle's 16 bits.
-constexpr int kMixMaxVoices = 512;
-// The largest volume a channel keeps (+24 dB); larger values are clamped.
-constexpr float kMixMaxVolume = 16.0f;
-// What the client's decoded samples may hold together, in bytes of 16-bit
-// PCM: 256 MB in a 64-bit process, 96 MB in a 32-bit one (about 25 and 9.5
-// minutes of stereo at 44.1 kHz).  The game's effects are short, so this
-// leaves room for every honest server while keeping a 32-bit process well
-// inside its address space.  The one place these figures live.
-constexpr size_t kMixSampleMemoryCap = sizeof(void*) >= 8 ? size_t(256) << 20 : size_t(96) << 20;
+// kMixMaxPlaybacks (a sample), kMixMaxVoices (all samples), kMixMaxVolume
+// and kMixSampleMemoryCap are in platform/caps.h.
 
 enum class MixLoad {
     Loaded,

@@ -16,14 +16,10 @@
 #include <string>
 #include <vector>
 
-constexpr int kOggMaxChannels = 2;
-constexpr int kOggMinRate = 4000;    // Hz
-constexpr int kOggMaxRate = 192000;  // Hz
-// Longest sound effect decoded whole: 5 minutes at 48 kHz.
-constexpr int64_t kOggMaxSampleFrames = 48000LL * 300;
-// Largest file read whole, and the largest header prefix read for a stream.
-constexpr size_t kOggMaxFileBytes = 64u << 20;
-constexpr size_t kOggMaxHeaderBytes = 1u << 20;
+#include "platform/caps.h"
+
+// What a file may be: kOggMaxChannels, kOggMinRate..kOggMaxRate,
+// kOggMaxSampleFrames, kOggMaxFileBytes, kOggMaxHeaderBytes (platform/caps.h).
 
 // Decoded audio as sound effects keep it: interleaved signed 16-bit frames,
 // full scale +-32767 (2 bytes a sample, half of float).

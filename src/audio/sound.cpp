@@ -14,29 +14,17 @@
 #include <thread>
 #include <vector>
 
+#include "platform/caps.h"
 #include "platform/file_names.h"
 #include "platform/thread_name.h"
 #include "platform/ui.h"
 
 namespace {
 
-constexpr size_t kMaxNameBytes = 248;  // "sounds/" + name + ".ogg" in 260 bytes
 constexpr int kMusicFadeMs = 5000;
-// Music changes come in bursts (start-up music, lobby, game, right after
-// login): up to this many replaced musics fade out together.  Past it the
-// oldest fade ends early with a ramp of kQuickFadeMs: short enough to free
-// the stream at once, long enough to be no click.  A flood of changes that
-// outruns even those ramps (more than kMaxStoppingMusic within one) stops
-// the oldest at once, so that at most 1 + 4 + 4 streams ever exist.
-constexpr size_t kMaxFadingMusic = 4;
-constexpr size_t kMaxStoppingMusic = 4;
+// The ramp that ends a fade early, past kMaxFadingMusic (platform/caps.h):
+// short enough to free the stream at once, long enough to be no click.
 constexpr int kQuickFadeMs = 30;
-// Plays waiting for their files to load: more could not sound at once
-// anyway (kMixMaxVoices); beyond it a new request plays nothing.
-constexpr size_t kMaxWaitingPlays = kMixMaxVoices;
-// Names remembered as failing to load; past it the oldest is forgotten (and
-// at worst loaded, and refused, once more).
-constexpr size_t kMaxFailures = 1024;
 
 // Case folding for CP1252: ASCII letters and the accented capitals.
 unsigned char fold(unsigned char c) {
@@ -443,7 +431,7 @@ void playSoundBody(const PlayAsked& a) {
 }  // namespace
 
 bool isSafeSoundName(std::string_view name) {
-    return name.size() <= kMaxNameBytes && isSafeRelativePath(name);
+    return name.size() <= kMaxSoundNameBytes && isSafeRelativePath(name);
 }
 
 void setPlayRequestObserver(PlayRequestObserver o) {

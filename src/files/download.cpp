@@ -12,6 +12,7 @@
 #include "net/agc.h"
 #include "net/config.h"
 #include "platform/atomic_file.h"
+#include "platform/caps.h"
 #include "platform/diag.h"
 #include "platform/file_names.h"
 #include "platform/sockets.h"
@@ -21,7 +22,6 @@ DownloadEndpoint defaultDownloadEndpoint() {
     ep.host = kDefaultDownloadHost;
     ep.port = 80;
     ep.base = "/autodl";
-    ep.idleTimeoutMs = 30000;
     return ep;
 }
 
@@ -96,17 +96,6 @@ std::string downloadRequest(const DownloadEndpoint& ep, std::string_view remote)
 }
 
 namespace {
-// A connect to the download host that has not completed by then fails
-// (NoConnection), as a game connection's does: a host that drops requests
-// would otherwise hold the handler, and every line after it, for the
-// system's own time-out of minutes.
-constexpr int kDownloadConnectTimeoutMs = 10000;
-// Names tried for the temporary file: "<target>.part", then
-// "<target>.1.part" and on.  Only leftovers of a crash or another client's
-// downloads in the same folder take these names (this process downloads a
-// target once at a time), so a handful is plenty; past them the file
-// counts as not writable.
-constexpr int kTemporaryNames = 16;
 
 struct SocketGuard {
     SocketHandle s;

@@ -14,19 +14,20 @@
 #include <vector>
 
 #include "net/cancel.h"
+#include "platform/caps.h"
 
 // Where files come from.  `base` starts with "/" and has no trailing "/".
 struct DownloadEndpoint {
     std::string host;
     int port = 80;
     std::string base;
-    int idleTimeoutMs = 30000;  // a receive that waits longer fails the transfer
+    int idleTimeoutMs = kDownloadIdleTimeoutMs;  // a receive that waits longer fails the transfer
     // The whole exchange, connect included, per file: generous for a slow
     // line (an 80 MB installer at 1 Mbit/s takes about 11 minutes).
-    int64_t overallTimeoutMs = 20 * 60 * 1000;
+    int64_t overallTimeoutMs = kDownloadOverallTimeoutMs;
     // Largest body accepted: a Content-Length above it is refused before
     // any byte is written; a body without one is cut off there.
-    int64_t maxBytes = int64_t(256) << 20;
+    int64_t maxBytes = kDownloadMaxBytes;
 };
 
 // From true on, every download in progress or to come ends at once as

@@ -8,15 +8,14 @@
 #include <string>
 #include <string_view>
 
+#include "platform/caps.h"
+
 enum class HttpState {
     Head,       // header end not seen yet
     Body,       // header end seen; body bytes follow
     Complete,   // Content-Length bytes of body received (only with a length)
     Malformed,  // status line or Content-Length unreadable, or head too long
 };
-
-// Longest head (status line + headers + blank line) accepted, in bytes.
-constexpr size_t kHttpMaxHead = 64 * 1024;
 
 struct HttpReader {
     HttpState state = HttpState::Head;

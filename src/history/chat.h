@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-constexpr int kChatCap = 32;
+#include "platform/caps.h"
 
 // The unit's state, one record, kept in chat.cpp; UI thread.  chatReset()
 // empties it (resetCore, tests).

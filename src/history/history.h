@@ -18,6 +18,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/caps.h"
+
 // Bits of historyAdd's flags.
 enum : int {
     HIST_SPEAK = 1,      // speak the message
@@ -29,16 +31,8 @@ enum : int {
 // What the history and its view may hold, in bytes, counted per stored
 // message as its view text ("\r\n" + message) plus kHistoryMessageCost for
 // the bookkeeping of one more line, so that a flood of short messages is
-// bounded as well as a flood of long ones.  Measured on the GTK client, the
-// list and the view together take about 2.1 bytes per byte of text and 120
-// per line: 64 per line keeps the budget in step with memory whatever the
-// line length (the process then holds about twice the budget at most).
-// 64 MiB of history (a million lines) is more than any session reads back.
-// On 32-bit builds the budget is what the Win32 history edit holds (its
-// text limit, 0xFFFFFF characters), so the view never fills up and stops
-// taking new text, and the address space stays far from its end.
-constexpr size_t kHistoryMessageCost = 64;
-constexpr size_t kHistoryBudget = sizeof(void*) >= 8 ? size_t{64} << 20 : size_t{0xFFFFFF};
+// bounded as well as a flood of long ones: kHistoryBudget (platform/caps.h,
+// with the reasons for both figures).
 
 // Where the history stands, copied under the unit's lock; any thread.  The
 // unit's state itself is one record kept in history.cpp; historyReset()
@@ -82,8 +76,8 @@ void historyAdd(std::string_view s, int flags);
 // run goes with the run around it); historyRunEnd is then not called.
 bool historyRunBegin();
 void historyRunEnd(bool moreFollows = false);
-// How much view text a flood of runs may gather before it is shown.
-constexpr size_t kMaxGatheredBytes = 1u << 18;
+// A flood of runs gathers at most kMaxGatheredBytes (platform/caps.h) of view
+// text before it is shown.
 // Shows the view text gathered by a run, if any, also in the middle
 // of a run (a line of another kind in the run, which touches the UI in its
 // turn, calls it first).  Does nothing off the UI thread.

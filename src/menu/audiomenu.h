@@ -24,16 +24,10 @@
 #include <vector>
 
 #include "net/protocol.h"  // the menu flag bits
+#include "platform/caps.h"
 
-// Caps on one menu, whatever the server sends.  Items: a spoken menu of this
-// length is long past usable (the longest menus a game sends hold a few
-// hundred items; a full-length "menu " line holds at most about 65,000), so
-// only a flood of "uitem " appends could reach it.  Text: the bytes of the
-// labels, values and sounds together, eight times the longest line that can
-// arrive, so that appends of long items cannot grow a menu without bound
-// either.  Past either cap, what would add is ignored.
-constexpr int32_t kMaxMenuItems = 32768;
-constexpr size_t kMaxMenuTextBytes = size_t(4) << 20;
+// A menu holds at most kMaxMenuItems items and kMaxMenuTextBytes of item
+// text (platform/caps.h); past either, what would add is ignored.
 
 struct menuitem {
     std::optional<std::string> label;  // shown in the list and spoken

@@ -26,8 +26,7 @@
 
 #include "audio/sound.h"
 #include "menu/audiomenu.h"
-
-constexpr int kMaxOpenMenus = 16;
+#include "platform/caps.h"
 
 // The current menu's numbers, copied under the lock: the copy stays whole
 // whatever the dispatch thread does to the menu afterwards.

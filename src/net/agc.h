@@ -49,18 +49,11 @@
 
 #include "net/cancel.h"
 #include "net/protocol.h"
+#include "platform/caps.h"
 #include "platform/sockets.h"
 
-constexpr int kConnectTimeoutMs = 10000;
-constexpr int kSendWaitMs = 5000;
-constexpr int kUiSendWaitMs = 1000;
-// Memory held by received lines waiting for the dispatch thread (while a
-// handler waits for the player, say), counted as receivedChunkFootprint
-// counts it: the line bytes and every line's own overhead.  Past it the
-// receive thread stops reading until the handlers catch up, so a flood
-// costs at most this much (and one receive more) whatever its lines; 8 MB
-// is thousands of times what a game sends ahead of a handler.
-constexpr size_t kMaxQueuedBytes = size_t(8) << 20;
+// kConnectTimeoutMs, kSendWaitMs, kUiSendWaitMs, kMaxQueuedBytes and
+// kMaxRunLines are in platform/caps.h.
 
 // One received line as the receive thread parsed it, for the dispatch
 // thread: where it lies in its chunk's `bytes`, its command, and where its
@@ -251,7 +244,6 @@ void agc_setHandler(ServerCommand command, CommandHandler handler);
 // line by line on the dispatch thread.  A batched command with no handler is
 // ignored, as an unknown line is.  Set at start-up before any connection
 // exists.
-constexpr size_t kMaxRunLines = 256;
 struct RunLine {
     CommandHandler handler;  // never null
     ParsedCommand command;

@@ -1,6 +1,5 @@
 #include "net/config.h"
 
-#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -89,36 +88,6 @@ bool readsAsZero(std::string_view v) {
     return leadingDigits(skipBlanksAndSign(v, &negative)).saturated == 0;
 }
 
-// Unsigned decimal reading: blanks, a sign, digits; no digits read as 0; a
-// "-" negates modulo 2^32; too many digits give the largest value.
-uint32_t readUnsigned(std::string_view v) {
-    bool negative;
-    const uint64_t x = leadingDigits(skipBlanksAndSign(v, &negative)).saturated;
-    if (x > std::numeric_limits<uint32_t>::max()) return std::numeric_limits<uint32_t>::max();
-    uint32_t r = static_cast<uint32_t>(x);
-    return negative ? static_cast<uint32_t>(0u - r) : r;
-}
-
-// Decimal floating-point reading independent of the C locale (a front-end
-// may switch LC_NUMERIC to one whose decimal point is ","): blanks, a sign,
-// then the longest number; no number reads as 0.  A number too large for a
-// double reads as an infinity, which the volume clamps then replace.
-float readFloat(std::string_view v) {
-    bool negative;
-    v = skipBlanksAndSign(v, &negative);
-    double x = 0;
-    if (!v.empty() && (v[0] == '-' || v[0] == '+')) return 0.0f;  // one sign only
-    auto [ptr, ec] = std::from_chars(v.data(), v.data() + v.size(), x);
-    (void)ptr;
-    if (ec == std::errc::result_out_of_range) x = std::numeric_limits<double>::infinity();
-    else if (ec != std::errc()) x = 0;
-    if (negative) x = -x;
-    // Keep the cast defined: a finite double beyond float's range becomes
-    // an infinity of the same sign.
-    if (std::isfinite(x) && std::fabs(x) > std::numeric_limits<float>::max())
-        x = std::copysign(std::numeric_limits<double>::infinity(), x);
-    return static_cast<float>(x);
-}
 
 // "%.5g" with a "." decimal point whatever the locale.
 std::string formatG5(float f) {
@@ -161,7 +130,7 @@ void parseServer(std::string_view value, std::vector<servinfo>* list) {
             *text[f] = fieldValue(fields[f]);
         } else {
             // An int port that writes back as the same digits.
-            uint32_t p = readUnsigned(fields[f]);
+            uint32_t p = readUint32Wrapping(fields[f]);
             s.port = p > static_cast<uint32_t>(std::numeric_limits<int>::max())
                          ? std::numeric_limits<int>::max()
                          : static_cast<int>(p);
@@ -187,7 +156,7 @@ void applyLine(std::string_view line, Settings* settings, std::vector<servinfo>*
     } else if (key == "sound.volume") {
         settings->fxVol = readFloat(value);
     } else if (key == "server.default") {
-        settings->serverIndex = readUnsigned(value);
+        settings->serverIndex = readUint32Wrapping(value);
     } else if (key == "server") {
         parseServer(value, list);
     }

@@ -10,6 +10,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/caps.h"
+
 // Controls that can hold the focus, in tab order.
 enum class ConnDlgControl { Server, Login, Password, Connect, LostPassword, CreateAccount };
 
@@ -37,11 +39,8 @@ inline constexpr char kLostPassword[] = "Mot de passe p&erdu ?";
 inline constexpr char kCreateAccount[] = "Cr\xE9" "er un c&ompte";
 }  // namespace conndlg_text
 
-// Both texts need at least this many characters (CP1252: one byte each).
-inline constexpr size_t kMinCredentialLength = 4;
-// And hold at most this many: the fields' limit, which the server's account
-// names and passwords keep within.
-inline constexpr int kMaxCredentialLength = 63;
+// Both texts need at least kMinCredentialLength characters and hold at
+// most kMaxCredentialLength (platform/caps.h).
 
 // Opening: the names of the server list (an absent name shows empty); the
 // selected entry (config.h) selected here too, with its remembered

@@ -7,9 +7,11 @@
 #include <memory>
 #include <string_view>
 
+#include "platform/caps.h"
+
 class LineBuffer {
 public:
-    static constexpr size_t kSize = 524288;
+    static constexpr size_t kSize = kMaxLineBytes;
 
     // `size` is the whole buffer, terminator included; tests and the fuzz
     // target use small ones to reach the over-long line path quickly.

@@ -90,3 +90,35 @@ inline double leadingNumber(std::string_view t) {
     if (r.ec != std::errc() || !std::isfinite(v)) return 0.0;
     return v;
 }
+
+// Unsigned decimal as the C reader strtoul takes it, 32 bits wide: blanks,
+// a sign, digits; no digits read as 0; a "-" negates modulo 2^32; too many
+// digits give the largest value.  The configuration file's numbers.
+inline uint32_t readUint32Wrapping(std::string_view v) {
+    bool negative;
+    const uint64_t x = leadingDigits(skipBlanksAndSign(v, &negative)).saturated;
+    if (x > std::numeric_limits<uint32_t>::max()) return std::numeric_limits<uint32_t>::max();
+    uint32_t r = static_cast<uint32_t>(x);
+    return negative ? static_cast<uint32_t>(0u - r) : r;
+}
+
+// Decimal floating-point reading independent of the C locale (a front-end
+// may switch LC_NUMERIC to one whose decimal point is ","): blanks, a sign,
+// then the longest number; no number reads as 0.  A number too large for a
+// double reads as an infinity, which the volume clamps then replace.
+inline float readFloat(std::string_view v) {
+    bool negative;
+    v = skipBlanksAndSign(v, &negative);
+    double x = 0;
+    if (!v.empty() && (v[0] == '-' || v[0] == '+')) return 0.0f;  // one sign only
+    auto [ptr, ec] = std::from_chars(v.data(), v.data() + v.size(), x);
+    (void)ptr;
+    if (ec == std::errc::result_out_of_range) x = std::numeric_limits<double>::infinity();
+    else if (ec != std::errc()) x = 0;
+    if (negative) x = -x;
+    // Keep the cast defined: a finite double beyond float's range becomes
+    // an infinity of the same sign.
+    if (std::isfinite(x) && std::fabs(x) > std::numeric_limits<float>::max())
+        x = std::copysign(std::numeric_limits<double>::infinity(), x);
+    return static_cast<float>(x);
+}

@@ -9,6 +9,7 @@
 #include "audio/sound.h"
 #include "menu/menus.h"
 #include "net/conndlg.h"
+#include "platform/fields.h"
 #include "platform/text.h"
 #include "platform/thread_name.h"
 
@@ -83,7 +84,8 @@ std::pair<std::string, std::string> firstWord(const std::string& s) {
     return {s.substr(0, sp), s.substr(sp + 1)};
 }
 
-int toInt(const std::string& s) { return static_cast<int>(std::strtol(s.c_str(), nullptr, 10)); }
+// Script numbers read as the server's are: blanks, a sign, digits, saturated.
+int toInt(const std::string& s) { return readInt32(s); }
 }  // namespace
 
 HeadlessUi::HeadlessUi(std::istream& in, EventOut& out)

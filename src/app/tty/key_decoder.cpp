@@ -4,14 +4,14 @@
 #include <array>
 
 #include "app/key_codes.h"
+#include "platform/caps.h"
 
 namespace {
 
 enum class Parse { Key, Nothing, Incomplete };
 
 constexpr char kEsc = '\x1b';
-// A sequence longer than this without its final byte is noise, not a key.
-constexpr size_t kMaxSequence = 32;
+constexpr size_t kMaxSequence = kMaxKeySequence;
 
 constexpr int VK_BACK = 8, VK_CLEAR = 12, VK_SPACE = 32, VK_INSERT = 45;
 

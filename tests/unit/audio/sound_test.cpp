@@ -13,7 +13,9 @@
 #include <thread>
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 #include "audio/memory/memory_sink.h"
@@ -224,6 +226,58 @@ TEST_F(AudioSoundTest, SemitonesShiftThePitch) {
     }
 }
 
+// A failed file is remembered so that it is not read again, but only the
+// last kMaxFailures names: a server naming ever new broken files cannot grow
+// the memory, and the oldest forgotten is at worst read, and refused, once
+// more.
+TEST_F(AudioSoundTest, RememberedFailuresAreBounded) {
+    const std::string folder = dir + "/sounds/broken";
+    fs::create_directories(folder);
+    const size_t n = kMaxFailures + 1;
+    std::string names;
+    for (size_t i = 0; i < n; ++i) {
+        std::ofstream(folder + "/b" + std::to_string(i) + ".ogg") << "not an ogg file";
+        names += " broken/b" + std::to_string(i);
+    }
+    preloadSounds(names);
+    soundFinishLoads();
+    EXPECT_EQ(soundLoadAttempts(), n);
+    EXPECT_EQ(soundFailureEntries(), kMaxFailures);
+    EXPECT_EQ(getSound("broken/b" + std::to_string(n - 1)), 0u);
+    EXPECT_EQ(soundLoadAttempts(), n) << "a remembered failure is not read again";
+    EXPECT_EQ(getSound("broken/b0"), 0u);
+    EXPECT_EQ(soundLoadAttempts(), n + 1) << "the oldest was forgotten";
+    fs::remove_all(folder);
+}
+
+#ifndef _WIN32
+// Plays that wait for the loader are bounded: while it is held (reading a
+// pipe no one writes yet), only kMaxWaitingPlays plays of a sound still to
+// load are kept; the rest play nothing.
+TEST_F(AudioSoundTest, PlaysWaitingForTheLoaderAreBounded) {
+    const std::string fifo = dir + "/sounds/held.ogg";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    playSound("held", 1);
+    // The loader has the pipe open for reading once a writer can open it.
+    int writer = -1;
+    for (int i = 0; i < 500 && writer < 0; ++i) {
+        writer = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+        if (writer < 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_GE(writer, 0) << "the loader never opened the pipe";
+    {
+        std::lock_guard<std::mutex> lock(startedMu);
+        started.clear();
+    }
+    for (size_t i = 0; i < kMaxWaitingPlays + 100; ++i) playSound("door", 1);
+    close(writer);  // the pipe ends: "held" fails, then "door" loads
+    soundFinishLoads();
+    std::lock_guard<std::mutex> lock(startedMu);
+    EXPECT_EQ(started.size(), kMaxWaitingPlays);
+    fs::remove(fifo);
+}
+#endif
+
 TEST_F(AudioSoundTest, NamesLeavingTheSoundsFolderAreRefused) {
     ASSERT_NE(getSound("door"), 0u);
     for (const char* name : {"../evil", "/etc/passwd", "a/../../evil", "..", "..\\evil", "sub\\..\\..\\evil",
@@ -233,7 +287,8 @@ TEST_F(AudioSoundTest, NamesLeavingTheSoundsFolderAreRefused) {
         EXPECT_EQ(getSound(name), 0u);
         playMusic(name);
     }
-    EXPECT_EQ(getSound(std::string(249, 'a')), 0u);
+    EXPECT_TRUE(isSafeSoundName(std::string(kMaxSoundNameBytes, 'a')));
+    EXPECT_EQ(getSound(std::string(kMaxSoundNameBytes + 1, 'a')), 0u);
     EXPECT_TRUE(isSafeSoundName("ui/door.v2"));
     started.clear();
     play("../evil");

@@ -246,6 +246,23 @@ TEST_F(Download, AnythingInTheWayOfTheTemporaryFileIsLeftAlone) {
     }
 }
 
+// With every temporary name taken (leftovers of crashes, other clients),
+// the file counts as not writable: nothing is written over them, and the
+// next free name is used once one goes.
+TEST_F(Download, PastTheTemporaryNamesTheFileIsNotWritable) {
+    std::filesystem::create_directories(dir / "sounds");
+    put("sounds/a.ogg.part", "leftover");
+    for (int i = 1; i < kTemporaryNames; ++i) put("sounds/a.ogg." + std::to_string(i) + ".part", "leftover");
+    server.setReply(ok("new"));
+    EXPECT_EQ(downloadFileFrom(downloadEndpoint(), filesRoot(), "sounds/a.ogg"), DownloadResult::WriteFailed);
+    EXPECT_FALSE(std::filesystem::exists(path("sounds/a.ogg")));
+    EXPECT_EQ(fileCount(), kTemporaryNames);
+    std::filesystem::remove(path("sounds/a.ogg.7.part"));
+    EXPECT_EQ(downloadFileFrom(downloadEndpoint(), filesRoot(), "sounds/a.ogg"), DownloadResult::Written);
+    EXPECT_EQ(read("sounds/a.ogg"), "new");
+    EXPECT_FALSE(std::filesystem::exists(path("sounds/a.ogg.7.part")));
+}
+
 TEST_F(Download, NamesOutsideTheFolderAreRefusedUnsent) {
     put("keep.ogg", "kept");
     server.setReply(ok("evil"));

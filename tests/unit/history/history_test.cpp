@@ -267,6 +267,35 @@ TEST_F(History, ARunLongerThanTheBudgetShowsOnlyWhatIsKept) {
     EXPECT_EQ(historyAt(historyCounts().length - 1), "r129");
 }
 
+// Runs that say another follows keep their view text for the next one, but
+// only up to kMaxGatheredBytes: a flood reaches the view in bounded appends,
+// in order, never one append for the whole flood.
+TEST_F(History, AFloodOfRunsIsShownInBoundedAppends) {
+    ui.gathersRuns = true;
+    const std::string message(1000, 'x');
+    const size_t perRun = 100, runs = 6;  // 100 KB a run, 600 KB in all
+    uiCall([&] {
+        for (size_t r = 0; r < runs; ++r) {
+            ASSERT_TRUE(historyRunBegin());
+            for (size_t i = 0; i < perRun; ++i) historyAdd(message, 0);
+            historyRunEnd(true);  // another run follows at once
+        }
+    });
+    std::string shown;
+    size_t appends = 0;
+    for (const std::string& e : ui.take()) {
+        if (e.rfind("history ", 0) != 0) continue;
+        const std::string text = e.substr(8);
+        EXPECT_LE(text.size(), kMaxGatheredBytes + perRun * (message.size() + 2));
+        shown += text;
+        ++appends;
+    }
+    // 600 KB with a cap of 256 KB: shown after the third run and the sixth.
+    EXPECT_EQ(appends, 2u);
+    EXPECT_EQ(shown.size(), runs * perRun * (message.size() + 2));
+    EXPECT_EQ(ui.historyText(), shown);
+}
+
 // Messages stored while there is no main window never reached the view:
 // when they go, the view loses only what it showed of those that went.
 TEST_F(History, MessagesTheViewNeverHadAreNotTrimmedFromIt) {

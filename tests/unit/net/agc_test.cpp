@@ -289,6 +289,26 @@ TEST_F(Session, SendOnClosedHandleAndCounters) {
     EXPECT_FALSE(agc_send(nullptr, "z\n"));
 }
 
+// A server that stops reading: once the socket is full, the send that no
+// longer fits gives up after its bounded wait (the UI thread's, here) and
+// closes the connection as lost, so a stalled server never holds a thread.
+TEST_F(Session, ASendToAServerThatReadsNothingGivesUp) {
+    auto conn = login(1);
+    // No reconnection series after the loss: the test ends with it.
+    conn->send("status -5\nping\n");
+    ASSERT_EQ(conn->readLine(), "pong");
+    const std::string line = "chat " + std::string(65536, 'x') + "\n";
+    bool failed = false;
+    int sent = 0;
+    ASSERT_TRUE(uiCall([&] {
+        // 4,096 lines (256 MB) is far more than loopback's buffers hold.
+        for (; sent < 4096 && !failed; ++sent) failed = !agc_send(agc_current(), line);
+    }));
+    EXPECT_TRUE(failed) << sent << " lines went into a socket nobody reads";
+    EXPECT_TRUE(waitNotices(1));
+    EXPECT_FALSE(agc_send(agc_current(), "x\n"));
+}
+
 TEST_F(Session, WaitsEndWhenTheConnectionClosesEarly) {
     // Closed before "challenge".
     auto r1 = std::async(std::launch::async,
