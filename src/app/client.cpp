@@ -18,6 +18,9 @@
 #include "net/conndlg.h"
 #include "net/login.h"
 #include "net/replies.h"
+#include "platform/diag.h"
+#include "platform/machine_probe.h"
+#include "platform/shell.h"
 #include "speech/speech.h"
 
 namespace {
@@ -59,8 +62,30 @@ void FrontEnd::closeClient() {
     mainWindowDestroyed();
 }
 
+namespace {
+// Every seam of the options installed for the life of clientMain, and the
+// null ones back whatever path it returns by.
+class InstalledSeams {
+  public:
+    InstalledSeams(FrontEnd& fe, const ClientOptions& o) {
+        setUi(&fe);
+        setShell(o.shell);
+        setDiagSink(o.diag);
+        setMachineProbe(o.probe ? o.probe : systemMachineProbe());
+    }
+    ~InstalledSeams() {
+        setMachineProbe(nullptr);
+        setDiagSink(nullptr);
+        setShell(nullptr);
+        setUi(nullptr);
+    }
+    InstalledSeams(const InstalledSeams&) = delete;
+    InstalledSeams& operator=(const InstalledSeams&) = delete;
+};
+}  // namespace
+
 int clientMain(FrontEnd& fe, const ClientOptions& o) {
-    setUi(&fe);
+    InstalledSeams seams(fe, o);
     resetCore();
     // Tests of the history's budget set a small one rather than fill the
     // default (hundreds of megabytes).
@@ -71,10 +96,6 @@ int clientMain(FrontEnd& fe, const ClientOptions& o) {
     }
 
     // The machine identifier first: it is sent at login.
-    if (o.probe)
-        setMachineProbe(o.probe);
-    else
-        setMachineProbe(systemMachineProbe());
     setLoginClientId(clientIdFromDiskId(diskid()));
 
     // Every relative name resolves against the program folder from here on.
@@ -95,7 +116,6 @@ int clientMain(FrontEnd& fe, const ClientOptions& o) {
         fe.fatalError("Couldn't register window class");
         historyCloseLog();
         agc_deinit();
-        setUi(nullptr);
         return 1;
     }
 
@@ -109,7 +129,6 @@ int clientMain(FrontEnd& fe, const ClientOptions& o) {
         fe.closeMainWindow();
         historyCloseLog();
         agc_deinit();
-        setUi(nullptr);
         return 2;
     }
     playMusic("mustart");
@@ -135,6 +154,5 @@ int clientMain(FrontEnd& fe, const ClientOptions& o) {
     audioClose();
     agc_deinit();
     joinConnectingThread();
-    setUi(nullptr);
     return status;
 }

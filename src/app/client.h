@@ -9,8 +9,10 @@
 #include "platform/ui.h"
 
 struct AudioSink;
+struct DiagSink;
 struct ConnDialog;
 struct MachineProbe;
+struct ShellSeam;
 
 struct FrontEnd : UiSeam {
     // Registers the window class, creates the main window "Le Kordo" and its
@@ -37,6 +39,12 @@ struct FrontEnd : UiSeam {
     void closeClient() override;
 };
 
+// What a front-end brings to the core, as a program picks its drivers:
+// clientMain installs every seam from here (the front-end itself as the UI)
+// in one place as it starts, and takes them all back as it returns, on
+// every path.  A seam left null is the null one (no shell, diagnostics
+// dropped) or, for the machine probe, the platform's own.  Front-ends
+// install nothing themselves.
 struct ClientOptions {
     // The program folder; becomes the current directory, against which every
     // relative file name (configuration, sounds, log, downloads) resolves.
@@ -48,6 +56,11 @@ struct ClientOptions {
     AudioSink* audioSink = nullptr;
     // Chooses the speech back-end (default: autodetectScreenReader()).
     std::function<void()> selectSpeech;
+    // Opens addresses and files for the player; nullptr: nothing opens.
+    ShellSeam* shell = nullptr;
+    // The core's diagnostic lines; nullptr: dropped.  Must accept lines from
+    // any thread and outlive clientMain.
+    DiagSink* diag = nullptr;
 };
 
 // The whole life of the client on the calling (UI) thread.  Returns the exit

@@ -79,13 +79,11 @@ int main(int argc, char** argv) {
     SdlSink sink;
     options.audioSink = &sink;
     GioShell shell;
-    setShell(&shell);
+    options.shell = &shell;
 
     GtkFrontEnd frontEnd;
     frontEnd.closeOnTerminationSignals();
     static StreamDiagSink diag(stderr);
-    setDiagSink(&diag);
-    int status = clientMain(frontEnd, options);
-    setShell(nullptr);
-    return status;
+    options.diag = &diag;
+    return clientMain(frontEnd, options);
 }

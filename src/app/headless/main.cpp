@@ -159,7 +159,6 @@ int main(int argc, char** argv) {
     EventOut out(stdout);
     EventSpeech eventSpeech(out);
     EventShell eventShell(out);
-    setShell(&eventShell);
 
     // "sound" is printed when the playback starts: at once for a sound
     // already loaded, from the sound loader once loaded for one that was
@@ -204,7 +203,8 @@ int main(int argc, char** argv) {
     };
     // Standard output is the event stream: the core's diagnostics go apart.
     static StreamDiagSink diag(stderr);
-    setDiagSink(&diag);
+    options.diag = &diag;
+    options.shell = &eventShell;
     int status = clientMain(ui, options);
     sink.close();
     if (wavWriter) wavWriter->finish();

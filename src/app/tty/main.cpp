@@ -112,10 +112,10 @@ int main(int argc, char** argv) {
                      columnsOf(STDOUT_FILENO));
     TtyReaderSpeech readerSpeech(screen);
     TtyShell shellSeam(screen);
-    setShell(&shellSeam);
+    options.shell = &shellSeam;
     static StreamDiagSink stderrDiag(stderr);
     static QuietDiag quietDiag;
-    setDiagSink(isatty(STDERR_FILENO) ? static_cast<DiagSink*>(&quietDiag) : &stderrDiag);
+    options.diag = isatty(STDERR_FILENO) ? static_cast<DiagSink*>(&quietDiag) : &stderrDiag;
 
     if (speech == "reader") {
         options.selectSpeech = [&readerSpeech] {
@@ -133,8 +133,6 @@ int main(int argc, char** argv) {
         TtyUi ui(STDIN_FILENO, raw.signalFd(), screen, [] { return columnsOf(STDOUT_FILENO); });
         status = clientMain(ui, options);
     }
-    setShell(nullptr);
-    setDiagSink(nullptr);
     raw.leave();
     return status;
 }

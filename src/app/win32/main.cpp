@@ -68,15 +68,15 @@ std::string exeFolder() {
 
 int WINAPI WinMain(HINSTANCE hThisInstance, HINSTANCE, LPSTR, int) {
     static Win32Shell winShell;
-    setShell(&winShell);
 
     WindowsSink sink;
     Win32Ui ui(hThisInstance);
     // The core's diagnostics go to the console, as the program's own lines do.
     static StreamDiagSink diag(stdout);
-    setDiagSink(&diag);
 
     ClientOptions options;
+    options.shell = &winShell;
+    options.diag = &diag;
     options.programFolder = exeFolder();
     options.audioSink = &sink;
     options.selectSpeech = [] {
