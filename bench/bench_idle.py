@@ -23,7 +23,7 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "support"))
 from scripted_server import ScriptedServer  # noqa: E402
-from bench_proc import cpu_seconds  # noqa: E402
+from bench_proc import cpu_seconds, stop  # noqa: E402
 
 
 def threads(pid):
@@ -110,12 +110,7 @@ def run_gtk(exe, seconds, settle):
         measure(proc.pid, seconds)
     finally:
         server.stop()
-        if proc.poll() is None:
-            proc.terminate()
-            try:
-                proc.wait(10)
-            except subprocess.TimeoutExpired:
-                proc.kill()
+        stop(proc)
 
 
 def run_tty(exe, seconds, settle):

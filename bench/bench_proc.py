@@ -2,6 +2,7 @@
 resident memory from /proc, and, for the desktop client, its main window's
 active state as a screen reader sees it on the accessibility bus."""
 import os
+import subprocess
 
 
 def cpu_seconds(pid):
@@ -40,3 +41,13 @@ def main_window_active():
             if frame is not None and frame.name.startswith("Le Kordo"):
                 return frame.getState().contains(pyatspi.STATE_ACTIVE)
     raise RuntimeError("main window not found on the accessibility bus")
+
+
+def stop(proc, wait=10):
+    """Ends a child still running: SIGTERM, then SIGKILL after `wait` s."""
+    if proc.poll() is None:
+        proc.terminate()
+        try:
+            proc.wait(wait)
+        except subprocess.TimeoutExpired:
+            proc.kill()

@@ -56,7 +56,7 @@ void onBrowse(const ParsedCommand& c) {
     browserOpen(c.payload);
 }
 
-// The specification is read here, once; a pan beyond -1..1 is a column of
+// The sound description is read here, once; a pan beyond -1..1 is a column of
 // the current menu's grid, read now from the menus so that the sound unit
 // never calls them.
 void play(const ParsedCommand& c, int flags) {

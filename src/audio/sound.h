@@ -1,5 +1,5 @@
 // Sound effects and music: the operations the rest of the client calls.
-// Names and specifications are CP1252 text from the server; a name maps to
+// Names and descriptions are CP1252 text from the server; a name maps to
 // the file "sounds/<name>.ogg" under the working folder.
 //
 // Threads: playSound may be called from any thread (its body runs on the UI
@@ -57,11 +57,11 @@ struct MenuGrid {
 // within -1..1 may pass null.  Thread-safe: the body runs on the UI thread
 // and the caller waits for it; with no main window nothing plays.
 void playSound(const SoundSpec& spec, int flags, const MenuGrid* grid);
-// The same from a specification's text (a menu item's sound, a name).
+// The same from a description's text (a menu item's sound, a name).
 void playSound(std::string_view sz, int flags, const MenuGrid* grid = nullptr);
 
 // Observer of every playSound request, called on the calling thread at entry
-// with the specification's text and the flags (tests).  nullptr removes it.
+// with the description's text and the flags (tests).  nullptr removes it.
 using PlayRequestObserver = std::function<void(std::string_view sz, int flags)>;
 void setPlayRequestObserver(PlayRequestObserver observer);
 

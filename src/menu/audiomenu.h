@@ -32,7 +32,7 @@
 struct menuitem {
     std::optional<std::string> label;  // shown in the list and spoken
     std::optional<std::string> value;  // reported in "select" and "kem" lines
-    std::optional<std::string> sound;  // a sound specification for playSound
+    std::optional<std::string> sound;  // a sound description for playSound
 };
 
 struct menu {

@@ -1,5 +1,5 @@
 // The protocol itself, as both ends speak it: the server command table and
-// the line parser, the parser of a sound specification, the challenge
+// the line parser, the parser of a sound description, the challenge
 // response and the protocol number.  The lines the client sends are built
 // in net/replies.h.  Pure: bytes in, records or numbers out; no I/O, no
 // thread, no state.  Texts are CP1252 bytes and are never converted here.
@@ -64,7 +64,7 @@ void qchfnc(uint64_t* l, const char* c, size_t n);
 // order (only their concatenation matters).
 uint64_t doChallenge(std::string_view challenge, std::string_view login, std::string_view password);
 
-// A sound specification, "name [volume [pan [semitones]]]", as "play",
+// A sound description, "name [volume [pan [semitones]]]", as "play",
 // "playurg", "playow" and menu items carry it.  Fields are separated by
 // runs of spaces (leading spaces skipped); bytes after the fourth field are
 // ignored.  Each number is the leading number of its field, read the same
@@ -72,12 +72,12 @@ uint64_t doChallenge(std::string_view challenge, std::string_view login, std::st
 // leading number, or a value that is not finite, reads 0.  Values are not
 // bounded here: the sound unit bounds them after the player's own volume.
 struct SoundSpec {
-    std::string_view text;   // the whole specification as written
+    std::string_view text;   // the whole description as written
     std::string_view name;   // the first field; points into `text`
     double volume = 1.0;     // absent: 1
     double pan = 0.0;        // absent: 0 (centre); beyond -1..1: a grid column
     double semitones = 0.0;  // absent: 0 (the sample's own pitch)
 };
-// A specification with no field at all (empty, or spaces only) gives an
+// A description with no field at all (empty, or spaces only) gives an
 // empty name, which names no sound.
 SoundSpec parseSoundSpec(std::string_view s);

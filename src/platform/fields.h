@@ -77,7 +77,7 @@ inline uint32_t readUint32(std::string_view s) {
     return static_cast<uint32_t>(v < kMax ? v : kMax);
 }
 
-// The leading number of a sound specification's field: an optional "+",
+// The leading number of a sound description's field: an optional "+",
 // then digits, "." or "-" must start it; the longest decimal or scientific
 // number there is read, whatever the C locale.  No number, or one that is
 // not finite, reads as 0.  Kept in double: a value beyond float range must

@@ -3,7 +3,7 @@
 // receive thread's part of each line, which stores "status " and
 // "challenge" into the connection, drops what no command handles, and
 // queues the rest for the dispatch thread exactly as received, with the
-// command it parsed.  Every line also goes through the sound specification
+// command it parsed.  Every line also goes through the sound description
 // parser, whose views must stay inside the line.
 // Every line also goes through the number readers of platform/fields.h,
 // which the other targets reach only through their own parsers.

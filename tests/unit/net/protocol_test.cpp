@@ -86,7 +86,7 @@ TEST(CommandTable, StartsWithIsBytewise) {
     EXPECT_TRUE(startsWith(std::string_view("\xE9t\xE9", 3), "\xE9"));
 }
 
-// A sound specification is read once, into the record the sound unit takes;
+// A sound description is read once, into the record the sound unit takes;
 // the numbers are not bounded here (the sound unit bounds them after the
 // player's volume), only made finite.
 TEST(SoundSpec, FieldsAndLeadingNumbers) {
